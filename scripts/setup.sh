@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what the player, its tests and benchmarks need on Debian 12 (run as root).
+set -euo pipefail
+PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev libmpg123-dev libsdl2-dev libasound2-dev libsimpleini-dev
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
+    sox lame mpg123
+    xvfb xauth imagemagick
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO apt-get update
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+// One playback deck. All calls come from the UI thread.
+class Deck {
+public:
+    enum PlayState : int { Stopped = 0, Paused = 1, Playing = 2 };
+
+    virtual ~Deck() = default;
+
+    // A bare name is looked up in the process's current directory. A new name while a file
+    // plays stops that file.
+    virtual void setFileName(const std::string& name) = 0;
+    // The loaded file's name without its directory; "" for an empty deck.
+    virtual std::string fileName() const = 0;
+
+    // Starts the file last set, or resumes after pause(). On return the state is Playing,
+    // unless the file could not be opened: then it stays Stopped and the cause is reported.
+    virtual void play() = 0;
+    virtual void pause() = 0;  // -> Paused, position kept
+    virtual void stop() = 0;   // -> Stopped, position back to 0
+
+    // Turns from Playing to Stopped by itself only once the last sample has been played or
+    // the file failed mid-way.
+    virtual int playState() const = 0;
+    // Seconds; 0 while no file is loaded.
+    virtual double duration() const = 0;
+    // Seconds of audio actually played.
+    virtual double currentPosition() const = 0;
+
+    // Hundredths of a decibel, -10000 (silence) to 0 (full); clamped.
+    virtual void setVolume(int volume) = 0;
+
+    // Seek 10 s forward or back, clamped to the file.
+    virtual void stepForward() = 0;
+    virtual void stepBack() = 0;
+};

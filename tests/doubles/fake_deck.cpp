@@ -1,0 +1,39 @@
+#include "fake_deck.h"
+
+void FakeDeck::setFileName(const std::string& name) {
+    calls.push_back("setFileName " + name);
+    loaded = name;
+}
+
+std::string FakeDeck::fileName() const {
+    auto slash = loaded.rfind('/');
+    return slash == std::string::npos ? loaded : loaded.substr(slash + 1);
+}
+
+void FakeDeck::play() {
+    calls.push_back("play");
+    if (state == Paused || opens) state = Playing;
+}
+
+void FakeDeck::pause() {
+    calls.push_back("pause");
+    if (state == Playing) state = Paused;
+}
+
+void FakeDeck::stop() {
+    calls.push_back("stop");
+    state = Stopped;
+    position = 0;
+}
+
+void FakeDeck::setVolume(int v) {
+    calls.push_back("setVolume " + std::to_string(v));
+    volume = v;
+}
+
+std::vector<std::string> FakeDeck::transport() const {
+    std::vector<std::string> out;
+    for (const auto& c : calls)
+        if (c.rfind("setVolume", 0) != 0) out.push_back(c);
+    return out;
+}

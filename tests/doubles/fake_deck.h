@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "components/deck.h"
+
+// Records every call; tests set what it reports.
+class FakeDeck : public Deck {
+public:
+    std::vector<std::string> calls;  // "setFileName x", "play", "pause", "stop", "setVolume v", ...
+    std::string loaded;              // the name last set
+    int state = Stopped;
+    bool opens = true;  // play() on a stopped deck reaches Playing
+    double length = 0;
+    double position = 0;
+    int volume = 0;
+
+    void setFileName(const std::string& name) override;
+    std::string fileName() const override;
+    void play() override;
+    void pause() override;
+    void stop() override;
+    int playState() const override { return state; }
+    double duration() const override { return length; }
+    double currentPosition() const override { return position; }
+    void setVolume(int v) override;
+    void stepForward() override { calls.push_back("stepForward"); }
+    void stepBack() override { calls.push_back("stepBack"); }
+
+    // Calls that change the deck, without setVolume (which the tick may repeat).
+    std::vector<std::string> transport() const;
+};
