@@ -1,0 +1,268 @@
+#include "components/alsa_mixer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "components/mixer_events.h"
+#include "doubles/recording_error_sink.h"
+
+namespace {
+
+struct MixerReport {
+    std::string name;
+    int16_t manufacturerId, productId;
+    int32_t driverVersion;
+};
+struct LineReport {
+    std::string name, shortName, known;
+    int32_t id, type, number, max;
+};
+
+class RecordingEvents : public MixerEvents {
+public:
+    std::vector<MixerReport> mixers;
+    std::vector<LineReport> lines;
+
+    void ReturnMixersInTheSystem(const std::string& MixerName, int16_t ManufacturerId,
+                                 int16_t ProductId, int32_t DriverVersion) override {
+        mixers.push_back({MixerName, ManufacturerId, ProductId, DriverVersion});
+    }
+    void ReturnDevicesAvailable(const std::string& DeviceName, const std::string& ShortDeviceName,
+                                const std::string& KnownDevice, int32_t DeviceID,
+                                int32_t DeviceType, int32_t devicenumber,
+                                int32_t MaximumValue) override {
+        lines.push_back({DeviceName, ShortDeviceName, KnownDevice, DeviceID, DeviceType,
+                         devicenumber, MaximumValue});
+    }
+};
+
+std::string run(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
+    std::string out;
+    char buf[256];
+    while (pipe && fgets(buf, sizeof buf, pipe.get())) out += buf;
+    return out;
+}
+
+// The percentage pactl shows for the default sink's first channel; -1 when it shows none.
+int sinkPercent() {
+    std::string out = run("pactl get-sink-volume @DEFAULT_SINK@");
+    std::smatch m;
+    return std::regex_search(out, m, std::regex(R"((\d+)%)")) ? std::stoi(m[1]) : -1;
+}
+
+void setSinkPercent(int percent) {
+    run("pactl set-sink-volume @DEFAULT_SINK@ " + std::to_string(percent) + "%");
+}
+
+TEST(AlsaMixerArithmetic, KnownDeviceByExactElementName) {
+    const struct {
+        const char* element;
+        const char* known;
+    } cases[] = {
+        {"Master", "MasterVolume"},
+        {"PCM", "WaveOutput"},
+        {"Bass", "Bass"},
+        {"Treble", "Treble"},
+        {"master", ""},
+        {"Master ", ""},
+        {"Headphone", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(AlsaMixer::knownDevice(c.element), c.known) << c.element;
+}
+
+TEST(AlsaMixerArithmetic, LevelsAreLinearInTheRawRange) {
+    const struct {
+        double percent;
+        long min, max, raw;
+        int32_t level;
+    } cases[] = {
+        {0, 0, 65536, 0, 0},
+        {25, 0, 65536, 16384, 16384},
+        {50, 0, 65536, 32768, 32768},
+        {99, 0, 65536, 64881, 64880},
+        {100, 0, 65536, 65536, 65535},
+        {150, 0, 65536, 65536, 65535},
+        {-5, 0, 65536, 0, 0},
+        {50, 0, 31, 16, 33825},
+        {50, -20, 20, 0, 32768},
+        {10, -20, 20, -16, 6554},
+        {50, 7, 7, 7, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.percent << "% of " << c.min << ".." << c.max);
+        EXPECT_EQ(AlsaMixer::rawFromPercent(c.percent, c.min, c.max), c.raw);
+        EXPECT_EQ(AlsaMixer::levelFromRaw(c.raw, c.min, c.max), c.level);
+    }
+    // A level the server pushed past the range still reads within 0..65535.
+    EXPECT_EQ(AlsaMixer::levelFromRaw(98304, 0, 65536), 65535);
+    EXPECT_EQ(AlsaMixer::levelFromRaw(-3, 0, 65536), 0);
+}
+
+TEST(AlsaMixerArithmetic, EveryPercentReadsBackAsItself) {
+    // The slider shows level / 655.35; on a fine range it must come back as what was set.
+    for (int p = 0; p <= 99; ++p) {
+        const long raw = AlsaMixer::rawFromPercent(p, 0, 65536);
+        EXPECT_NEAR(AlsaMixer::levelFromRaw(raw, 0, 65536) / 655.35, p, 0.01) << p;
+    }
+}
+
+TEST(AlsaMixerDevices, NoMixerAtAllIsReportedOnceAndEveryCallIsHarmless) {
+    RecordingErrorSink errors;
+    RecordingEvents events;
+    AlsaMixer mixer(errors, {"velmor_no_such_mixer"});
+    mixer.setEventHandler(&events);
+
+    mixer.prepareMixer();
+    EXPECT_FALSE(mixer.mixerReady());
+    mixer.enumerationStep1();  // tries again, finds the same nothing
+    mixer.enumerationStep2();
+
+    EXPECT_TRUE(events.mixers.empty());
+    EXPECT_TRUE(events.lines.empty());
+    auto lines = errors.taken();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("velmor_no_such_mixer"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("No sound mixer"), std::string::npos) << lines[1];
+    int32_t level = -7;
+    EXPECT_FALSE(mixer.getLineLevel(1, level));
+    EXPECT_FALSE(mixer.setLineLevel(1, 50));
+    EXPECT_EQ(level, -7);
+}
+
+// Against the private PulseAudio of the test script, through ALSA's "default" device.
+class AlsaMixerPulse : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "PULSE_SERVER is unset: run under scripts/test.sh or after "
+                            "start_private_pulse from scripts/private_pulse.sh";
+        setSinkPercent(100);
+    }
+    void TearDown() override {
+        // Other sound tests measure loudness at the sink.
+        if (std::getenv("PULSE_SERVER")) setSinkPercent(100);
+    }
+
+    // Enumerates and returns the device number of the default device's Master line.
+    int32_t enumerateMaster() {
+        mixer.setEventHandler(&events);
+        mixer.enumerationStep1();
+        mixer.enumerationStep2();
+        for (const auto& l : events.lines)
+            if (l.known == "MasterVolume" && l.type == static_cast<int32_t>(events.mixers.size()))
+                return l.number;
+        ADD_FAILURE() << "no Master line on the default mixer";
+        return 0;
+    }
+
+    // pactl's change reaches the mixer as an event, asynchronously.
+    int32_t levelOnceChanged(int32_t device, int32_t expected) {
+        int32_t level = -1;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (std::chrono::steady_clock::now() < deadline) {
+            EXPECT_TRUE(mixer.getLineLevel(device, level));
+            if (std::abs(level - expected) <= 1) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return level;
+    }
+
+    RecordingErrorSink errors;
+    RecordingEvents events;
+    AlsaMixer mixer{errors};
+};
+
+TEST_F(AlsaMixerPulse, EnumerationPreparesAndReportsTheDefaultMixersMasterLine) {
+    EXPECT_FALSE(mixer.mixerReady());
+    int32_t level = -7;
+    EXPECT_FALSE(mixer.getLineLevel(1, level)) << "no line exists before preparing";
+
+    const int32_t master = enumerateMaster();
+    EXPECT_TRUE(mixer.mixerReady());
+    ASSERT_FALSE(events.mixers.empty());
+    const auto& def = events.mixers.back();
+    EXPECT_EQ(def.name.rfind("default", 0), 0u) << def.name;
+    EXPECT_EQ(def.productId, static_cast<int16_t>(events.mixers.size()));
+
+    ASSERT_GE(master, 1);
+    const auto& line = events.lines[static_cast<std::size_t>(master) - 1];
+    EXPECT_EQ(line.name, "Master");
+    EXPECT_EQ(line.shortName, "Master");
+    EXPECT_EQ(line.max, 65536);
+    for (std::size_t i = 0; i < events.lines.size(); ++i) {
+        EXPECT_EQ(events.lines[i].number, static_cast<int32_t>(i + 1));
+        EXPECT_NE(events.lines[i].name, "Capture") << "a capture-only control is no line";
+    }
+    EXPECT_TRUE(errors.taken().empty());
+}
+
+TEST_F(AlsaMixerPulse, FailingMixerIsSkippedAndTheOthersLoad) {
+    AlsaMixer partial(errors, {"velmor_no_such_mixer", "default"});
+    partial.setEventHandler(&events);
+    partial.prepareMixer();
+    partial.enumerationStep1();
+    partial.enumerationStep2();
+
+    ASSERT_EQ(events.mixers.size(), 1u);
+    EXPECT_EQ(events.mixers[0].name.rfind("default", 0), 0u);
+    ASSERT_FALSE(events.lines.empty());
+    EXPECT_EQ(events.lines[0].name, "Master");
+    auto lines = errors.taken();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("velmor_no_such_mixer"), std::string::npos) << lines[0];
+}
+
+TEST_F(AlsaMixerPulse, SetLineLevelShowsAsTheSinksPercentage) {
+    const int32_t master = enumerateMaster();
+    for (float percent : {50.0f, 0.0f, 99.0f, 25.0f, 1.0f}) {
+        ASSERT_TRUE(mixer.setLineLevel(master, percent));
+        EXPECT_EQ(sinkPercent(), static_cast<int>(percent));
+    }
+    EXPECT_TRUE(errors.taken().empty());
+}
+
+TEST_F(AlsaMixerPulse, GetLineLevelFollowsChangesMadeElsewhere) {
+    const int32_t master = enumerateMaster();
+    const struct {
+        int percent;
+        int32_t level;
+    } cases[] = {{25, 16384}, {75, 49151}, {0, 0}, {100, 65535}, {50, 32768}};
+    for (const auto& c : cases) {
+        setSinkPercent(c.percent);
+        EXPECT_NEAR(levelOnceChanged(master, c.level), c.level, 1) << c.percent << "%";
+    }
+    // Our own change reads back on the same scale.
+    ASSERT_TRUE(mixer.setLineLevel(master, 33));
+    EXPECT_NEAR(levelOnceChanged(master, 21627) / 655.35, 33, 0.01);
+}
+
+TEST_F(AlsaMixerPulse, UnknownDeviceNumbersChangeNothing) {
+    const int32_t master = enumerateMaster();
+    setSinkPercent(40);
+    const int32_t lineCount = static_cast<int32_t>(events.lines.size());
+    for (int32_t device : {0, -1, lineCount + 1, INT32_MAX, INT32_MIN}) {
+        SCOPED_TRACE(device);
+        EXPECT_FALSE(mixer.setLineLevel(device, 90));
+        int32_t level = -7;
+        EXPECT_FALSE(mixer.getLineLevel(device, level));
+        EXPECT_EQ(level, -7);
+    }
+    EXPECT_EQ(sinkPercent(), 40);
+    EXPECT_TRUE(errors.taken().empty()) << "an absent line is not a failure";
+    EXPECT_FALSE(mixer.setLineLevel(master, std::nanf("")));
+    EXPECT_EQ(sinkPercent(), 40);
+}
+
+}  // namespace
