@@ -20,7 +20,7 @@ public:
     bool ready = false;
     std::vector<std::string> mixers;
     std::vector<Line> lines;
-    std::map<int32_t, int32_t> levels;         // what getLineLevel reports per device
+    std::map<int32_t, int32_t> levels;           // what getLineLevel reports per device
     std::vector<std::pair<int32_t, float>> set;  // setLineLevel arguments
 
     void setEventHandler(MixerEvents* h) override { handler = h; }

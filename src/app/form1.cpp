@@ -1,0 +1,146 @@
+#include "app/form1.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include "app/settings_lifecycle.h"
+#include "app/startup.h"
+#include "components/mixer.h"
+#include "mixer/mixer_discovery.h"
+#include "mixer/mixer_sliders.h"
+#include "monitor/joystick_fader.h"
+#include "monitor/label_tint.h"
+#include "monitor/playback_watch.h"
+#include "monitor/tick.h"
+#include "monitor/time_display.h"
+#include "playback/deck1_transport.h"
+#include "playback/deck2_transport.h"
+#include "playback/playlist_building.h"
+#include "playback/playlist_navigation.h"
+#include "playback/window_refresh.h"
+
+Form1::Form1(Components components, std::string settingsFile)
+    : parts(components), ui(buildForm1Controls(this)) {
+    Deck& deck1 = parts.MediaPlayer1;
+    Deck& deck2 = parts.MediaPlayer2;
+
+    mixerDiscovery = std::make_unique<MixerDiscovery>(ui.List1, ui.ListView1, shared);
+    startup = std::make_unique<Startup>(
+        Startup::Controls{ui.ListView1, ui.VScroll1, ui.VScroll2, ui.Label13, ui.Label12,
+                          ui.Label15, ui.Label10, ui.Label19},
+        shared, parts.BWMixer1);
+    settings = std::make_unique<SettingsLifecycle>(
+        SettingsLifecycle::Controls{this, ui.Combo1, ui.VScroll1, ui.VScroll2}, shared,
+        std::move(settingsFile), parts.errors);
+    refresh = std::make_unique<WindowRefresh>(
+        WindowRefresh::Controls{this, ui.List2, ui.Label2, ui.Label11, ui.Label19, ui.Label14},
+        shared, deck1, deck2);
+    deck1Transport = std::make_unique<Deck1Transport>(shared, deck1, deck2, *refresh);
+    deck2Transport = std::make_unique<Deck2Transport>(shared, deck1, deck2, *refresh);
+    navigation = std::make_unique<PlaylistNavigation>(ui.List4, shared, deck1, deck2, *refresh);
+    building = std::make_unique<PlaylistBuilding>(ui.List4, shared, deck1, parts.CommonDialog1,
+                                                  parts.CommonDialog2, *refresh, parts.errors);
+    sliders = std::make_unique<MixerSliders>(
+        MixerSliders::Controls{ui.VScroll1, ui.VScroll2, ui.VScroll3, ui.VScroll4, ui.VScroll5,
+                               ui.VScroll6},
+        shared, parts.BWMixer1, deck1, deck2, parts.errors);
+    joystickFader =
+        std::make_unique<JoystickFader>(JoystickFader::Controls{ui.VScroll5, ui.VScroll6},
+                                        parts.joystick, deck1, deck2, *navigation, parts.errors);
+    watch = std::make_unique<PlaybackWatch>(shared, deck1, *navigation, parts.errors);
+    deck1Display = std::make_unique<TimeDisplay>(
+        TimeDisplay::Controls{ui.Slider1, ui.Label13, ui.Label15}, deck1);
+    deck2Display = std::make_unique<TimeDisplay>(
+        TimeDisplay::Controls{ui.Slider2, ui.Label12, ui.Label10}, deck2);
+    tint = std::make_unique<LabelTint>(LabelTint::Controls{ui.VScroll5, ui.VScroll6, ui.Label15,
+                                                           ui.Label10, ui.Label2, ui.Label11});
+    tick = std::make_unique<Tick>(
+        ui.Check1, ui.Label22,
+        Tick::Steps{*joystickFader, *watch, *deck1Display, *deck2Display, *tint});
+
+    connectHandlers();
+    parts.BWMixer1.setEventHandler(mixerDiscovery.get());
+    startup->Form_Load();
+    ui.Timer1->start();
+}
+
+Form1::~Form1() {
+    ui.Timer1->stop();
+    parts.BWMixer1.setEventHandler(nullptr);
+}
+
+void Form1::connectHandlers() {
+    auto onClick = [this](QPushButton* button, auto handler) {
+        connect(button, &QPushButton::clicked, this, handler);
+    };
+    onClick(ui.Command1, [this] { deck1Transport->Command1_Click(); });
+    onClick(ui.Command3, [this] { deck1Transport->Command3_Click(); });
+    onClick(ui.Command4, [this] { deck1Transport->Command4_Click(); });
+    onClick(ui.Command6, [this] { building->Command6_Click(); });
+    onClick(ui.Command2, [this] { building->Command2_Click(); });
+    onClick(ui.Command10, [this] { navigation->Command10_Click(); });
+    onClick(ui.Command11, [this] { navigation->Command11_Click(); });
+    onClick(ui.Command7, [this] { navigation->Command7_Click(); });
+    onClick(ui.Command5, [this] { navigation->Command5_Click(); });
+    onClick(ui.Command13, [this] { deck2Transport->Command13_Click(); });
+    onClick(ui.Command14, [this] { deck2Transport->Command14_Click(); });
+    onClick(ui.Command15, [this] { deck2Transport->Command15_Click(); });
+    connect(ui.List4, &QListWidget::itemDoubleClicked, this,
+            [this] { navigation->List4_DblClick(); });
+
+    // Only the user's drag acts; arrows, the trough and values set by the program do not.
+    auto onDrag = [this](QScrollBar* bar, auto handler) {
+        connect(bar, &QScrollBar::sliderMoved, this, handler);
+    };
+    onDrag(ui.VScroll1, [this] { sliders->VScroll1_Scroll(); });
+    onDrag(ui.VScroll2, [this] { sliders->VScroll2_Scroll(); });
+    onDrag(ui.VScroll3, [this] { sliders->VScroll3_Scroll(); });
+    onDrag(ui.VScroll4, [this] { sliders->VScroll4_Scroll(); });
+    onDrag(ui.VScroll5, [this] { sliders->VScroll5_Scroll(); });
+    onDrag(ui.VScroll6, [this] { sliders->VScroll6_Scroll(); });
+
+    connect(ui.Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+}
+
+void Form1::addErrorLine(const QString& line) {
+    ui.List3->addItem(line);
+    ui.List3->scrollToBottom();
+}
+
+void Form1::Form_Activate() {
+    settings->Form_Activate();
+}
+
+void Form1::Form_Unload() {
+    if (unloaded) return;
+    unloaded = true;
+    ui.Timer1->stop();
+    settings->Form_Unload();
+    if (onUnloaded) onUnloaded();
+}
+
+void Form1::UpdateForm1Once() {
+    refresh->UpdateForm1Once();
+}
+void Form1::PlayTheNextFile() {
+    navigation->PlayTheNextFile();
+}
+void Form1::Timer1_Timer() {
+    tick->Timer1_Timer();
+}
+
+bool Form1::event(QEvent* e) {
+    // Without a window manager no activation may come; the first showing counts as one.
+    if (e->type() == QEvent::WindowActivate || e->type() == QEvent::Show) Form_Activate();
+    return QWidget::event(e);
+}
+
+void Form1::closeEvent(QCloseEvent* e) {
+    Form_Unload();
+    e->accept();
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/form1_controls.h"
+#include "app/shared_state.h"
+#include "components/components.h"
+
+class Deck1Transport;
+class Deck2Transport;
+class JoystickFader;
+class LabelTint;
+class MixerDiscovery;
+class MixerSliders;
+class PlaybackWatch;
+class PlaylistBuilding;
+class PlaylistNavigation;
+class SettingsLifecycle;
+class Startup;
+class Tick;
+class TimeDisplay;
+class WindowRefresh;
+
+// The player's one window: owns the controls and the shared state, and connects each
+// control's event to its handler. Form_Load runs in the constructor, before the window shows.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    Form1(Components components, std::string settingsFile);
+    ~Form1() override;
+
+    const Form1Controls& controls() const { return ui; }
+    SharedState& state() { return shared; }
+
+    void Form_Activate();
+    void Form_Unload();
+    void UpdateForm1Once();
+    void PlayTheNextFile();
+    void Timer1_Timer();
+
+    // A line of the "Errors:" list.
+    void addErrorLine(const QString& line);
+
+    // Runs after Form_Unload has saved the settings; main ends the program there.
+    void setOnUnloaded(std::function<void()> action) { onUnloaded = std::move(action); }
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void connectHandlers();
+
+    Components parts;
+    SharedState shared;
+    Form1Controls ui;
+    std::function<void()> onUnloaded;
+    bool unloaded = false;
+
+    std::unique_ptr<MixerDiscovery> mixerDiscovery;
+    std::unique_ptr<Startup> startup;
+    std::unique_ptr<SettingsLifecycle> settings;
+    std::unique_ptr<WindowRefresh> refresh;
+    std::unique_ptr<Deck1Transport> deck1Transport;
+    std::unique_ptr<Deck2Transport> deck2Transport;
+    std::unique_ptr<PlaylistNavigation> navigation;
+    std::unique_ptr<PlaylistBuilding> building;
+    std::unique_ptr<MixerSliders> sliders;
+    std::unique_ptr<JoystickFader> joystickFader;
+    std::unique_ptr<PlaybackWatch> watch;
+    std::unique_ptr<TimeDisplay> deck1Display;
+    std::unique_ptr<TimeDisplay> deck2Display;
+    std::unique_ptr<LabelTint> tint;
+    std::unique_ptr<Tick> tick;
+};

@@ -1,0 +1,49 @@
+#include "app/settings_lifecycle.h"
+
+#include <QComboBox>
+#include <QScrollBar>
+#include <QWidget>
+
+#include "app/module1.h"
+#include "app/settings_conversions.h"
+#include "app/shared_state.h"
+#include "components/error_sink.h"
+
+const char* const SettingsLifecycle::kTitleLine = "Velmor´s MP3-Player  (c) Velmor";
+
+namespace {
+constexpr const char* kSection = "System";
+}
+
+SettingsLifecycle::SettingsLifecycle(Controls controls, SharedState& state,
+                                     std::string settingsFile, ErrorSink& errors)
+    : ui(controls), state(state), settingsFile(std::move(settingsFile)), errors(errors) {}
+
+void SettingsLifecycle::Form_Activate() {
+    if (state.AlreadyActivated) return;
+    ui.Combo1->setEditText(ui.Combo1->count() > 0 ? ui.Combo1->itemText(0) : QString());
+    ui.Form1->setWindowTitle(QString::fromUtf8(kTitleLine));
+    state.AlreadyActivated = true;
+
+    std::string value;
+    Module1::ReadIniValue(kSection, "Data-Path", settingsFile, value);
+    state.DataPath = value;
+    Module1::ReadIniValue(kSection, "WaveVolume", settingsFile, value);
+    ui.VScroll2->setValue(storedVolumeToPosition(value));
+    Module1::ReadIniValue(kSection, "MainVolume", settingsFile, value);
+    ui.VScroll1->setValue(storedVolumeToPosition(value));
+}
+
+void SettingsLifecycle::Form_Unload() {
+    auto write = [&](const char* key, const std::string& value) {
+        int16_t status = 0;
+        std::string why;
+        Module1::WriteIniValue(kSection, key, value, settingsFile, status, &why);
+        if (status == 0) errors.report("Settings not saved: " + why);
+        return status != 0;
+    };
+    // A run without "Play Dir" keeps the directory stored by an earlier run.
+    if (!state.PlaylistDir.empty() && !write("Data-Path", state.PlaylistDir)) return;
+    if (!write("WaveVolume", positionToStoredVolume(ui.VScroll2->value()))) return;
+    write("MainVolume", positionToStoredVolume(ui.VScroll1->value()));
+}

@@ -1,0 +1,33 @@
+#include "monitor/playback_watch.h"
+
+#include <algorithm>
+
+#include "app/shared_state.h"
+#include "components/deck.h"
+#include "components/error_sink.h"
+#include "playback/playlist_navigation.h"
+
+PlaybackWatch::PlaybackWatch(SharedState& state, Deck& deck1, PlaylistNavigation& navigation,
+                             ErrorSink& errors)
+    : state(state), MediaPlayer1(deck1), navigation(navigation), errors(errors) {}
+
+void PlaybackWatch::step() {
+    if (MediaPlayer1.playState() == Deck::Playing) {
+        failedInARow = 0;
+        return;
+    }
+    if (state.playerState != PlayerState::Playing) return;
+    navigation.PlayTheNextFile();
+    if (state.playerState != PlayerState::Playing) return;  // nothing left to play
+
+    if (MediaPlayer1.playState() == Deck::Playing) {
+        failedInARow = 0;
+        return;
+    }
+    // A whole pass without a playable entry: stop instead of cycling on every tick.
+    if (++failedInARow >= std::max(state.TrackCount, 1)) {
+        failedInARow = 0;
+        state.playerState = PlayerState::Stopped;
+        errors.report("No entry of the playlist could be played; playback stopped");
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+class JoystickFader;
+class LabelTint;
+class PlaybackWatch;
+class QCheckBox;
+class QLabel;
+class TimeDisplay;
+
+// The 10 ms tick: joystick, status caption, playback watch, both decks' displays, label tint.
+class Tick {
+public:
+    struct Steps {
+        JoystickFader& joystick;
+        PlaybackWatch& watch;
+        TimeDisplay& deck1Display;
+        TimeDisplay& deck2Display;
+        LabelTint& tint;
+    };
+    Tick(QCheckBox* Check1, QLabel* Label22, Steps steps);
+
+    void Timer1_Timer();
+
+private:
+    QCheckBox* Check1;
+    QLabel* Label22;
+    Steps steps;
+};

@@ -1,0 +1,28 @@
+#include "monitor/time_display.h"
+
+#include <QLabel>
+#include <QSlider>
+
+#include "components/deck.h"
+#include "monitor/time_text.h"
+
+TimeDisplay::TimeDisplay(Controls controls, Deck& deck) : ui(controls), deck(deck) {}
+
+void TimeDisplay::refresh() {
+    const double length = deck.duration();
+    if (!(length > 0)) return;
+    const double position = deck.currentPosition();
+
+    ui.slider->setValue(progressPercent(position, length));
+    // The label shows what the slider holds; the user may have dragged it.
+    const int percent = ui.slider->value();
+    if (percent != shownPercent) {
+        shownPercent = percent;
+        ui.percentLabel->setText(QString::number(percent) + QLatin1Char('%'));
+    }
+    const int64_t ms = positionMilliseconds(position);
+    if (ms != shownMilliseconds) {
+        shownMilliseconds = ms;
+        ui.timeLabel->setText(elapsedTimeText(ms));
+    }
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+class Deck;
+class QLabel;
+class QSlider;
+
+// One deck's progress slider, percentage and elapsed time, written only when they change.
+class TimeDisplay {
+public:
+    struct Controls {
+        QSlider* slider;
+        QLabel* percentLabel;
+        QLabel* timeLabel;
+    };
+    TimeDisplay(Controls controls, Deck& deck);
+
+    // A deck with no known length keeps what its displays showed.
+    void refresh();
+
+private:
+    Controls ui;
+    Deck& deck;
+    int shownPercent = -1;
+    int64_t shownMilliseconds = -1;
+};

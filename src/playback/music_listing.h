@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The MP3 files of a directory: regular files (or links to them) whose names end in ".mp3" in
+// any letter case, in natural, case-insensitive order ("2 song" before "10 song").
+// On a directory that cannot be read, gives nothing and says why in `error`.
+std::vector<std::string> listMp3Files(const std::string& dir, std::string& error);
+
+// The order of the listing, on names alone.
+void sortNaturally(std::vector<std::string>& names);

@@ -1,0 +1,68 @@
+#include "playback/playlist_building.h"
+
+#include <QListWidget>
+#include <QStringList>
+
+#include "app/module1.h"
+#include "app/shared_state.h"
+#include "components/deck.h"
+#include "components/error_sink.h"
+#include "components/file_dialog.h"
+#include "playback/music_listing.h"
+#include "playback/window_refresh.h"
+
+PlaylistBuilding::PlaylistBuilding(QListWidget* List4, SharedState& state, Deck& deck1,
+                                   FileDialog& playFileDialog, FileDialog& playDirDialog,
+                                   WindowRefresh& refresh, ErrorSink& errors)
+    : List4(List4),
+      state(state),
+      MediaPlayer1(deck1),
+      CommonDialog1(playFileDialog),
+      CommonDialog2(playDirDialog),
+      refresh(refresh),
+      errors(errors) {}
+
+void PlaylistBuilding::Command6_Click() {
+    CommonDialog2.setInitDir(state.DataPath);
+    CommonDialog2.showOpen();  // ticks go on meanwhile; what they changed is overridden below
+    const std::string chosen = CommonDialog2.fileName();
+    if (chosen.empty()) return;
+
+    state.PlaylistDir = chosen;
+    Module1::SplitPathAndName(state.PlaylistDir, state.CurrentFile);
+    state.DataPath = state.PlaylistDir;
+
+    std::string error;
+    const std::vector<std::string> names = listMp3Files(state.PlaylistDir, error);
+    QStringList entries;
+    entries.reserve(qsizetype(names.size()));
+    for (const auto& name : names) entries << QString::fromStdString(name);
+    List4->clear();
+    List4->addItems(entries);
+
+    if (names.empty()) {
+        // Nothing to start: deck 1 keeps what it plays, the playlist is empty.
+        state.TrackNumber = 0;
+        state.TrackCount = 0;
+        state.CurrentFile.clear();
+        errors.report(error.empty() ? "No MP3 file in " + state.PlaylistDir : error);
+        return;
+    }
+    state.TrackNumber = 1;
+    state.TrackCount = int(names.size());
+    List4->setCurrentRow(0);
+    state.CurrentFile = names.front();
+    MediaPlayer1.setFileName(state.PlaylistDir + state.CurrentFile);
+    refresh.UpdateForm1Once();
+    MediaPlayer1.play();
+    state.playerState = PlayerState::Playing;
+}
+
+void PlaylistBuilding::Command2_Click() {
+    CommonDialog1.showOpen();
+    state.CurrentFile = CommonDialog1.fileName();
+    if (state.CurrentFile.empty()) return;
+    MediaPlayer1.setFileName(state.CurrentFile);
+    MediaPlayer1.play();
+    refresh.UpdateForm1Once();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+class Deck;
+class ErrorSink;
+class QListWidget;
+class WindowRefresh;
+struct SharedState;
+
+// Walking the playlist: ">>", "<<", ">", "<", the double-click that loads either deck, the
+// next-file step of the tick, and the joystick's two button actions.
+class PlaylistNavigation {
+public:
+    PlaylistNavigation(QListWidget* List4, SharedState& state, Deck& deck1, Deck& deck2,
+                       WindowRefresh& refresh);
+
+    void Command10_Click();  // ">>"
+    void Command11_Click();  // "<<"
+    void Command7_Click();   // ">"
+    void Command5_Click();   // "<"
+    void List4_DblClick();
+    void PlayTheNextFile();
+
+    // Joystick button 1: on to the next entry while playing, or start the current one.
+    void joystickNextAction();
+    // Joystick button 2: back one entry while stopped, or stop while playing.
+    void joystickPreviousAction();
+
+private:
+    // Makes entry `trackNumber` the current one: CurrentFile, selection, deck 1's file.
+    void loadEntryIntoDeck1(int trackNumber);
+    void skipTo(int trackNumber);
+    std::string entry(int index) const;
+
+    QListWidget* List4;
+    SharedState& state;
+    Deck& MediaPlayer1;
+    Deck& MediaPlayer2;
+    WindowRefresh& refresh;
+};

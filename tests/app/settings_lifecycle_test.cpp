@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QScrollBar>
+#include <fstream>
+#include <sstream>
+
+#include "app/module1.h"
+#include "support/form1_fixture.h"
+
+namespace {
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+}  // namespace
+
+class Settings : public Form1Fixture {};
+
+TEST_F(Settings, FirstActivationReadsTheFile) {
+    std::ofstream(settingsFile()) << "[System]\nData-Path=/music/rock/\nWaveVolume=50\n"
+                                     "MainVolume=33\n";
+    make();
+    form->Form_Activate();
+    EXPECT_EQ(state().DataPath, "/music/rock/");
+    EXPECT_EQ(ui().VScroll2->value(), 16384);
+    EXPECT_EQ(ui().VScroll1->value(), 10813);
+    EXPECT_EQ(ui().Combo1->currentText().toStdString(), "");
+    EXPECT_TRUE(form->windowTitle().startsWith(QString::fromUtf8("Velmor´s MP3-Player")));
+    EXPECT_TRUE(mixer.set.empty());  // placing the bars moves no mixer line
+}
+
+TEST_F(Settings, LaterActivationsDoNothing) {
+    make();
+    form->Form_Activate();
+    std::ofstream(settingsFile()) << "[System]\nWaveVolume=100\n";
+    form->setWindowTitle("changed");
+    form->Form_Activate();
+    EXPECT_EQ(ui().VScroll2->value(), 0);
+    EXPECT_EQ(form->windowTitle().toStdString(), "changed");
+}
+
+TEST_F(Settings, FirstRunWithoutAFile) {
+    make();
+    form->Form_Activate();
+    EXPECT_EQ(state().DataPath, "");
+    EXPECT_EQ(ui().VScroll1->value(), 0);
+    EXPECT_EQ(ui().VScroll2->value(), 0);
+
+    bool ended = false;
+    form->setOnUnloaded([&] { ended = true; });
+    form->Form_Unload();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(slurp(settingsFile()), "[System]\nWaveVolume=0\nMainVolume=0\n");
+}
+
+TEST_F(Settings, UnloadWritesTheThreeValuesAndStopsNoDeck) {
+    std::ofstream(settingsFile()) << "; mine\n[System]\nData-Path=/old/\nWaveVolume=3\n"
+                                     "MainVolume=99\nOther=1\n";
+    make();
+    form->Form_Activate();
+    state().PlaylistDir = "/music/jazz/";
+    form->Form_Unload();
+    const std::string text = slurp(settingsFile());
+    EXPECT_NE(text.find("Data-Path=/music/jazz/\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("WaveVolume=3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("MainVolume=99\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("; mine"), std::string::npos);
+    EXPECT_NE(text.find("Other=1"), std::string::npos);
+    EXPECT_TRUE(deck1.calls.empty());
+    EXPECT_TRUE(deck2.calls.empty());
+}
+
+TEST_F(Settings, RunWithoutPlayDirKeepsTheStoredDirectory) {
+    std::ofstream(settingsFile()) << "[System]\nData-Path=/music/old/\n";
+    make();
+    form->Form_Activate();
+    form->Form_Unload();
+    std::string value;
+    Module1::ReadIniValue("System", "Data-Path", settingsFile(), value);
+    EXPECT_EQ(value, "/music/old/");
+}
+
+TEST_F(Settings, FailedWriteIsReportedAndTheProgramStillEnds) {
+    make();
+    form->Form_Activate();
+    dir.remove();  // the executable's directory is gone
+    bool ended = false;
+    form->setOnUnloaded([&] { ended = true; });
+    form->Form_Unload();
+    EXPECT_TRUE(ended);
+    ASSERT_EQ(errors.taken().size(), 1u);
+    EXPECT_NE(errors.taken()[0].find("Settings not saved"), std::string::npos);
+}
