@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
@@ -68,6 +69,20 @@ void setRoles(QWidget* widget,
     widget->setPalette(palette);
 }
 
+// The desktop's sans-serif runs wider than the design's font: squeeze a label's font
+// horizontally, keeping size and weight, until `widest`, the longest text it will show, fits.
+void condenseToFit(QLabel* label, const QString& widest) {
+    constexpr int kNarrowest = 50;
+    const int room = label->contentsRect().width();
+    QFont font = label->font();
+    if (QFontMetrics(font).horizontalAdvance(widest) <= room) return;
+    for (int stretch = 99; stretch >= kNarrowest; --stretch) {
+        font.setStretch(stretch);
+        if (QFontMetrics(font).horizontalAdvance(widest) <= room) break;
+    }
+    label->setFont(font);
+}
+
 class LayoutBuilder {
 public:
     explicit LayoutBuilder(QWidget* form) : form_(form) {}
@@ -101,8 +116,6 @@ public:
     QSlider* slider(const char* name, QRect rect, int tab) {
         auto* slider = place(new QSlider(Qt::Horizontal, form_), name, rect, tab);
         slider->setRange(0, 100);
-        slider->setTickPosition(QSlider::TicksBelow);
-        slider->setTickInterval(10);
         slider->setFocusPolicy(Qt::StrongFocus);
         return slider;
     }
@@ -225,6 +238,7 @@ Form1Controls buildForm1Controls(QWidget* form) {
     c.Check1 = b.place(new QCheckBox(QStringLiteral("Joy"), form), "Check1",
                        fromTwips(4080, 480, 975, 495), 33);
     setRoles(c.Check1, {{QPalette::WindowText, kLightBlue}, {QPalette::Window, kBlack}});
+    c.Check1->setBackgroundRole(QPalette::Window);
     c.Check1->setAutoFillBackground(true);
     c.Check1->setChecked(false);
     c.Command8 =
@@ -300,6 +314,15 @@ Form1Controls buildForm1Controls(QWidget* form) {
     c.Timer1 = new QTimer(form);
     c.Timer1->setObjectName(QStringLiteral("Timer1"));
     c.Timer1->setInterval(10);
+
+    // The texts these labels show at run time, fitted to their design widths.
+    const QString elapsedWidest = QStringLiteral("00:00:00.000");
+    const QString percentWidest = QStringLiteral("100%");
+    for (QLabel* label : {c.Label1, c.Label9, c.Label6, c.Label5, c.Label7, c.Label8}) {
+        condenseToFit(label, label->text());
+    }
+    for (QLabel* label : {c.Label15, c.Label10}) condenseToFit(label, elapsedWidest);
+    for (QLabel* label : {c.Label13, c.Label12}) condenseToFit(label, percentWidest);
 
     // The display panels lie under the labels drawn on them.
     c.Shape1->lower();

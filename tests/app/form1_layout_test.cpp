@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -211,7 +212,7 @@ QColor backColorOf(QWidget* w, Kind kind) {
             return w->palette().color(QPalette::Base);
         default:
             // Without a filled background the window shows through.
-            return w->autoFillBackground() ? w->palette().color(QPalette::Window) : QColor();
+            return w->autoFillBackground() ? w->palette().color(w->backgroundRole()) : QColor();
     }
 }
 
@@ -383,7 +384,51 @@ TEST_F(Form1Layout, ControlsBeyondDesignSizeAreOutOfSight) {
     }
 }
 
-TEST_F(Form1Layout, DisplayLabelsAndGreenSquaresLieOnTop) {
+TEST_F(Form1Layout, LabelTextsFitTheirWidths) {
+    struct Fit {
+        const char* name;
+        QString widest;  // the longest text the label shows; empty: its caption
+    };
+    const Fit fits[] = {
+        {"Label1", {}},
+        {"Label9", {}},
+        {"Label15", "00:00:00.000"},
+        {"Label10", "00:00:00.000"},
+        {"Label13", "100%"},
+        {"Label12", "100%"},
+        {"Label6", {}},
+        {"Label5", {}},
+        {"Label7", {}},
+        {"Label8", {}},
+        {"Label19", "Playing"},
+        {"Label14", "Stopped"},
+    };
+    for (const Fit& f : fits) {
+        SCOPED_TRACE(f.name);
+        auto* label = qobject_cast<QLabel*>(widget(f.name));
+        ASSERT_NE(label, nullptr);
+        const QString text = f.widest.isEmpty() ? label->text() : f.widest;
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(text),
+                  label->contentsRect().width());
+    }
+}
+
+TEST_F(Form1Layout, DisplayPanelsLieUnderTheirLabels) {
+    const QObjectList& stack = form.children();  // bottom first
+    for (const char* panelName : {"Shape1", "Shape3"}) {
+        QWidget* panel = widget(panelName);
+        int covered = 0;
+        for (QLabel* label : form.findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+            if (!label->geometry().intersects(panel->geometry())) continue;
+            ++covered;
+            EXPECT_GT(stack.indexOf(label), stack.indexOf(panel))
+                << label->objectName().toStdString() << " under " << panelName;
+        }
+        EXPECT_EQ(covered, 4) << panelName;  // the title and the three display labels
+    }
+}
+
+TEST_F(Form1Layout, DisplayLabelsAndGreenSquaresShow) {
     form.show();
     for (const char* name : {"Label1", "Label15", "Label13", "Label19", "Label9", "Label10",
                              "Label12", "Label14", "Shape7", "Shape8"}) {
