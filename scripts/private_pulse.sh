@@ -12,6 +12,14 @@ start_private_pulse() {
         sleep 0.1
     done
     pactl set-default-sink velmor_null
+    # ALSA's "default" (the mixer tests' Master line): the pulseaudio package's hook
+    # (/etc/alsa/conf.d/99-pulse.conf) routes it to the server PULSE_SERVER names once that
+    # answers. Where the hook is missing, this file does it, so "default" never falls back to
+    # a card or to a route of the machine's own (pipewire-alsa, /etc/asound.conf).
+    export XDG_CONFIG_HOME="$PULSE_DIR/config"
+    mkdir -p "$XDG_CONFIG_HOME/alsa"
+    printf '%s\n' 'pcm.!default { type pulse }' 'ctl.!default { type pulse }' \
+        >"$XDG_CONFIG_HOME/alsa/asoundrc"
     export SDL_AUDIODRIVER=pulseaudio
 }
 stop_private_pulse() {
