@@ -8,6 +8,15 @@ void ErrorLog::report(std::string_view cause) {
                          QString::fromUtf8(cause.data(), qsizetype(cause.size()));
     const QByteArray bytes = line.toUtf8();
     std::fprintf(stderr, "%s\n", bytes.constData());
+    {
+        QMutexLocker lock(&mutex);
+        lines << line;
+    }
     // Queued across threads by Qt when reported off the UI thread.
     emit lineAdded(line);
+}
+
+QStringList ErrorLog::history() const {
+    QMutexLocker lock(&mutex);
+    return lines;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include "components/error_sink.h"
 
@@ -11,7 +13,13 @@ class ErrorLog : public QObject, public ErrorSink {
     Q_OBJECT
 public:
     void report(std::string_view cause) override;
+    // Every line so far, for a window that connects after the first reports.
+    QStringList history() const;
 
 signals:
     void lineAdded(const QString& line);
+
+private:
+    mutable QMutex mutex;
+    QStringList lines;
 };

@@ -1,6 +1,7 @@
 #include "playback/music_listing.h"
 
 #include <QCollator>
+#include <QLocale>
 #include <QString>
 #include <algorithm>
 #include <filesystem>
@@ -18,7 +19,11 @@ bool hasMp3Extension(const std::string& name) {
 }  // namespace
 
 void sortNaturally(std::vector<std::string>& names) {
-    QCollator collator;
+    // The C locale collates by code points and ignores numeric mode; English is a neutral
+    // stand-in there.
+    QLocale locale = QLocale::system();
+    if (locale.language() == QLocale::C) locale = QLocale(QLocale::English);
+    QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     // Keys once per name: comparing QStrings built on the fly would dominate large folders.
