@@ -44,6 +44,18 @@ std::string controlCardName(snd_mixer_t* handle, const std::string& device) {
     return name;
 }
 
+bool allChannelsAt(snd_mixer_elem_t* elem, long raw) {
+    bool any = false;
+    for (int ch = 0; ch <= SND_MIXER_SCHN_LAST; ++ch) {
+        auto channel = static_cast<snd_mixer_selem_channel_id_t>(ch);
+        if (!snd_mixer_selem_has_playback_channel(elem, channel)) continue;
+        long v = 0;
+        if (snd_mixer_selem_get_playback_volume(elem, channel, &v) < 0 || v != raw) return false;
+        any = true;
+    }
+    return any;
+}
+
 }  // namespace
 
 std::string AlsaMixer::knownDevice(const std::string& elementName) {
@@ -212,8 +224,11 @@ bool AlsaMixer::setLineLevel(int32_t deviceNumber, float percent) {
     if (!std::isfinite(percent)) return false;
     Line* l = line(deviceNumber);
     if (!l) return false;
-    int err =
-        snd_mixer_selem_set_playback_volume_all(l->elem, rawFromPercent(percent, l->min, l->max));
+    const long raw = rawFromPercent(percent, l->min, l->max);
+    // A write costs round trips to the sound server (about 8 ms through the pulse plugin) and
+    // a slider drag repeats the same percentage many times: skip what is already set.
+    if (allChannelsAt(l->elem, raw)) return true;
+    int err = snd_mixer_selem_set_playback_volume_all(l->elem, raw);
     if (err < 0) {
         errors.report("Mixer line " + l->name + " on " + mixers[l->mixer].name +
                       " refused the level " + std::to_string(std::lround(percent)) +

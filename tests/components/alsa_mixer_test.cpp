@@ -246,6 +246,11 @@ TEST_F(AlsaMixerPulse, GetLineLevelFollowsChangesMadeElsewhere) {
     // Our own change reads back on the same scale.
     ASSERT_TRUE(mixer.setLineLevel(master, 33));
     EXPECT_NEAR(levelOnceChanged(master, 21627) / 655.35, 33, 0.01);
+    // Setting the same level again after someone else moved it must still write it.
+    setSinkPercent(70);
+    levelOnceChanged(master, 45875);
+    ASSERT_TRUE(mixer.setLineLevel(master, 33));
+    EXPECT_EQ(sinkPercent(), 33);
 }
 
 TEST_F(AlsaMixerPulse, UnknownDeviceNumbersChangeNothing) {
