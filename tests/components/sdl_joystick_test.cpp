@@ -103,6 +103,24 @@ TEST_F(SdlJoystickTest, MissingAxisReadsAsCentred) {
     detach(stick);
 }
 
+TEST(SdlJoystickLifetime, EndingLeavesOtherSdlUsersRunning) {
+    // Stand-ins for the audio engine's own SDL use, started before the joystick.
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS | SDL_INIT_JOYSTICK), 0) << SDL_GetError();
+    const int eventState = SDL_JoystickEventState(SDL_QUERY);
+    {
+        RecordingErrorSink errors;
+        SdlJoystick joystick(errors);
+        int32_t x, y;
+        uint32_t buttons;
+        joystick.read(x, y, buttons);
+    }
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_EVENTS | SDL_INIT_JOYSTICK),
+              static_cast<Uint32>(SDL_INIT_EVENTS | SDL_INIT_JOYSTICK));
+    EXPECT_EQ(SDL_JoystickEventState(SDL_QUERY), eventState);
+    SDL_QuitSubSystem(SDL_INIT_EVENTS | SDL_INIT_JOYSTICK);
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_JOYSTICK), 0u) << "ours was released too";
+}
+
 TEST_F(SdlJoystickTest, ReadIsCheapEnoughForEveryTick) {
     // The tick comes every 10 ms; a read must stay a small part of it, with or without a stick.
     for (bool plugged : {false, true}) {
