@@ -34,14 +34,6 @@ protected:
     uint32_t buttons = 0xdead;
 };
 
-TEST(SdlJoystickAxis, ShiftsSdlRangeOntoUnsignedScale) {
-    const struct {
-        int16_t sdl;
-        int32_t position;
-    } cases[] = {{-32768, 0}, {-1, 32767}, {0, 32768}, {16383, 49151}, {32767, 65535}};
-    for (const auto& c : cases) EXPECT_EQ(SdlJoystick::axisPosition(c.sdl), c.position) << c.sdl;
-}
-
 TEST_F(SdlJoystickTest, FindsAPluggedJoystickReadsItAndLetsGoWhenUnplugged) {
     ASSERT_FALSE(joystick.read(x, y, buttons));
     EXPECT_EQ(x, -7);
