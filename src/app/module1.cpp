@@ -94,7 +94,10 @@ void WriteIniValue(const std::string& section, const std::string& key, const std
     configure(ini);
     std::error_code ec;
     // An existing file that cannot be read is left alone rather than replaced by one key.
-    if (fs::exists(file, ec) && ini.LoadFile(file.c_str()) < 0) {
+    const bool exists = fs::exists(file, ec);
+    if (exists && !isRegularFile(file)) {
+        why = file + " is not a regular file";
+    } else if (exists && ini.LoadFile(file.c_str()) < 0) {
         why = "cannot read " + file + ": " + errnoText();
     } else if (ini.SetValue(section.c_str(), key.c_str(), value.c_str()) < 0) {
         why = "cannot set " + key + " in " + file;
