@@ -1,0 +1,74 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "components/stereo_frame.h"
+
+class AudioSource;
+class ErrorSink;
+
+// The one SDL audio device of the player; its callback mixes every registered source. The
+// device opens on the first ensureOpen() (the first play) and is opened again on a later call
+// after a failure or after it was lost. All calls but render() come from the UI thread.
+class AudioOutput {
+public:
+    struct Options {
+        int rate = 48000;
+        // 512 frames at 48 kHz is 10.7 ms: latency well under 50 ms at about half the cost
+        // (client and server) of 256-frame buffers.
+        int bufferFrames = 512;
+        // false: no SDL device at all; the owner calls render() (tests that need exact
+        // samples without real-time pacing).
+        bool useDevice = true;
+    };
+
+    explicit AudioOutput(ErrorSink& errors);
+    AudioOutput(ErrorSink& errors, Options options);
+    ~AudioOutput();
+    AudioOutput(const AudioOutput&) = delete;
+    AudioOutput& operator=(const AudioOutput&) = delete;
+
+    int rate() const { return options.rate; }
+    // Opens the device if it is not open; reports "No sound output: <cause>" once per failed
+    // attempt. True when a device is playing (always true without a device).
+    bool ensureOpen();
+    bool isOpen() const;
+
+    // At most kMaxSources at once. removeSource() returns once no callback uses the source.
+    void addSource(AudioSource* source);
+    void removeSource(AudioSource* source);
+
+    // What the callback does: silence, plus every source mixed in, clipped to [-1, 1].
+    void render(StereoFrame* out, int frames) noexcept;
+    // Manual mode (tests): waits until every source is ready for `frames` frames.
+    bool waitUntilReady(int frames, std::chrono::milliseconds timeout) const;
+
+    static constexpr int kMaxSources = 4;
+
+private:
+    struct Device;
+    static void callback(void* userdata, unsigned char* stream, int length);
+    void mix(StereoFrame* out, int frames) noexcept;
+    void retire(std::unique_ptr<Device> device);
+    void reapClosers(bool wait);
+
+    ErrorSink& errors;
+    const Options options;
+    std::array<std::atomic<AudioSource*>, kMaxSources> sources{};
+    // Callbacks (or render calls) under way; removeSource() waits for it to reach 0.
+    std::atomic<int> activeCallbacks{0};
+    bool sdlStarted = false;
+    std::unique_ptr<Device> device;
+    struct Closer {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    // Lost devices are closed on threads of their own: SDL_CloseAudioDevice can block for
+    // seconds, and the UI must not wait for that.
+    std::vector<Closer> closers;
+};

@@ -1,0 +1,491 @@
+// The real deck against the real libmpg123, with MP3 files made at test time. The output is
+// driven by hand (no SDL device) so that samples and positions are exact.
+#include "components/mp3_deck.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "support/manual_deck_rig.h"
+#include "support/temp_dir.h"
+#include "support/tone_analysis.h"
+#include "support/tone_files.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<float> leftOf(const std::vector<StereoFrame>& frames) {
+    std::vector<float> out;
+    for (const auto& f : frames) out.push_back(f.left);
+    return out;
+}
+
+// Largest difference between what the deck played and what mpg123 decoded, channel by channel
+// (a mono reference is compared with both channels), over the reference's length.
+double maxDifference(const std::vector<StereoFrame>& played, const DecodedAudio& ref,
+                     std::size_t refOffset = 0) {
+    double worst = 0;
+    const std::size_t n = std::min(played.size(), ref.frames() - refOffset);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t at = (refOffset + i) * ref.channels;
+        const float l = ref.samples[at];
+        const float r = ref.channels == 2 ? ref.samples[at + 1] : l;
+        worst = std::max(
+            {worst, double(std::fabs(played[i].left - l)), double(std::fabs(played[i].right - r))});
+    }
+    return worst;
+}
+
+bool allSilent(const std::vector<StereoFrame>& frames, std::size_t from = 0) {
+    for (std::size_t i = from; i < frames.size(); ++i)
+        if (frames[i].left != 0 || frames[i].right != 0) return false;
+    return true;
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
+}
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string randomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(gen() & 0xff);
+    return s;
+}
+
+// An ID3v2.3 tag holding one APIC frame of `pictureBytes` bytes.
+std::string id3Tag(std::size_t pictureBytes) {
+    std::string frame = std::string("\0image/jpeg\0\x03\0", 14) + randomBytes(pictureBytes, 7);
+    std::string body = "APIC";
+    const auto size = static_cast<std::uint32_t>(frame.size());
+    body += {char(size >> 24), char(size >> 16), char(size >> 8), char(size), 0, 0};
+    body += frame;
+    const auto n = static_cast<std::uint32_t>(body.size());
+    std::string header = "ID3\x03";
+    header += {0,
+               0,
+               char((n >> 21) & 0x7f),
+               char((n >> 14) & 0x7f),
+               char((n >> 7) & 0x7f),
+               char(n & 0x7f)};
+    return header + body;
+}
+
+struct Kind {
+    const char* name;
+    ToneOptions options;
+};
+
+class Mp3DeckFormats : public ::testing::TestWithParam<Kind> {
+protected:
+    TempDir dir;
+};
+
+// Each kind of file: the length, the samples against mpg123's, the end.
+TEST_P(Mp3DeckFormats, PlaysExactlyWhatMpg123Decodes) {
+    const Kind kind = GetParam();
+    const std::string mp3 = makeToneMp3(dir.path(), "tone.mp3", 440, 8, kind.options);
+    const DecodedAudio ref = decodeWithMpg123(mp3);
+    ASSERT_EQ(ref.rate, kind.options.rate);
+    ASSERT_EQ(ref.channels, kind.options.channels);
+
+    ManualDeckRig rig(kind.options.rate);  // the output at the file's rate: no resampling
+    Mp3Deck& deck = rig.deck();
+    deck.setFileName(mp3);
+    EXPECT_GT(deck.duration(), 0);
+    deck.play();
+    ASSERT_EQ(deck.playState(), Deck::Playing);
+    const auto played = rig.renderUntilStopped(20 * kind.options.rate);
+
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+    EXPECT_TRUE(rig.errors.taken().empty());
+    ASSERT_GE(played.size(), ref.frames());
+    EXPECT_LT(played.size(), ref.frames() + 2 * ManualDeckRig::kBuffer);
+    EXPECT_LT(maxDifference(played, ref), 1e-6);
+    EXPECT_TRUE(allSilent(played, ref.frames()));
+    // The length, exact to a frame: what lame encoded, when the file says so.
+    if (kind.options.infoTag) {
+        EXPECT_EQ(ref.frames(), std::size_t(8 * kind.options.rate));
+    }
+    EXPECT_DOUBLE_EQ(deck.duration(), double(ref.frames()) / ref.rate);
+    EXPECT_EQ(deck.currentPosition(), 0);  // rewound at the end
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, Mp3DeckFormats,
+    ::testing::Values(Kind{"cbr44k", {.rate = 44100}}, Kind{"vbr48k", {.rate = 48000, .vbr = true}},
+                      Kind{"mono22k", {.rate = 22050, .channels = 1}},
+                      Kind{"monoVbr44k", {.rate = 44100, .channels = 1, .vbr = true}},
+                      Kind{"vbrWithoutHeader", {.rate = 44100, .vbr = true, .infoTag = false}},
+                      Kind{"cbrWithoutHeader", {.rate = 48000, .infoTag = false}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Mp3Deck, VbrWithoutHeaderGetsItsExactLengthFromAScan) {
+    TempDir dir;
+    const std::string mp3 =
+        makeToneMp3(dir.path(), "vbr.mp3", 440, 8, {.vbr = true, .infoTag = false});
+    const DecodedAudio ref = decodeWithMpg123(mp3);
+    ManualDeckRig rig(44100);
+    rig.deck().setFileName(mp3);
+    EXPECT_GT(rig.deck().duration(), 0);  // an estimate at once
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (rig.deck().duration() != double(ref.frames()) / 44100 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_DOUBLE_EQ(rig.deck().duration(), double(ref.frames()) / 44100);
+}
+
+TEST(Mp3Deck, ResamplesToTheOutputRateAtTheRightPitchAndSpeed) {
+    TempDir dir;
+    for (const int rate : {22050, 44100}) {
+        const std::string mp3 = makeToneMp3(dir.path(), "t" + std::to_string(rate) + ".mp3", 1000,
+                                            8, {.rate = rate, .channels = rate == 22050 ? 1 : 2});
+        ManualDeckRig rig(48000);
+        rig.deck().setFileName(mp3);
+        rig.deck().play();
+        const auto played = rig.renderUntilStopped(20 * 48000);
+        const auto left = leftOf(played);
+        ASSERT_GE(left.size(), 7u * 48000) << rate;
+        const std::size_t end = endOfSound(left, 1e-4f);
+        EXPECT_NEAR(double(end), 8.0 * 48000, 48) << rate;  // within 1 ms
+        const std::vector<float> middle(left.begin() + 48000, left.begin() + 7 * 48000);
+        EXPECT_NEAR(zeroCrossingFrequency(middle, 48000), 1000.0, 0.5) << rate;
+        EXPECT_NEAR(toneAmplitude(middle, 48000, 1000), 0.5, 0.03) << rate;
+        EXPECT_EQ(rig.deck().underrunFrames(), 0u);
+    }
+}
+
+TEST(Mp3Deck, PositionCountsWhatWasPlayedAndPauseKeepsIt) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8, {.rate = 44100});
+    const DecodedAudio ref = decodeWithMpg123(mp3);
+    ManualDeckRig rig(44100);
+    Mp3Deck& deck = rig.deck();
+    deck.setFileName(mp3);
+    EXPECT_EQ(deck.currentPosition(), 0);
+    deck.play();
+    EXPECT_EQ(deck.currentPosition(), 0);  // nothing played yet, whatever was decoded
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(deck.currentPosition(), 0);
+    auto first = rig.render(44100);  // one second
+    EXPECT_NEAR(deck.currentPosition(), 1.0, 1e-9);
+
+    deck.pause();
+    EXPECT_EQ(deck.playState(), Deck::Paused);
+    const auto silent = rig.render(22050);
+    EXPECT_TRUE(allSilent(silent));
+    EXPECT_NEAR(deck.currentPosition(), 1.0, 1e-9);
+
+    deck.play();
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    auto second = rig.render(44100);
+    EXPECT_NEAR(deck.currentPosition(), 2.0, 1e-9);
+    first.insert(first.end(), second.begin(), second.end());
+    EXPECT_LT(maxDifference(first, ref), 1e-6);  // no sample lost or repeated over the pause
+
+    deck.stop();
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+    EXPECT_EQ(deck.currentPosition(), 0);
+    EXPECT_TRUE(allSilent(rig.render(4096)));
+    deck.play();
+    EXPECT_LT(maxDifference(rig.render(44100), ref), 1e-6);  // from the start again
+    EXPECT_TRUE(rig.errors.taken().empty());
+}
+
+TEST(Mp3Deck, StepsTenSecondsSampleAccuratelyAndClamps) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 25, {.rate = 44100, .vbr = true});
+    const DecodedAudio ref = decodeWithMpg123(mp3);
+    ManualDeckRig rig(44100);
+    Mp3Deck& deck = rig.deck();
+    deck.setFileName(mp3);
+    deck.play();
+    rig.render(44100);
+    deck.stepForward();
+    EXPECT_NEAR(deck.currentPosition(), 11.0, 1e-9);  // at once, before anything is played
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    EXPECT_LT(maxDifference(rig.render(44100), ref, 11 * 44100), 1e-6);
+    EXPECT_NEAR(deck.currentPosition(), 12.0, 1e-9);
+
+    deck.stepBack();
+    EXPECT_NEAR(deck.currentPosition(), 2.0, 1e-9);
+    EXPECT_LT(maxDifference(rig.render(4410), ref, 2 * 44100), 1e-6);
+    deck.stepBack();  // clamped at the start
+    EXPECT_EQ(deck.currentPosition(), 0);
+    EXPECT_LT(maxDifference(rig.render(4410), ref, 0), 1e-6);
+
+    deck.pause();
+    deck.stepForward();
+    EXPECT_EQ(deck.playState(), Deck::Paused);
+    EXPECT_NEAR(deck.currentPosition(), 10.1, 1e-9);
+    deck.play();
+    EXPECT_LT(maxDifference(rig.render(4410), ref, 10 * 44100 + 4410), 1e-6);
+
+    deck.stepForward();  // 20.2 s
+    deck.stepForward();  // past the end of 25 s: the track is over
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+    EXPECT_EQ(deck.currentPosition(), 0);
+    deck.play();
+    EXPECT_LT(maxDifference(rig.render(4410), ref, 0), 1e-6);
+    EXPECT_TRUE(rig.errors.taken().empty());
+}
+
+TEST(Mp3Deck, TwoDecksMixWithTheirVolumes) {
+    TempDir dir;
+    const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 8, {.rate = 48000});
+    const std::string b = makeToneMp3(dir.path(), "b.mp3", 880, 8, {.rate = 44100});
+    ManualDeckRig rig(48000, 2);
+    rig.deck(0).setFileName(a);
+    rig.deck(1).setFileName(b);
+    rig.deck(0).setVolume(0);
+    rig.deck(1).setVolume(-600);
+    rig.deck(0).play();
+    rig.deck(1).play();
+    rig.render(4800);
+    const auto left = leftOf(rig.render(48000));
+    const double a440 = toneAmplitude(left, 48000, 440);
+    const double a880 = toneAmplitude(left, 48000, 880);
+    EXPECT_NEAR(20 * std::log10(a440 / 0.5), 0.0, 0.5);
+    EXPECT_NEAR(20 * std::log10(a880 / 0.5), -6.0, 0.5);  // -600: half the amplitude
+
+    // A change is heard within one buffer.
+    rig.deck(0).setVolume(-10000);
+    rig.deck(1).setVolume(-2000);
+    rig.render(512);
+    const auto after = leftOf(rig.render(48000));
+    EXPECT_LT(toneAmplitude(after, 48000, 440), 1e-6);
+    EXPECT_NEAR(20 * std::log10(toneAmplitude(after, 48000, 880) / 0.5), -20.0, 0.5);
+    rig.deck(1).setVolume(5000);  // clamped to 0
+    rig.render(512);
+    EXPECT_NEAR(toneAmplitude(leftOf(rig.render(48000)), 48000, 880), 0.5, 0.03);
+}
+
+TEST(Mp3Deck, NamesAndBareNames) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "song one.mp3", 440, 1);
+    ManualDeckRig rig(48000);
+    Mp3Deck& deck = rig.deck();
+    EXPECT_EQ(deck.fileName(), "");
+    EXPECT_EQ(deck.duration(), 0);
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+    deck.play();  // an empty deck: nothing happens
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+
+    const auto old = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    deck.setFileName("song one.mp3");  // looked up in the current directory
+    std::filesystem::current_path(old);
+    EXPECT_EQ(deck.fileName(), "song one.mp3");
+    EXPECT_NEAR(deck.duration(), 1.0, 1e-9);
+    deck.play();
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    rig.renderUntilStopped(5 * 48000);
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+
+    deck.setFileName(mp3);
+    EXPECT_EQ(deck.fileName(), "song one.mp3");
+    deck.setFileName("");
+    EXPECT_EQ(deck.fileName(), "");
+    EXPECT_EQ(deck.duration(), 0);
+    EXPECT_TRUE(rig.errors.taken().empty());
+}
+
+TEST(Mp3Deck, ANewFileStopsTheOldOne) {
+    TempDir dir;
+    const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 8);
+    const std::string b = makeToneMp3(dir.path(), "b.mp3", 880, 8);
+    ManualDeckRig rig(44100);
+    Mp3Deck& deck = rig.deck();
+    deck.setFileName(a);
+    deck.play();
+    rig.render(44100);
+    deck.setFileName(b);
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+    EXPECT_EQ(deck.currentPosition(), 0);
+    EXPECT_TRUE(allSilent(rig.render(4096)));
+    deck.play();
+    const auto left = leftOf(rig.render(44100));
+    EXPECT_NEAR(toneAmplitude(left, 44100, 880), 0.5, 0.03);
+    EXPECT_LT(toneAmplitude(left, 44100, 440), 0.01);
+}
+
+// ---- bad input ----
+
+class Mp3DeckBadInput : public ::testing::Test {
+protected:
+    // Sets the file, plays, and expects a refusal with one report naming the file.
+    void expectRefused(const std::string& path, const std::string& cause) {
+        deck().setFileName(path);
+        EXPECT_EQ(deck().duration(), 0);
+        deck().play();
+        EXPECT_EQ(deck().playState(), Deck::Stopped);
+        const auto lines = rig.errors.taken();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], "Cannot play " + path + ": " + cause);
+        EXPECT_TRUE(allSilent(rig.render(2048)));
+    }
+    Mp3Deck& deck() { return rig.deck(); }
+    TempDir dir;
+    ManualDeckRig rig{44100};
+};
+
+TEST_F(Mp3DeckBadInput, EmptyFile) {
+    writeBytes(dir.file("empty.mp3"), "");
+    expectRefused(dir.file("empty.mp3"), "the file is empty");
+}
+
+TEST_F(Mp3DeckBadInput, RandomBytes) {
+    writeBytes(dir.file("noise.mp3"), randomBytes(300 * 1024, 1));
+    const auto start = std::chrono::steady_clock::now();
+    expectRefused(dir.file("noise.mp3"), "not an MP3 file");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+TEST_F(Mp3DeckBadInput, TextFile) {
+    writeBytes(dir.file("notes.mp3"), std::string(5000, 'x') + "\nhello\n");
+    expectRefused(dir.file("notes.mp3"), "not an MP3 file");
+}
+
+TEST_F(Mp3DeckBadInput, OnlyAnId3Tag) {
+    writeBytes(dir.file("tag.mp3"), id3Tag(1000));
+    expectRefused(dir.file("tag.mp3"), "not an MP3 file");
+}
+
+TEST_F(Mp3DeckBadInput, MissingFile) {
+    expectRefused(dir.file("nowhere.mp3"), "No such file or directory");
+}
+
+TEST_F(Mp3DeckBadInput, Directory) {
+    std::filesystem::create_directory(dir.file("folder.mp3"));
+    expectRefused(dir.file("folder.mp3"), "it is a directory");
+}
+
+TEST_F(Mp3DeckBadInput, Fifo) {
+    ASSERT_EQ(mkfifo(dir.file("pipe.mp3").c_str(), 0600), 0);
+    expectRefused(dir.file("pipe.mp3"), "not a regular file");
+}
+
+TEST_F(Mp3DeckBadInput, UnreadableFile) {
+    const std::string mp3 = makeToneMp3(dir.path(), "locked.mp3", 440, 1);
+    std::filesystem::permissions(mp3, std::filesystem::perms::none);
+    // As root, read permission is not checked; a file-system uid of nobody (which drops the
+    // capability to override it, on this thread only) makes the file unreadable as for a user.
+    const int oldFsuid = geteuid() == 0 ? setfsuid(65534) : -1;
+    const int probe = ::open(mp3.c_str(), O_RDONLY);
+    if (probe >= 0) {
+        ::close(probe);
+        if (oldFsuid >= 0) setfsuid(oldFsuid);
+        GTEST_SKIP() << "cannot make a file unreadable here";
+    }
+    expectRefused(mp3, "Permission denied");
+    if (oldFsuid >= 0) setfsuid(oldFsuid);
+}
+
+TEST_F(Mp3DeckBadInput, ARefusedFileIsTriedAgainOnTheNextPlay) {
+    const std::string path = dir.file("later.mp3");
+    expectRefused(path, "No such file or directory");
+    makeToneMp3(dir.path(), "later.mp3", 440, 1);
+    deck().play();
+    EXPECT_EQ(deck().playState(), Deck::Playing);
+    EXPECT_NEAR(deck().duration(), 1.0, 1e-9);
+}
+
+TEST_F(Mp3DeckBadInput, HugeId3TagIsSkipped) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
+    const DecodedAudio ref = decodeWithMpg123(mp3);
+    const std::string tagged = dir.file("tagged.mp3");
+    writeBytes(tagged, id3Tag(6 * 1024 * 1024) + readBytes(mp3));
+    deck().setFileName(tagged);
+    EXPECT_DOUBLE_EQ(deck().duration(), 8.0);
+    deck().play();
+    const auto played = rig.renderUntilStopped(20 * 44100);
+    EXPECT_LT(maxDifference(played, ref), 1e-6);
+    EXPECT_GE(played.size(), ref.frames());
+    EXPECT_TRUE(rig.errors.taken().empty());
+}
+
+TEST_F(Mp3DeckBadInput, TruncatedFileEndsEarly) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
+    const std::string bytes = readBytes(mp3);
+    writeBytes(dir.file("half.mp3"), bytes.substr(0, bytes.size() / 2 + 77));
+    deck().setFileName(dir.file("half.mp3"));
+    deck().play();
+    const auto played = rig.renderUntilStopped(20 * 44100);
+    EXPECT_EQ(deck().playState(), Deck::Stopped);
+    EXPECT_NEAR(double(endOfSound(leftOf(played), 1e-3f)) / 44100, 4.0, 0.1);
+}
+
+TEST_F(Mp3DeckBadInput, JunkBetweenFramesIsSkipped) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
+    std::string bytes = readBytes(mp3);
+    bytes.insert(bytes.size() / 2 + 13, randomBytes(20000, 3));
+    writeBytes(dir.file("junk.mp3"), bytes);
+    deck().setFileName(dir.file("junk.mp3"));
+    deck().play();
+    const auto played = rig.renderUntilStopped(20 * 44100);
+    EXPECT_EQ(deck().playState(), Deck::Stopped);
+    // Plays on past the damage: at most a few frames are lost.
+    EXPECT_GT(double(endOfSound(leftOf(played), 1e-3f)) / 44100, 7.8);
+    EXPECT_LT(played.size(), 9u * 44100);
+}
+
+TEST_F(Mp3DeckBadInput, FileDeletedWhilePlayingPlaysOn) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
+    deck().setFileName(mp3);
+    deck().play();
+    rig.render(44100);
+    std::filesystem::remove(mp3);
+    auto played = rig.renderUntilStopped(20 * 44100);
+    EXPECT_NEAR(double(44100 + endOfSound(leftOf(played), 1e-3f)) / 44100, 8.0, 0.01);
+    EXPECT_TRUE(rig.errors.taken().empty());
+}
+
+TEST_F(Mp3DeckBadInput, FileReplacedWhilePlayingPlaysTheOldOneOn) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
+    const std::string other = makeToneMp3(dir.path(), "o.mp3", 880, 2);
+    deck().setFileName(mp3);
+    deck().play();
+    rig.render(44100);
+    std::filesystem::rename(other, mp3);
+    auto played = rig.renderUntilStopped(20 * 44100);
+    const auto left = leftOf(played);
+    EXPECT_NEAR(double(44100 + endOfSound(left, 1e-3f)) / 44100, 8.0, 0.01);
+    EXPECT_NEAR(toneAmplitude(std::span(left).subspan(44100, 44100), 44100, 440), 0.5, 0.03);
+}
+
+TEST_F(Mp3DeckBadInput, FileCutShortWhilePlayingEndsTheTrack) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
+    deck().setFileName(mp3);
+    deck().play();
+    rig.render(44100);
+    ::truncate(mp3.c_str(), 1000);
+    const auto played = rig.renderUntilStopped(20 * 44100);
+    EXPECT_EQ(deck().playState(), Deck::Stopped);
+    EXPECT_LT(played.size(), 3u * 44100);  // what was already decoded, at most
+}
+
+TEST_F(Mp3DeckBadInput, FileOverwrittenWithGarbageWhilePlayingEndsOrSkips) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
+    deck().setFileName(mp3);
+    deck().play();
+    rig.render(44100);
+    writeBytes(mp3, randomBytes(readBytes(mp3).size(), 9));  // same size, all garbage
+    const auto played = rig.renderUntilStopped(60 * 44100);
+    EXPECT_EQ(deck().playState(), Deck::Stopped);
+    EXPECT_LT(played.size(), 9u * 44100);
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+#include "support/sink_recorder.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+bool SinkRecorder::available() {
+    return std::getenv("PULSE_SERVER") != nullptr;
+}
+
+SinkRecorder::SinkRecorder(const std::string& source) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    const std::string device = "--device=" + source;
+    const char* argv[] = {"parec",        device.c_str(), "--format=float32le", "--rate=48000",
+                          "--channels=2", "--raw",        "--latency-msec=10",  nullptr};
+    const int rc =
+        posix_spawnp(&child, "parec", &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        throw std::runtime_error("cannot start parec");
+    }
+    pipeFd = fds[0];
+    reader = std::thread(&SinkRecorder::readLoop, this);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (frames() == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            stop();
+            throw std::runtime_error("parec records nothing from " + source);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+SinkRecorder::~SinkRecorder() {
+    stop();
+}
+
+void SinkRecorder::readLoop() {
+    std::vector<char> buffer(8192);
+    std::size_t carry = 0;  // bytes of an incomplete sample
+    for (;;) {
+        const ssize_t n = ::read(pipeFd, buffer.data() + carry, buffer.size() - carry);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        const std::size_t total = carry + static_cast<std::size_t>(n);
+        const std::size_t whole = total / sizeof(float);
+        {
+            std::lock_guard lock(mutex);
+            const std::size_t old = recorded.size();
+            recorded.resize(old + whole);
+            std::memcpy(recorded.data() + old, buffer.data(), whole * sizeof(float));
+        }
+        carry = total - whole * sizeof(float);
+        std::memmove(buffer.data(), buffer.data() + whole * sizeof(float), carry);
+    }
+}
+
+std::size_t SinkRecorder::frames() const {
+    std::lock_guard lock(mutex);
+    return recorded.size() / kChannels;
+}
+
+std::vector<float> SinkRecorder::samples() const {
+    std::lock_guard lock(mutex);
+    return recorded;
+}
+
+std::vector<float> SinkRecorder::stop() {
+    if (!stopped) {
+        stopped = true;
+        if (child > 0) {
+            ::kill(child, SIGTERM);
+            int status = 0;
+            ::waitpid(child, &status, 0);
+        }
+        if (reader.joinable()) reader.join();
+        if (pipeFd >= 0) ::close(pipeFd);
+    }
+    std::lock_guard lock(mutex);
+    return recorded;
+}

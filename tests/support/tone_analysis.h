@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+// Measurements on recorded or decoded sound.
+
+// One channel of interleaved samples.
+std::vector<float> channelOf(std::span<const float> interleaved, int channels, int channel);
+// Amplitude (peak) of the sinusoid at exactly frequencyHz: Goertzel over a Hann window.
+double toneAmplitude(std::span<const float> mono, int rate, double frequencyHz);
+// Frequency of a clean tone from its rising zero crossings, interpolated.
+double zeroCrossingFrequency(std::span<const float> mono, int rate);
+// Index of the first sample whose magnitude reaches threshold; size() if none.
+std::size_t firstAbove(std::span<const float> mono, float threshold);
+// Index one past the last sample whose magnitude reaches threshold; 0 if none.
+std::size_t endOfSound(std::span<const float> mono, float threshold);
+double rms(std::span<const float> mono);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// MP3 test files made at test time: a sine tone from sox, encoded with lame.
+struct ToneOptions {
+    int rate = 44100;
+    int channels = 2;
+    bool vbr = false;        // lame -V 4 (with a Xing header) instead of 128 kbit/s CBR
+    bool infoTag = true;     // false: lame -t, no Xing/Info/LAME header at all
+    double amplitude = 0.5;  // peak, of full scale
+};
+
+// Writes dir/name and returns its full path; throws std::runtime_error when a tool fails.
+std::string makeToneMp3(const std::string& dir, const std::string& name, double frequencyHz,
+                        double seconds, const ToneOptions& options = {});
+
+// What the mpg123 command decodes from a file (float samples, interleaved).
+struct DecodedAudio {
+    int rate = 0;
+    int channels = 0;
+    std::vector<float> samples;
+    std::size_t frames() const { return channels ? samples.size() / channels : 0; }
+};
+DecodedAudio decodeWithMpg123(const std::string& mp3Path);
+
+// Reads a WAV file of 16-bit or 32-bit float samples.
+DecodedAudio readWav(const std::string& path);
