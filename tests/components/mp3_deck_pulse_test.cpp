@@ -1,0 +1,120 @@
+// Real sound: the deck through SDL into the private PulseAudio's null sink, recorded with
+// parec. These tests hold the "pulse" lock (tests/CMakeLists.txt).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "components/audio_output.h"
+#include "components/mp3_deck.h"
+#include "doubles/recording_error_sink.h"
+#include "support/sink_recorder.h"
+#include "support/temp_dir.h"
+#include "support/tone_analysis.h"
+#include "support/tone_files.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRate = SinkRecorder::kRate;
+
+double dB(double ratio) {
+    return 20 * std::log10(ratio);
+}
+
+class Mp3DeckPulse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!SinkRecorder::available())
+            GTEST_SKIP() << "PULSE_SERVER is not set: run through scripts/test.sh, or source "
+                            "scripts/private_pulse.sh and start_private_pulse first";
+    }
+    TempDir dir;
+};
+
+TEST_F(Mp3DeckPulse, BothDecksAreHeardAtTheirVolumes) {
+    const std::string a = makeToneMp3(dir.path(), "a440.mp3", 440, 3, {.rate = 44100});
+    const std::string b = makeToneMp3(dir.path(), "b880.mp3", 880, 3, {.rate = 48000, .vbr = true});
+    SinkRecorder recorder;
+    RecordingErrorSink errors;
+    {
+        AudioOutput output(errors);
+        Mp3Deck deck1(output, errors);
+        Mp3Deck deck2(output, errors);
+        deck1.setFileName(a);
+        deck2.setFileName(b);
+        deck1.setVolume(0);
+        deck2.setVolume(-600);
+        deck1.play();
+        deck2.play();
+        std::this_thread::sleep_for(1500ms);
+        deck1.stop();
+        deck2.stop();
+        std::this_thread::sleep_for(100ms);
+    }
+    const auto left = channelOf(recorder.stop(), 2, 0);
+    EXPECT_TRUE(errors.taken().empty());
+    const std::size_t start = firstAbove(left, 0.01f);
+    ASSERT_LT(start + kRate, left.size()) << "no sound recorded";
+    const std::span<const float> middle(left.data() + start + kRate / 4, kRate);
+    const double a440 = toneAmplitude(middle, kRate, 440);
+    const double a880 = toneAmplitude(middle, kRate, 880);
+    EXPECT_NEAR(dB(a440 / 0.5), 0.0, 0.5);
+    EXPECT_NEAR(dB(a880 / a440), -6.0, 0.5);
+    EXPECT_LT(toneAmplitude(middle, kRate, 660), 0.005);  // nothing else
+}
+
+TEST_F(Mp3DeckPulse, PlaysInRealTimeAndPausesAndResumesPromptly) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 4, {.rate = 44100});
+    SinkRecorder recorder;
+    RecordingErrorSink errors;
+    AudioOutput output(errors);
+    Mp3Deck deck(output, errors);
+    deck.setFileName(mp3);
+    output.ensureOpen();  // the device's start-up is not the deck's latency
+    std::this_thread::sleep_for(200ms);
+
+    const std::size_t playMark = recorder.frames();
+    const auto playedAt = Clock::now();
+    deck.play();
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    std::this_thread::sleep_for(1000ms);
+    const double elapsed = std::chrono::duration<double>(Clock::now() - playedAt).count();
+    EXPECT_NEAR(deck.currentPosition(), elapsed, 0.05);
+
+    const std::size_t pauseMark = recorder.frames();
+    deck.pause();
+    const double pausedAt = deck.currentPosition();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(deck.currentPosition(), pausedAt);
+    EXPECT_EQ(deck.playState(), Deck::Paused);
+
+    deck.play();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_NEAR(deck.currentPosition(), pausedAt + 0.3, 0.05);
+    deck.stop();
+    EXPECT_EQ(deck.currentPosition(), 0);
+    std::this_thread::sleep_for(100ms);
+
+    const auto left = channelOf(recorder.stop(), 2, 0);
+    ASSERT_GT(left.size(), pauseMark + kRate / 2);
+    // The recorder's clock lags the sink by its own latency, so these are upper bounds.
+    const double startLatency =
+        double(firstAbove(std::span(left).subspan(playMark), 0.01f)) / kRate;
+    const std::span<const float> fromPause(left.data() + pauseMark, kRate / 4);
+    const double stopLatency = double(endOfSound(fromPause, 0.01f)) / kRate;
+    std::printf("play to sound %.1f ms, pause to silence %.1f ms (upper bounds)\n",
+                startLatency * 1000, stopLatency * 1000);
+    EXPECT_LT(startLatency, 0.05);
+    EXPECT_LT(stopLatency, 0.05);
+    // The pause kept the place: the sound resumed, and the tone is there at full level.
+    const std::span<const float> tone(left.data() + playMark + kRate / 4, kRate / 2);
+    EXPECT_NEAR(dB(toneAmplitude(tone, kRate, 440) / 0.5), 0.0, 0.5);
+    EXPECT_TRUE(errors.taken().empty());
+}
+
+}  // namespace

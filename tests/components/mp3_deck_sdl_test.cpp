@@ -1,0 +1,196 @@
+// The real deck through SDL: the disk driver (faster than real time, exact samples), no sound
+// server at all, and a sound server that goes away while the deck plays.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <thread>
+
+#include "components/audio_output.h"
+#include "components/mp3_deck.h"
+#include "doubles/recording_error_sink.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "support/tone_analysis.h"
+#include "support/tone_files.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+std::vector<float> readFloats(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<float> out;
+    float f;
+    while (in.read(reinterpret_cast<char*>(&f), sizeof f)) out.push_back(f);
+    return out;
+}
+
+TEST(Mp3DeckSdl, DiskDriverGetsBothDecksMixedAtTheirVolumes) {
+    TempDir dir;
+    const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 2, {.rate = 44100});
+    const std::string b = makeToneMp3(dir.path(), "b.mp3", 880, 2, {.rate = 22050, .channels = 1});
+    const std::string raw = dir.file("out.raw");
+    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+    ScopedEnv file("SDL_DISKAUDIOFILE", raw);
+    ScopedEnv delay("SDL_DISKAUDIODELAY", "2");  // ms per 10.7 ms buffer: five times real time
+    {
+        RecordingErrorSink errors;
+        AudioOutput output(errors);
+        Mp3Deck deck1(output, errors);
+        Mp3Deck deck2(output, errors);
+        deck1.setFileName(a);
+        deck2.setFileName(b);
+        deck2.setVolume(-600);
+        deck1.play();
+        deck2.play();
+        EXPECT_EQ(deck1.playState(), Deck::Playing);
+        EXPECT_EQ(deck2.playState(), Deck::Playing);
+        EXPECT_TRUE(waitFor([&] { return deck1.currentPosition() > 0; }, 2000ms));
+        EXPECT_TRUE(waitFor(
+            [&] {
+                return deck1.playState() == Deck::Stopped && deck2.playState() == Deck::Stopped;
+            },
+            10000ms));
+        EXPECT_TRUE(errors.taken().empty());
+    }
+    const auto samples = readFloats(raw);
+    const auto left = channelOf(samples, 2, 0);
+    const std::size_t start = firstAbove(left, 1e-3f);
+    ASSERT_LT(start + 48000, left.size());
+    const std::span<const float> second(left.data() + start + 24000, 48000);
+    EXPECT_NEAR(20 * std::log10(toneAmplitude(second, 48000, 440) / 0.5), 0.0, 0.5);
+    EXPECT_NEAR(20 * std::log10(toneAmplitude(second, 48000, 880) / 0.5), -6.0, 0.5);
+}
+
+TEST(Mp3DeckSdl, NoSoundServerIsReportedAndTheDeckWaitsSilently) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 2);
+    ScopedEnv driver("SDL_AUDIODRIVER", "pulseaudio");
+    ScopedEnv server("PULSE_SERVER", "unix:" + dir.file("no-such-server"));
+    RecordingErrorSink errors;
+    AudioOutput output(errors);
+    Mp3Deck deck(output, errors);
+    deck.setFileName(mp3);
+    deck.play();
+    EXPECT_EQ(deck.playState(), Deck::Playing);  // the file opened; the watch must not skip it
+    auto lines = errors.taken();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("No sound output: ", 0), 0u) << lines[0];
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(deck.currentPosition(), 0);  // no sound, no clock
+    deck.pause();
+    deck.play();  // tries again, and says so again
+    EXPECT_EQ(errors.taken().size(), 2u);
+
+    // The sound comes back (here: another driver): the next play opens it.
+    ScopedEnv disk("SDL_AUDIODRIVER", "disk");
+    ScopedEnv file("SDL_DISKAUDIOFILE", dir.file("out.raw"));
+    deck.stop();
+    deck.play();
+    EXPECT_EQ(errors.taken().size(), 2u);
+    EXPECT_TRUE(output.isOpen());
+    EXPECT_TRUE(waitFor([&] { return deck.currentPosition() > 0.1; }, 2000ms));
+}
+
+// A PulseAudio server of this test's own, which it can kill.
+class DoomedPulse {
+public:
+    explicit DoomedPulse(const std::string& dir) {
+        const std::string runtime = "XDG_RUNTIME_DIR=" + dir;
+        const std::string home = "HOME=" + dir;
+        std::vector<std::string> env = {runtime, home};
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("XDG_RUNTIME_DIR=", 0) != 0 &&
+                std::string(*e).rfind("HOME=", 0) != 0 &&
+                std::string(*e).rfind("PULSE_SERVER=", 0) != 0)
+                env.push_back(*e);
+        std::vector<char*> envp;
+        for (auto& s : env) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        const char* argv[] = {"pulseaudio",
+                              "-n",
+                              "--daemonize=no",
+                              "--exit-idle-time=-1",
+                              "--use-pid-file=no",
+                              "-L",
+                              "module-null-sink sink_name=doomed rate=48000",
+                              "-L",
+                              "module-native-protocol-unix",
+                              nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid, "pulseaudio", &actions, nullptr, const_cast<char**>(argv),
+                         envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        socket = dir + "/pulse/native";
+        waitFor([&] { return access(socket.c_str(), F_OK) == 0; }, 5000ms);
+        std::this_thread::sleep_for(200ms);
+    }
+    ~DoomedPulse() { kill(); }
+    bool running() const { return pid > 0 && access(socket.c_str(), F_OK) == 0; }
+    std::string server() const { return "unix:" + socket; }
+    void kill() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+    }
+
+private:
+    pid_t pid = -1;
+    std::string socket;
+};
+
+TEST(Mp3DeckSdl, SoundServerLostWhilePlayingEndsTheTrackAndStopsTheClock) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
+    DoomedPulse pulse(dir.path());
+    if (!pulse.running()) GTEST_SKIP() << "cannot start a PulseAudio server of our own";
+    ScopedEnv driver("SDL_AUDIODRIVER", "pulseaudio");
+    ScopedEnv server("PULSE_SERVER", pulse.server());
+    RecordingErrorSink errors;
+    AudioOutput output(errors);
+    Mp3Deck deck(output, errors);
+    deck.setFileName(mp3);
+    deck.play();
+    ASSERT_TRUE(output.isOpen()) << (errors.taken().empty() ? "" : errors.taken()[0]);
+    ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > 0.3; }, 3000ms));
+
+    pulse.kill();
+    ASSERT_TRUE(waitFor([&] { return deck.playState() == Deck::Stopped; }, 5000ms));
+    EXPECT_EQ(deck.currentPosition(), 0);
+    ASSERT_TRUE(waitFor([&] { return !errors.taken().empty(); }, 1000ms));
+    EXPECT_EQ(errors.taken()[0], "Sound output lost while playing " + mp3);
+
+    // The next play tries a new device; with no server that is a plain report.
+    deck.play();
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    const auto lines = errors.taken();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].rfind("No sound output: ", 0), 0u) << lines[1];
+}
+
+}  // namespace
