@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and runs them against a private PulseAudio; prints the figures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_TESTS=OFF -DVELMOR_BENCH=ON
+work=$(mktemp -d)
+trap 'rm -rf "$work"; stop_private_pulse' EXIT
+source scripts/private_pulse.sh
+start_private_pulse
+sox -n -r 44100 -c 2 "$work/a.wav" synth 60 sine 440 vol 0.5
+sox -n -r 48000 -c 2 "$work/b.wav" synth 60 sine 880 vol 0.5
+lame --quiet -b 192 "$work/a.wav" "$work/a.mp3"
+lame --quiet -V 2 "$work/b.wav" "$work/b.mp3"
+echo "== tick cost, both decks playing =="
+QT_QPA_PLATFORM=offscreen build-bench/bench/tick_bench "$work/a.mp3" "$work/b.mp3" "${TICK_SECONDS:-10}"
+if [ -x build-bench/bench/decode_bench ]; then
+    echo "== decoding =="
+    build-bench/bench/decode_bench "$work/a.mp3" "$work/b.mp3"
+fi
