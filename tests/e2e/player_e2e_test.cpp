@@ -1,0 +1,151 @@
+// The real window with the real decks, playing into the private PulseAudio's null sink, whose
+// monitor is recorded: each track is a tone of its own, so the recording tells which played.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+#include "app/form1.h"
+#include "components/audio_output.h"
+#include "components/mp3_deck.h"
+#include "doubles/fake_file_dialog.h"
+#include "doubles/fake_joystick.h"
+#include "doubles/fake_mixer.h"
+#include "doubles/recording_error_sink.h"
+#include "support/sink_recorder.h"
+#include "support/temp_dir.h"
+#include "support/tone_analysis.h"
+#include "support/tone_files.h"
+
+namespace {
+
+constexpr double kTones[] = {440, 660, 880};
+
+// The strongest of the three tones in each quarter second, runs of the same one merged.
+std::vector<double> toneSequence(const std::vector<float>& recording) {
+    const std::vector<float> left = channelOf(recording, SinkRecorder::kChannels, 0);
+    const size_t window = SinkRecorder::kRate / 4;
+    std::vector<double> sequence;
+    for (size_t start = 0; start + window <= left.size(); start += window) {
+        std::span<const float> part(left.data() + start, window);
+        double best = 0, bestAmplitude = 0.05;  // below this the window is silence
+        for (double f : kTones) {
+            const double a = toneAmplitude(part, SinkRecorder::kRate, f);
+            if (a > bestAmplitude) {
+                best = f;
+                bestAmplitude = a;
+            }
+        }
+        if (best != 0 && (sequence.empty() || sequence.back() != best)) sequence.push_back(best);
+    }
+    return sequence;
+}
+
+class EndToEndPulse : public ::testing::Test {
+protected:
+    RecordingErrorSink errors;
+    FakeMixer mixer;
+    FakeJoystick joystick;
+    FakeFileDialog playFileDialog, playDirDialog;
+    TempDir music;
+    std::unique_ptr<AudioOutput> output;
+    std::unique_ptr<Mp3Deck> deck1, deck2;
+    std::unique_ptr<Form1> form;
+
+    void SetUp() override {
+        if (!SinkRecorder::available()) GTEST_SKIP() << "no private PulseAudio (PULSE_SERVER)";
+        output = std::make_unique<AudioOutput>(errors);
+        deck1 = std::make_unique<Mp3Deck>(*output, errors);
+        deck2 = std::make_unique<Mp3Deck>(*output, errors);
+    }
+    void TearDown() override {
+        form.reset();
+        deck1.reset();
+        deck2.reset();
+        output.reset();
+    }
+    void makeTracks(double seconds) {
+        ToneOptions options;
+        options.amplitude = 0.3;
+        makeToneMp3(music.path(), "1 low.mp3", kTones[0], seconds, options);
+        makeToneMp3(music.path(), "2 mid.mp3", kTones[1], seconds, options);
+        makeToneMp3(music.path(), "10 high.mp3", kTones[2], seconds, options);
+    }
+    void openWindow() {
+        form = std::make_unique<Form1>(
+            Components{*deck1, *deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
+            music.file("velmor-mp3-player.ini"));
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void playDir() {
+        playDirDialog.answer = music.file("1 low.mp3");
+        QTest::mouseClick(form->controls().Command6, Qt::LeftButton);
+    }
+};
+
+}  // namespace
+
+TEST_F(EndToEndPulse, PlayDirPlaysTheTracksInOrderAndWraps) {
+    makeTracks(1.0);
+    openWindow();
+    SinkRecorder recorder;
+    playDir();
+    QTest::qWait(3600);
+    const std::vector<float> recording = recorder.stop();
+    EXPECT_TRUE(errors.taken().empty()) << errors.taken().front();
+
+    const std::vector<double> sequence = toneSequence(recording);
+    ASSERT_GE(sequence.size(), 4u);
+    EXPECT_EQ(sequence[0], 440);
+    EXPECT_EQ(sequence[1], 660);
+    EXPECT_EQ(sequence[2], 880);
+    EXPECT_EQ(sequence[3], 440);  // after the last entry, the first again
+    EXPECT_EQ(form->state().playerState, PlayerState::Playing);
+}
+
+TEST_F(EndToEndPulse, DoubleClickStartsDeckTwoBesideDeckOne) {
+    makeTracks(4.0);
+    openWindow();
+    playDir();
+    QTest::qWait(300);
+
+    // The third entry goes to deck 2 while deck 1 plays the first.
+    QListWidget* list = form->controls().List4;
+    const QRect r = list->visualItemRect(list->item(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    ASSERT_EQ(deck2->playState(), Deck::Playing);
+    deck2->setVolume(-600);  // half the amplitude
+
+    QTest::qWait(200);
+    SinkRecorder recorder;
+    QTest::qWait(1500);
+    const std::vector<float> recording = recorder.stop();
+    const std::vector<float> left = channelOf(recording, SinkRecorder::kChannels, 0);
+    const double low = toneAmplitude(left, SinkRecorder::kRate, 440);
+    const double high = toneAmplitude(left, SinkRecorder::kRate, 880);
+    EXPECT_NEAR(low, 0.3, 0.05);
+    EXPECT_NEAR(high / low, 0.5, 0.06);
+    EXPECT_LT(toneAmplitude(left, SinkRecorder::kRate, 660), 0.02);
+    EXPECT_EQ(form->state().NextDeck, 1);
+}
+
+TEST_F(EndToEndPulse, StopSilencesDeckOneAndNothingAdvances) {
+    makeTracks(1.0);
+    openWindow();
+    playDir();
+    QTest::qWait(400);
+    QTest::mouseClick(form->controls().Command3, Qt::LeftButton);
+    QTest::qWait(150);
+    SinkRecorder recorder;
+    QTest::qWait(1500);  // longer than what was left of the track
+    const std::vector<float> recording = recorder.stop();
+    EXPECT_LT(rms(channelOf(recording, SinkRecorder::kChannels, 0)), 0.005);
+    EXPECT_EQ(form->state().playerState, PlayerState::Stopped);
+    EXPECT_EQ(form->state().TrackNumber, 1);
+    EXPECT_EQ(form->state().CurrentFile, "1 low.mp3");
+    EXPECT_EQ(deck1->playState(), Deck::Stopped);
+}
