@@ -7,7 +7,8 @@
 class AudioSource {
 public:
     virtual ~AudioSource() = default;
-    // Adds the source's next frames, with its gain, to out.
+    // Adds the source's next frames, with its gain, to out. With frames == 0 it only drops
+    // data it will never play.
     virtual void mixInto(StereoFrame* out, int frames) noexcept = 0;
     // The device is gone: whatever plays has ended (the clock stops with the sound).
     virtual void outputLost() noexcept = 0;

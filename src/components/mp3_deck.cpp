@@ -250,7 +250,7 @@ void Mp3Deck::mixInto(StereoFrame* out, int frames) noexcept {
         r = start;
         ring.releaseTo(r);
     }
-    if (state != Playing) {
+    if (state != Playing || frames == 0) {
         played.store(pack(e, r - start), std::memory_order_release);
         return;
     }
