@@ -251,13 +251,16 @@ void Mp3Deck::mixInto(StereoFrame* out, int frames) noexcept {
         ring.releaseTo(r);
     }
     if (state != Playing || frames == 0) {
+        // Silent now: the next sound starts at the gain set, without a ramp from an old one.
+        if (frames > 0) sounding = false;
         played.store(pack(e, r - start), std::memory_order_release);
         return;
     }
     const int n = static_cast<int>(std::min<std::uint64_t>(w - r, frames));
     // Ramp to a new gain across one buffer: heard within it, without a click.
-    const float from = appliedGain;
     const float to = gain.load(std::memory_order_relaxed);
+    const float from = sounding ? appliedGain : to;
+    sounding = true;
     const float step = (to - from) / static_cast<float>(frames);
     for (int i = 0; i < n; ++i) {
         const float g = from + step * static_cast<float>(i + 1);

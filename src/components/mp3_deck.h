@@ -85,7 +85,8 @@ private:
     std::atomic<bool> lostWhilePlaying{false};
     std::atomic<std::uint64_t> underruns{0};
     SpscRing<StereoFrame> ring;
-    float appliedGain = 1.0f;  // audio thread only
+    float appliedGain = 1.0f;  // audio thread only, like the next
+    bool sounding = false;     // the last buffer played this deck
 
     // UI -> decoder thread mailbox; held only to post or take a command.
     std::mutex mailboxMutex;

@@ -273,6 +273,17 @@ TEST(Mp3Deck, TwoDecksMixWithTheirVolumes) {
     EXPECT_NEAR(toneAmplitude(leftOf(rig.render(48000)), 48000, 880), 0.5, 0.03);
 }
 
+TEST(Mp3Deck, ASilentDeckStartsSilent) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 2, {.rate = 48000});
+    ManualDeckRig rig(48000);
+    rig.deck().setFileName(mp3);
+    rig.render(512);
+    rig.deck().setVolume(-10000);
+    rig.deck().play();
+    EXPECT_TRUE(allSilent(rig.render(4800)));  // no fade from the old gain
+}
+
 TEST(Mp3Deck, NamesAndBareNames) {
     TempDir dir;
     const std::string mp3 = makeToneMp3(dir.path(), "song one.mp3", 440, 1);
