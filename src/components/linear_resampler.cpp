@@ -17,16 +17,26 @@ void LinearResampler::process(std::span<const StereoFrame> in, std::vector<Stere
     auto frame = [&](std::int64_t i) -> const StereoFrame& {
         return i == 0 ? previous : in[i - 1];
     };
-    while (position / to < n) {
-        const std::int64_t i = position / to;
-        const float t = static_cast<float>(position % to) / static_cast<float>(to);
-        const StereoFrame& a = frame(i);
-        const StereoFrame& b = frame(i + 1);
+    // position = index * to + remainder, stepped without a division per frame.
+    std::int64_t index = position / to;
+    std::int64_t remainder = position % to;
+    const std::int64_t wholeStep = from / to;
+    const std::int64_t partStep = from % to;
+    const float scale = 1.0f / static_cast<float>(to);
+    while (index < n) {
+        const float t = static_cast<float>(remainder) * scale;
+        const StereoFrame& a = frame(index);
+        const StereoFrame& b = in[index];  // frame(index + 1)
         out.push_back({a.left + (b.left - a.left) * t, a.right + (b.right - a.right) * t});
-        position += from;
+        index += wholeStep;
+        remainder += partStep;
+        if (remainder >= to) {
+            remainder -= to;
+            ++index;
+        }
     }
     previous = in[n - 1];
-    position -= n * to;
+    position = (index - n) * to + remainder;
 }
 
 void LinearResampler::finish(std::vector<StereoFrame>& out) {
