@@ -7,6 +7,7 @@
 
 #include "mixer/mixer_sliders.h"
 #include "support/form1_fixture.h"
+#include "support/scroll_drag.h"
 
 TEST(MixerBars, LevelAndVolumeTables) {
     struct Level {
@@ -62,20 +63,7 @@ protected:
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
-    // Drags the thumb from the top to the bottom of the bar.
-    void dragToBottom(QScrollBar* bar) {
-        bar->setValue(0);
-        const QPoint start(bar->width() / 2, bar->width() + 3);
-        const QPoint end(bar->width() / 2, bar->height() - bar->width() - 1);
-        QTest::mousePress(bar, Qt::LeftButton, {}, start);
-        for (int i = 1; i <= 10; ++i) {
-            QMouseEvent move(QEvent::MouseMove, start + (end - start) * i / 10,
-                             bar->mapToGlobal(start + (end - start) * i / 10), Qt::NoButton,
-                             Qt::LeftButton, {});
-            QApplication::sendEvent(bar, &move);
-        }
-        QTest::mouseRelease(bar, Qt::LeftButton, {}, end);
-    }
+    void dragToBottom(QScrollBar* bar) { dragThumb(bar, 1.0); }
 };
 
 TEST_F(MixerDrag, DraggingSendsLevelsDownToZero) {
