@@ -94,3 +94,17 @@ TEST_F(Settings, FailedWriteIsReportedAndTheProgramStillEnds) {
     ASSERT_EQ(errors.taken().size(), 1u);
     EXPECT_NE(errors.taken()[0].find("Settings not saved"), std::string::npos);
 }
+
+TEST_F(Settings, ClosingTheWindowSavesAndEndsOnce) {
+    make();
+    form->show();
+    int ended = 0;
+    form->setOnUnloaded([&] { ++ended; });
+    ui().VScroll1->setValue(16384);
+    form->close();
+    form->close();
+    EXPECT_EQ(ended, 1);
+    std::string value;
+    Module1::ReadIniValue("System", "MainVolume", settingsFile(), value);
+    EXPECT_EQ(value, "50");
+}
