@@ -8,15 +8,9 @@
 #include <sstream>
 
 #include "app/settings_conversions.h"
+#include "support/file_text.h"
 
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void spit(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
@@ -105,7 +99,7 @@ TEST_F(IniFile, NewFileHasTheThreeKeysWithoutBlanks) {
     ASSERT_TRUE(write("Data-Path", "/music/"));
     ASSERT_TRUE(write("WaveVolume", "50"));
     ASSERT_TRUE(write("MainVolume", "3"));
-    const std::string text = slurp(file);
+    const std::string text = fileText(file);
     EXPECT_NE(text.find("[System]"), std::string::npos);
     EXPECT_NE(text.find("Data-Path=/music/\n"), std::string::npos);
     EXPECT_NE(text.find("WaveVolume=50\n"), std::string::npos);
@@ -120,7 +114,7 @@ TEST_F(IniFile, KeepsCommentsOtherKeysAndSections) {
          "; my player\n[Other]\nkeep=1\n\n[System]\n; where the music is\nData-Path=/old/\n"
          "Extra=x y\n");
     ASSERT_TRUE(write("Data-Path", "/new/"));
-    const std::string text = slurp(file);
+    const std::string text = fileText(file);
     EXPECT_NE(text.find("; my player"), std::string::npos);
     EXPECT_NE(text.find("; where the music is"), std::string::npos);
     EXPECT_NE(text.find("keep=1"), std::string::npos);

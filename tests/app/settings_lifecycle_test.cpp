@@ -6,16 +6,8 @@
 #include <sstream>
 
 #include "app/module1.h"
+#include "support/file_text.h"
 #include "support/form1_fixture.h"
-
-namespace {
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-}  // namespace
 
 class Settings : public Form1Fixture {};
 
@@ -53,7 +45,7 @@ TEST_F(Settings, FirstRunWithoutAFile) {
     form->setOnUnloaded([&] { ended = true; });
     form->Form_Unload();
     EXPECT_TRUE(ended);
-    EXPECT_EQ(slurp(settingsFile()), "[System]\nWaveVolume=0\nMainVolume=0\n");
+    EXPECT_EQ(fileText(settingsFile()), "[System]\nWaveVolume=0\nMainVolume=0\n");
 }
 
 TEST_F(Settings, UnloadWritesTheThreeValuesAndStopsNoDeck) {
@@ -63,7 +55,7 @@ TEST_F(Settings, UnloadWritesTheThreeValuesAndStopsNoDeck) {
     form->Form_Activate();
     state().PlaylistDir = "/music/jazz/";
     form->Form_Unload();
-    const std::string text = slurp(settingsFile());
+    const std::string text = fileText(settingsFile());
     EXPECT_NE(text.find("Data-Path=/music/jazz/\n"), std::string::npos) << text;
     EXPECT_NE(text.find("WaveVolume=3\n"), std::string::npos) << text;
     EXPECT_NE(text.find("MainVolume=99\n"), std::string::npos) << text;
