@@ -244,7 +244,14 @@ void Mp3Deck::mixInto(StereoFrame* out, int frames) noexcept {
         if (((e - epochOf(seg)) & kEpochMask) < (kEpochMask / 2)) ring.releaseTo(w);
         return;
     }
-    const std::uint64_t start = w - ((w - countOf(seg)) & kCountMask);
+    // w was read before the mark, so the mark may lie beyond it: then nothing below w is ours.
+    const std::uint64_t pastStart = (w - countOf(seg)) & kCountMask;
+    if (pastStart > kCountMask / 2) {
+        ring.releaseTo(w);
+        played.store(pack(e, 0), std::memory_order_release);
+        return;
+    }
+    const std::uint64_t start = w - pastStart;
     std::uint64_t r = ring.readIndex();
     if (r < start) {
         r = start;
@@ -302,7 +309,9 @@ bool Mp3Deck::readyFor(int frames) const {
     const std::uint64_t end = endMark.load();
     if (epochOf(end) == e) return true;
     const std::uint64_t w = ring.publishedWriteIndex();
-    const std::uint64_t start = w - ((w - countOf(seg)) & kCountMask);
+    const std::uint64_t pastStart = (w - countOf(seg)) & kCountMask;
+    if (pastStart > kCountMask / 2) return false;
+    const std::uint64_t start = w - pastStart;
     return w - std::max(start, ring.readIndex()) >= static_cast<std::uint64_t>(frames);
 }
 
