@@ -81,8 +81,14 @@ void AlsaMixer::MixerCloser::operator()(_snd_mixer* handle) const {
     snd_mixer_close(handle);
 }
 
+// alsa-lib prints its own diagnostics on standard error for every device it cannot open;
+// the player reports the causes that matter itself, once, in words the user can act on.
+static void silentAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
 AlsaMixer::AlsaMixer(ErrorSink& errors, std::vector<std::string> devices)
-    : errors(errors), wanted(std::move(devices)) {}
+    : errors(errors), wanted(std::move(devices)) {
+    snd_lib_error_set_handler(&silentAlsaErrors);
+}
 
 AlsaMixer::~AlsaMixer() {
     // Closing a mixer raises remove events for its elements, which look into the lines.
