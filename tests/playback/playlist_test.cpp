@@ -286,3 +286,20 @@ TEST_F(Playlist, DeckTwoButtonsShareTheTransportWord) {
         EXPECT_EQ(ui().Label14->text(), label);  // no refresh
     }
 }
+
+TEST_F(Playlist, MoreThan32767EntriesPlayOn) {
+    const QString path = dir.filePath("big");
+    QDir().mkpath(path);
+    constexpr int kCount = 33000;
+    for (int i = 1; i <= kCount; ++i)
+        QFile(path + QString("/%1.mp3").arg(i)).open(QIODevice::WriteOnly);
+    playDir(path.toStdString() + "/1.mp3");
+    ASSERT_EQ(state().TrackCount, kCount);
+    EXPECT_EQ(ui().List4->item(kCount - 1)->text(), "33000.mp3");  // natural order
+
+    click(ui().Command11);  // before the first: the last
+    EXPECT_EQ(state().TrackNumber, kCount);
+    EXPECT_EQ(state().CurrentFile, "33000.mp3");
+    click(ui().Command10);  // after the last: the first
+    EXPECT_EQ(state().TrackNumber, 1);
+}
