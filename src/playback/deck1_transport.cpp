@@ -2,6 +2,7 @@
 
 #include "app/shared_state.h"
 #include "components/deck.h"
+#include "playback/pause_toggle.h"
 #include "playback/window_refresh.h"
 
 Deck1Transport::Deck1Transport(SharedState& state, Deck& deck1, Deck& deck2, WindowRefresh& refresh)
@@ -24,11 +25,5 @@ void Deck1Transport::Command3_Click() {
 }
 
 void Deck1Transport::Command4_Click() {
-    if (state.playerState == PlayerState::Playing) {
-        MediaPlayer1.pause();
-        state.playerState = PlayerState::Paused;
-    } else if (state.playerState == PlayerState::Paused) {
-        MediaPlayer1.play();
-        state.playerState = PlayerState::Playing;
-    }
+    pauseOrResume(state, MediaPlayer1);
 }

@@ -2,6 +2,7 @@
 
 #include "app/shared_state.h"
 #include "components/deck.h"
+#include "playback/pause_toggle.h"
 #include "playback/window_refresh.h"
 
 Deck2Transport::Deck2Transport(SharedState& state, Deck& deck1, Deck& deck2, WindowRefresh& refresh)
@@ -23,11 +24,5 @@ void Deck2Transport::Command14_Click() {
 }
 
 void Deck2Transport::Command15_Click() {
-    if (state.playerState == PlayerState::Playing) {
-        MediaPlayer2.pause();
-        state.playerState = PlayerState::Paused;
-    } else if (state.playerState == PlayerState::Paused) {
-        MediaPlayer2.play();
-        state.playerState = PlayerState::Playing;
-    }
+    pauseOrResume(state, MediaPlayer2);
 }

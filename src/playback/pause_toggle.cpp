@@ -1,0 +1,14 @@
+#include "playback/pause_toggle.h"
+
+#include "app/shared_state.h"
+#include "components/deck.h"
+
+void pauseOrResume(SharedState& state, Deck& deck) {
+    if (state.playerState == PlayerState::Playing) {
+        deck.pause();
+        state.playerState = PlayerState::Paused;
+    } else if (state.playerState == PlayerState::Paused) {
+        deck.play();
+        state.playerState = PlayerState::Playing;
+    }
+}
