@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/form1_controls.h"
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 #include "components/components.h"
 
 class Deck1Transport;

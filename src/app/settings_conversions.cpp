@@ -3,11 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/rounding.h"
-
-namespace {
-constexpr double kPositionsPerHundredth = 327.67;
-}
+#include "shared/rounding.h"
+#include "shared/scroll_scale.h"
 
 double leadingNumber(const std::string& text) {
     size_t i = 0;
@@ -38,10 +35,10 @@ double leadingNumber(const std::string& text) {
 
 int storedVolumeToPosition(const std::string& text) {
     const double s = std::clamp(roundHalfEven(leadingNumber(text)), 0.0, 100.0);
-    return int(roundHalfEven(s * kPositionsPerHundredth));
+    return int(roundHalfEven(s * ScrollScale::kPerHundredth));
 }
 
 std::string positionToStoredVolume(int position) {
-    const double s = roundHalfEven(std::clamp(position, 0, 32767) / kPositionsPerHundredth);
+    const double s = roundHalfEven(std::clamp(position, 0, ScrollScale::kBottom) / ScrollScale::kPerHundredth);
     return std::to_string(int(s));
 }

@@ -4,9 +4,9 @@
 #include <QScrollBar>
 #include <QWidget>
 
-#include "app/module1.h"
+#include "shared/module1.h"
 #include "app/settings_conversions.h"
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 #include "components/error_sink.h"
 
 const char* const SettingsLifecycle::kTitleLine = "Velmor´s MP3-Player  (c) Velmor";

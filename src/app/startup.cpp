@@ -6,9 +6,10 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "app/rounding.h"
-#include "app/shared_state.h"
+#include "shared/rounding.h"
+#include "shared/shared_state.h"
 #include "components/mixer.h"
+#include "shared/scroll_scale.h"
 
 namespace {
 struct Column {
@@ -26,7 +27,8 @@ std::array<float, 6> mixerColumnWidths(float width) {
 }
 
 int levelToBarPosition(int32_t level) {
-    return int(std::clamp(roundHalfEven(100.0 - level / 655.35), 0.0, 32767.0));
+    return int(std::clamp(roundHalfEven(100.0 - level / ScrollScale::kMixerLevelPerHundredth), 0.0,
+                                double(ScrollScale::kBottom)));
 }
 
 Startup::Startup(Controls controls, SharedState& state, Mixer& mixer)

@@ -3,7 +3,7 @@
 #include <QListWidget>
 #include <QTreeWidget>
 
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 
 MixerDiscovery::MixerDiscovery(QListWidget* List1, QTreeWidget* ListView1, SharedState& state)
     : List1(List1), ListView1(ListView1), state(state) {}

@@ -3,17 +3,18 @@
 #include <QScrollBar>
 #include <string>
 
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/mixer.h"
+#include "shared/scroll_scale.h"
 
 int mixerBarLevel(int barPosition) {
-    return 99 - barPosition / 328;
+    return 99 - barPosition / ScrollScale::kPerHundredthUp;
 }
 
 int deckBarVolume(int barPosition) {
-    const int k = barPosition / 327;
+    const int k = barPosition / ScrollScale::kPerHundredthDown;
     return -(k * k);
 }
 

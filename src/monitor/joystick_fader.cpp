@@ -2,18 +2,19 @@
 
 #include <QScrollBar>
 
-#include "app/rounding.h"
+#include "shared/rounding.h"
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/joystick.h"
 #include "playback/playlist_navigation.h"
+#include "shared/scroll_scale.h"
 
 int axisToBarPosition(int32_t axis) {
-    return axis <= 32767 ? 32767 - axis : 0;
+    return axis <= ScrollScale::kBottom ? ScrollScale::kBottom - axis : 0;
 }
 
 int joystickVolume(int barPosition) {
-    const double percent = barPosition / 327.67;
+    const double percent = barPosition / ScrollScale::kPerHundredth;
     return int(roundHalfEven(-(percent * percent)));
 }
 

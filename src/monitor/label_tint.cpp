@@ -3,11 +3,12 @@
 #include <QLabel>
 #include <QScrollBar>
 
-#include "app/rounding.h"
-#include "app/widget_text.h"
+#include "shared/rounding.h"
+#include "shared/widget_text.h"
+#include "shared/scroll_scale.h"
 
 unsigned timeLabelTint(int v) {
-    return unsigned(roundHalfEven(1023 - v / 327.67));
+    return unsigned(roundHalfEven(1023 - v / ScrollScale::kPerHundredth));
 }
 
 unsigned fileNameLabelTint(int v) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "playback/playlist_navigation.h"

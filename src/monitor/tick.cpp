@@ -3,7 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 
-#include "app/widget_text.h"
+#include "shared/widget_text.h"
 #include "monitor/joystick_fader.h"
 #include "monitor/label_tint.h"
 #include "monitor/playback_watch.h"

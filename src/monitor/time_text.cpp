@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/rounding.h"
+#include "shared/rounding.h"
 
 int64_t positionMilliseconds(double seconds) {
     if (!(seconds > 0)) return 0;

@@ -1,6 +1,6 @@
 #include "playback/deck1_transport.h"
 
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "playback/pause_toggle.h"
 #include "playback/window_refresh.h"

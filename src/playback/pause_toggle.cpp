@@ -1,6 +1,6 @@
 #include "playback/pause_toggle.h"
 
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 #include "components/deck.h"
 
 void pauseOrResume(SharedState& state, Deck& deck) {

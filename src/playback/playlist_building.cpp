@@ -3,8 +3,8 @@
 #include <QListWidget>
 #include <QStringList>
 
-#include "app/module1.h"
-#include "app/shared_state.h"
+#include "shared/module1.h"
+#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/file_dialog.h"

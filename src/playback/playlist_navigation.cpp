@@ -2,7 +2,7 @@
 
 #include <QListWidget>
 
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "playback/playlist_positions.h"
 #include "playback/window_refresh.h"

@@ -4,8 +4,8 @@
 #include <QListWidget>
 #include <QWidget>
 
-#include "app/shared_state.h"
-#include "app/widget_text.h"
+#include "shared/shared_state.h"
+#include "shared/widget_text.h"
 #include "components/deck.h"
 
 namespace {

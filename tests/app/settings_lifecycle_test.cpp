@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/module1.h"
+#include "shared/module1.h"
 #include "support/file_text.h"
 #include "support/form1_fixture.h"
 

@@ -1,4 +1,4 @@
-#include "app/module1.h"
+#include "shared/module1.h"
 
 #include <gtest/gtest.h>
 

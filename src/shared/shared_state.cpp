@@ -1,4 +1,4 @@
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 
 std::string deckPathOf(const SharedState& state, const std::string& entry) {
     if (entry.empty() || entry.find('/') != std::string::npos) return entry;

@@ -1,4 +1,4 @@
-#include "app/widget_text.h"
+#include "shared/widget_text.h"
 
 #include <QLabel>
 #include <QPalette>

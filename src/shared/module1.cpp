@@ -1,4 +1,4 @@
-#include "app/module1.h"
+#include "shared/module1.h"
 
 // Values are UTF-8 bytes passed through unchanged; no wide-character API is used.
 #define SI_NO_CONVERSION

@@ -4,7 +4,7 @@
 
 #include "app/error_log.h"
 #include "app/form1.h"
-#include "app/module1.h"
+#include "shared/module1.h"
 #include "components/alsa_mixer.h"
 #include "components/audio_output.h"
 #include "components/mp3_deck.h"
