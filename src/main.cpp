@@ -4,12 +4,12 @@
 
 #include "app/error_log.h"
 #include "app/form1.h"
-#include "shared/module1.h"
 #include "components/alsa_mixer.h"
 #include "components/audio_output.h"
 #include "components/mp3_deck.h"
 #include "components/qt_file_dialog.h"
 #include "components/sdl_joystick.h"
+#include "shared/module1.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/form1_controls.h"
-#include "shared/shared_state.h"
 #include "components/components.h"
+#include "shared/shared_state.h"
 
 class Deck1Transport;
 class Deck2Transport;

@@ -216,7 +216,8 @@ Form1Controls buildForm1Controls(QWidget* form) {
     c.Command11 = b.button("Command11", QStringLiteral("<<"), fromTwips(2040, 1440, 375, 255), 20);
     c.Command10 = b.button("Command10", QStringLiteral(">>"), fromTwips(2400, 1440, 375, 255), 19);
     c.Slider1 = b.slider("Slider1", fromTwips(0, 1680, 4095, 375), 27);
-    c.VScroll5 = b.scrollBar("VScroll5", Qt::Vertical, ScrollScale::kBottom, fromTwips(2760, 0, 255, 1695), 40);
+    c.VScroll5 = b.scrollBar("VScroll5", Qt::Vertical, ScrollScale::kBottom,
+                             fromTwips(2760, 0, 255, 1695), 40);
     c.Shape4 = b.outlineShape("Shape4", fromTwips(3120, 0, 135, 1695), kActiveBorder);
     c.Shape7 = b.filledShape("Shape7", fromTwips(3120, 1560, 135, 135), kGreen);
     c.Label2 = b.label("Label2", QStringLiteral("No Mp3 loaded - click on \"Play Dir\""),
@@ -224,10 +225,12 @@ Form1Controls buildForm1Controls(QWidget* form) {
     c.Label2->setWordWrap(true);
 
     // Centre column and mixer
-    c.VScroll1 = b.scrollBar("VScroll1", Qt::Vertical, ScrollScale::kBottom, fromTwips(3360, 0, 255, 1455), 29);
+    c.VScroll1 = b.scrollBar("VScroll1", Qt::Vertical, ScrollScale::kBottom,
+                             fromTwips(3360, 0, 255, 1455), 29);
     c.Label6 = b.label("Label6", QStringLiteral("Vol"), fromTwips(3360, 1440, 255, 255), 32,
                        kStandardLabel);
-    c.VScroll2 = b.scrollBar("VScroll2", Qt::Vertical, ScrollScale::kBottom, fromTwips(3720, 0, 255, 1455), 30);
+    c.VScroll2 = b.scrollBar("VScroll2", Qt::Vertical, ScrollScale::kBottom,
+                             fromTwips(3720, 0, 255, 1455), 30);
     c.Label5 = b.label("Label5", QStringLiteral("Wav"), fromTwips(3720, 1440, 255, 255), 31,
                        kStandardLabel);
     // A black face as designed; the text takes the window's foreground so it stays readable.
@@ -247,17 +250,20 @@ Form1Controls buildForm1Controls(QWidget* form) {
     c.Command9 = b.button("Command9", QStringLiteral("Help"), fromTwips(4080, 1200, 975, 255), 25);
     c.Command12 =
         b.button("Command12", QStringLiteral("About"), fromTwips(4080, 1440, 975, 255), 26);
-    c.VScroll3 = b.scrollBar("VScroll3", Qt::Vertical, ScrollScale::kBottom, fromTwips(5160, 0, 255, 1455), 35);
+    c.VScroll3 = b.scrollBar("VScroll3", Qt::Vertical, ScrollScale::kBottom,
+                             fromTwips(5160, 0, 255, 1455), 35);
     c.Label7 = b.label("Label7", QStringLiteral("Bass"), fromTwips(5160, 1440, 255, 255), 37,
                        kStandardLabel);
-    c.VScroll4 = b.scrollBar("VScroll4", Qt::Vertical, ScrollScale::kBottom, fromTwips(5520, 0, 255, 1455), 36);
+    c.VScroll4 = b.scrollBar("VScroll4", Qt::Vertical, ScrollScale::kBottom,
+                             fromTwips(5520, 0, 255, 1455), 36);
     c.Label8 = b.label("Label8", QStringLiteral("Treble"), fromTwips(5520, 1440, 255, 255), 38,
                        kStandardLabel);
 
     // Deck 2
     c.Shape5 = b.outlineShape("Shape5", fromTwips(5880, 0, 135, 1695), kActiveBorder);
     c.Shape8 = b.filledShape("Shape8", fromTwips(5880, 1560, 135, 135), kGreen);
-    c.VScroll6 = b.scrollBar("VScroll6", Qt::Vertical, ScrollScale::kBottom, fromTwips(6120, 0, 255, 1695), 41);
+    c.VScroll6 = b.scrollBar("VScroll6", Qt::Vertical, ScrollScale::kBottom,
+                             fromTwips(6120, 0, 255, 1695), 41);
     c.Label9 = b.label("Label9", QStringLiteral("Velmor\u00B4s MP3-Player 2"),
                        fromTwips(6360, 0, 2775, 375), 43, title);
     c.Shape3 = b.filledShape("Shape3", fromTwips(6360, 360, 2775, 1095), kBlack);

@@ -39,6 +39,7 @@ int storedVolumeToPosition(const std::string& text) {
 }
 
 std::string positionToStoredVolume(int position) {
-    const double s = roundHalfEven(std::clamp(position, 0, ScrollScale::kBottom) / ScrollScale::kPerHundredth);
+    const double s =
+        roundHalfEven(std::clamp(position, 0, ScrollScale::kBottom) / ScrollScale::kPerHundredth);
     return std::to_string(int(s));
 }

@@ -4,10 +4,10 @@
 #include <QScrollBar>
 #include <QWidget>
 
-#include "shared/module1.h"
 #include "app/settings_conversions.h"
-#include "shared/shared_state.h"
 #include "components/error_sink.h"
+#include "shared/module1.h"
+#include "shared/shared_state.h"
 
 const char* const SettingsLifecycle::kTitleLine = "Velmor´s MP3-Player  (c) Velmor";
 

@@ -6,10 +6,10 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "shared/rounding.h"
-#include "shared/shared_state.h"
 #include "components/mixer.h"
+#include "shared/rounding.h"
 #include "shared/scroll_scale.h"
+#include "shared/shared_state.h"
 
 namespace {
 struct Column {
@@ -28,7 +28,7 @@ std::array<float, 6> mixerColumnWidths(float width) {
 
 int levelToBarPosition(int32_t level) {
     return int(std::clamp(roundHalfEven(100.0 - level / ScrollScale::kMixerLevelPerHundredth), 0.0,
-                                double(ScrollScale::kBottom)));
+                          double(ScrollScale::kBottom)));
 }
 
 Startup::Startup(Controls controls, SharedState& state, Mixer& mixer)

@@ -3,11 +3,11 @@
 #include <QScrollBar>
 #include <string>
 
-#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/mixer.h"
 #include "shared/scroll_scale.h"
+#include "shared/shared_state.h"
 
 int mixerBarLevel(int barPosition) {
     return 99 - barPosition / ScrollScale::kPerHundredthUp;

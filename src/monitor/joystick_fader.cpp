@@ -2,11 +2,11 @@
 
 #include <QScrollBar>
 
-#include "shared/rounding.h"
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/joystick.h"
 #include "playback/playlist_navigation.h"
+#include "shared/rounding.h"
 #include "shared/scroll_scale.h"
 
 int axisToBarPosition(int32_t axis) {

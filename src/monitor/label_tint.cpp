@@ -4,8 +4,8 @@
 #include <QScrollBar>
 
 #include "shared/rounding.h"
-#include "shared/widget_text.h"
 #include "shared/scroll_scale.h"
+#include "shared/widget_text.h"
 
 unsigned timeLabelTint(int v) {
     return unsigned(roundHalfEven(1023 - v / ScrollScale::kPerHundredth));

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "playback/playlist_navigation.h"
+#include "shared/shared_state.h"
 
 PlaybackWatch::PlaybackWatch(SharedState& state, Deck& deck1, PlaylistNavigation& navigation,
                              ErrorSink& errors)

@@ -3,11 +3,11 @@
 #include <QCheckBox>
 #include <QLabel>
 
-#include "shared/widget_text.h"
 #include "monitor/joystick_fader.h"
 #include "monitor/label_tint.h"
 #include "monitor/playback_watch.h"
 #include "monitor/time_display.h"
+#include "shared/widget_text.h"
 
 Tick::Tick(QCheckBox* Check1, QLabel* Label22, Steps steps)
     : Check1(Check1), Label22(Label22), steps(steps) {}

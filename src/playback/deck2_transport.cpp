@@ -1,9 +1,9 @@
 #include "playback/deck2_transport.h"
 
-#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "playback/pause_toggle.h"
 #include "playback/window_refresh.h"
+#include "shared/shared_state.h"
 
 Deck2Transport::Deck2Transport(SharedState& state, Deck& deck1, Deck& deck2, WindowRefresh& refresh)
     : state(state), MediaPlayer1(deck1), MediaPlayer2(deck2), refresh(refresh) {}

@@ -1,7 +1,7 @@
 #include "playback/pause_toggle.h"
 
-#include "shared/shared_state.h"
 #include "components/deck.h"
+#include "shared/shared_state.h"
 
 void pauseOrResume(SharedState& state, Deck& deck) {
     if (state.playerState == PlayerState::Playing) {

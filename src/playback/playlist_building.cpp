@@ -3,13 +3,13 @@
 #include <QListWidget>
 #include <QStringList>
 
-#include "shared/module1.h"
-#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/file_dialog.h"
 #include "playback/music_listing.h"
 #include "playback/window_refresh.h"
+#include "shared/module1.h"
+#include "shared/shared_state.h"
 
 PlaylistBuilding::PlaylistBuilding(QListWidget* List4, SharedState& state, Deck& deck1,
                                    FileDialog& playFileDialog, FileDialog& playDirDialog,

@@ -2,10 +2,10 @@
 
 #include <QListWidget>
 
-#include "shared/shared_state.h"
 #include "components/deck.h"
 #include "playback/playlist_positions.h"
 #include "playback/window_refresh.h"
+#include "shared/shared_state.h"
 
 PlaylistNavigation::PlaylistNavigation(QListWidget* List4, SharedState& state, Deck& deck1,
                                        Deck& deck2, WindowRefresh& refresh)

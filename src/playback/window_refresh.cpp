@@ -4,9 +4,9 @@
 #include <QListWidget>
 #include <QWidget>
 
+#include "components/deck.h"
 #include "shared/shared_state.h"
 #include "shared/widget_text.h"
-#include "components/deck.h"
 
 namespace {
 // Any other play state leaves the label as it was.
