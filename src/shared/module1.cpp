@@ -1,18 +1,9 @@
 #include "shared/module1.h"
 
-// Values are UTF-8 bytes passed through unchanged; no wide-character API is used.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION  // Debian's header keeps the template bodies behind this
-// CSimpleIniA compares section and key names without case (CSimpleIniCaseA would not).
-#include <SimpleIni.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
+
+#include "shared/ini_lines.h"
+#include "shared/safe_file.h"
 
 namespace fs = std::filesystem;
 
@@ -25,53 +16,9 @@ std::string settingsFilePathFor(const std::string& executablePath) {
 
 namespace {
 
-void configure(CSimpleIniA& ini) {
-    ini.SetUnicode(true);
-    ini.SetSpaces(false);
-    ini.SetMultiKey(false);
-}
-
 bool isRegularFile(const std::string& file) {
     std::error_code ec;
     return fs::is_regular_file(file, ec);
-}
-
-std::string errnoText() {
-    return std::strerror(errno);
-}
-
-// Writes all of `text` to a fresh file beside `file`, then renames it over `file`.
-bool replaceFile(const std::string& file, const std::string& text, std::string& error) {
-    std::string tmp = file + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) {
-        error = "cannot create a file beside " + file + ": " + errnoText();
-        return false;
-    }
-    fchmod(fd, 0644);
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = "cannot write " + tmp + ": " + errnoText();
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return false;
-        }
-        done += size_t(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        error = "cannot write " + tmp + ": " + errnoText();
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    if (std::rename(tmp.c_str(), file.c_str()) != 0) {
-        error = "cannot replace " + file + ": " + errnoText();
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -79,36 +26,34 @@ bool replaceFile(const std::string& file, const std::string& text, std::string& 
 void ReadIniValue(const std::string& section, const std::string& key, const std::string& file,
                   std::string& value) {
     value.clear();
-    if (!isRegularFile(file)) return;
-    CSimpleIniA ini;
-    configure(ini);
-    if (ini.LoadFile(file.c_str()) < 0) return;
-    value = ini.GetValue(section.c_str(), key.c_str(), "");
+    std::string text, ignored;
+    if (!isRegularFile(file) || !SafeFile::readAll(file, text, ignored)) return;
+    value = IniLines::valueOf(text, section, key).value_or("");
 }
 
 void WriteIniValue(const std::string& section, const std::string& key, const std::string& value,
                    const std::string& file, int16_t& status, std::string* error) {
     status = 0;
-    std::string why;
-    CSimpleIniA ini;
-    configure(ini);
+    std::string why = IniLines::whyUnstorable(section, key, value);
     std::error_code ec;
-    // An existing file that cannot be read is left alone rather than replaced by one key.
     const bool exists = fs::exists(file, ec);
-    if (exists && !isRegularFile(file)) {
+    std::string old;
+    if (!why.empty()) {
+        why = "cannot store " + key + " in " + file + ": " + why;
+    } else if (exists && !isRegularFile(file)) {
         why = file + " is not a regular file";
-    } else if (exists && ini.LoadFile(file.c_str()) < 0) {
-        why = "cannot read " + file + ": " + errnoText();
-    } else if (ini.SetValue(section.c_str(), key.c_str(), value.c_str()) < 0) {
-        why = "cannot set " + key + " in " + file;
+    } else if (exists && !SafeFile::readAll(file, old, why)) {
+        // A file that cannot be read is left alone rather than replaced by one key.
     } else {
-        std::string text;
-        if (ini.Save(text, false) < 0)
-            why = "cannot format " + file;
-        else if (replaceFile(file, text, why))
+        const std::string text = IniLines::withValue(old, section, key, value);
+        if (exists && text == old) {
+            SafeFile::removeStaleTemporaries(file);
             status = 1;
+        } else if (SafeFile::replace(file, text, why)) {
+            status = 1;
+        }
     }
-    if (error) *error = why;
+    if (error) *error = status ? std::string() : why;
 }
 
 void SplitPathAndName(std::string& PlaylistDir, std::string& CurrentFile) {

@@ -9,13 +9,15 @@ namespace Module1 {
 // "<directory of the executable>/<executable name without extension>.ini"
 std::string settingsFilePathFor(const std::string& executablePath);
 
-// Value of key in section of file, "" when the file or the key is missing.
+// Value of key in the first section of that name in file (names compared without case), ""
+// when the file or the key is missing. The value is the line's bytes, blanks around it cut.
 void ReadIniValue(const std::string& section, const std::string& key, const std::string& file,
                   std::string& value);
 
-// Writes key=value, keeping every other section, key and comment. The file is written whole
-// to a temporary file beside it and renamed over it. status: 0 on failure; why it failed
-// goes to `error`.
+// Writes key=value by changing that key's line only (or adding it to its section, or the
+// section to the file); every other byte and the file's line ends stay. The file is replaced
+// as a whole (see SafeFile::replace) and keeps its links, mode and owner. status: 0 on
+// failure, the file then unchanged; why it failed goes to `error`.
 void WriteIniValue(const std::string& section, const std::string& key, const std::string& value,
                    const std::string& file, int16_t& status, std::string* error = nullptr);
 
