@@ -8,6 +8,7 @@ PACKAGES=(
     pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
     sox lame mpg123
     xvfb xauth imagemagick
+    clang libclang-rt-14-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
