@@ -148,19 +148,3 @@ void AudioOutput::callback(void* userdata, unsigned char* stream, int length) {
     }
     self.activeCallbacks.fetch_sub(1);
 }
-
-bool AudioOutput::waitUntilReady(int frames, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        // A render of no frames lets the sources drop stale data, as every real callback
-        // does, so that their decoders find room for fresh data.
-        StereoFrame none;
-        render(&none, 0);
-        bool ready = true;
-        for (auto& slot : sources)
-            if (AudioSource* source = slot.load()) ready = ready && source->readyFor(frames);
-        if (ready) return true;
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-}

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -45,8 +44,6 @@ public:
 
     // What the callback does: silence, plus every source mixed in, clipped to [-1, 1].
     void render(StereoFrame* out, int frames) noexcept;
-    // Manual mode (tests): waits until every source is ready for `frames` frames.
-    bool waitUntilReady(int frames, std::chrono::milliseconds timeout);
 
     static constexpr int kMaxSources = 4;
 

@@ -2,8 +2,8 @@
 
 #include "components/stereo_frame.h"
 
-// Something the audio output mixes: a deck. The first two calls come from the audio thread
-// and must never block, allocate, lock, log or touch a file.
+// Something the audio output mixes: a deck. Both calls come from the audio thread and must
+// never block, allocate, lock, log or touch a file.
 class AudioSource {
 public:
     virtual ~AudioSource() = default;
@@ -12,7 +12,4 @@ public:
     virtual void mixInto(StereoFrame* out, int frames) noexcept = 0;
     // The device is gone: whatever plays has ended (the clock stops with the sound).
     virtual void outputLost() noexcept = 0;
-    // For tests that drive the output by hand: true when the next `frames` frames are ready,
-    // or when there is nothing to wait for (not playing, or at the end).
-    virtual bool readyFor(int frames) const = 0;
 };

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "components/deck_control.h"
+#include "components/spsc_ring.h"
+#include "components/stereo_frame.h"
+
+// What the three threads of one deck share: the UI thread (Mp3Deck), the decoder thread
+// (DecoderWorker) and the audio callback (DeckVoice).
+//
+// Epochs. Every command that moves the playing position (a new file, stop, a step, a restart
+// after the end) starts a new epoch. The decoder seeks, marks in `segment` the ring index
+// where its data for that epoch begins, and writes the data behind the mark. The callback
+// plays only data of the epoch in `control`: whatever lies before that epoch's mark is stale
+// and dropped. So no thread ever waits for another to flush the ring.
+//
+// Who writes what (everything else only reads):
+//   ring          decoder produces, callback consumes (SpscRing's own protocol).
+//   control       UI: any change, always through DeckControl::change. Callback: Playing ->
+//                 Ended, and nothing else. The decoder never looks at it.
+//   segment       decoder: (epoch, index where its data begins), once per epoch, before any
+//                 frame of the epoch is written.
+//   endMark       decoder: (epoch, index one past its last frame), once that frame is
+//                 published.
+//   played        callback: (epoch, ring index up to which it has played), after each buffer.
+//   track         UI: bumped on every new file; the decoder gives up a scan of an older one.
+//   exactLength   decoder: (track, frames of the file) after a scan.
+//   gain          UI; the callback ramps to it.
+//   outputLost    callback sets it; the decoder takes it and reports.
+//   underruns     callback; diagnostics only.
+//
+// Orderings that carry weight:
+//   - The ring's write index is released by the decoder and acquired by the callback, so the
+//     frames below it are visible. The decoder stores `segment` (release) before writing the
+//     epoch's first frame, so a callback that acquired a write index covering that frame
+//     cannot read an older segment: it either finds the mark at or below the index (frames
+//     from the mark on are the epoch's) or beyond it (nothing below the index is).
+//   - `endMark` is released after its last frame is published: a callback that has played up
+//     to the mark knows the track is over, not starved.
+//   - The UI changes `control` to the new epoch before it hands the command to the decoder, so
+//     the decoder can never publish data of an epoch that the control word does not yet name
+//     and that the callback would drop as stale.
+//   - `played` and `exactLength` are released by their writers and acquired by the UI: each is
+//     one word carrying its own epoch or track, so a stale value is recognised, never mixed.
+//   - `gain`, `track`, `underruns` are relaxed: lone values with nothing hanging off them.
+struct DeckStream {
+    // About 340 ms at 48 kHz: room for a scan or a slow disk. Latency does not depend on it:
+    // pause, volume and seeks act where the callback reads.
+    static constexpr std::size_t kRingFrames = 16384;
+
+    // Marks pack a 24-bit epoch (or track) with a 40-bit ring index or count, so that one load
+    // gives both (40 bits of frames last 265 days at 48 kHz).
+    static constexpr std::uint64_t kIndexMask = (1ull << 40) - 1;
+    static std::uint64_t mark(std::uint32_t epoch, std::uint64_t index) {
+        return (static_cast<std::uint64_t>(epoch & DeckControl::kEpochMask) << 40) |
+               (index & kIndexMask);
+    }
+    static std::uint32_t epochOf(std::uint64_t mark) {
+        return static_cast<std::uint32_t>(mark >> 40);
+    }
+    static std::uint64_t indexOf(std::uint64_t mark) { return mark & kIndexMask; }
+    // Frames from `from` to `to` on the 40-bit circle; negative when `to` lies before `from`.
+    static std::int64_t distance(std::uint64_t from, std::uint64_t to);
+
+    // The part of the ring that holds data of `epoch`, as the consumer sees it now.
+    struct ReadableRange {
+        bool current = false;     // the epoch's mark is known and lies within the data published
+        std::uint64_t read = 0;   // where the consumer's read index belongs (stale data dropped)
+        std::uint64_t write = 0;  // one past the last frame published
+    };
+    // Consumer side (the callback, or a test that drives the output by hand). Reads only:
+    // the caller releases the ring up to `read`.
+    ReadableRange readableRange(std::uint32_t epoch) const noexcept;
+
+    SpscRing<StereoFrame> ring{kRingFrames};
+    DeckControl control;
+    std::atomic<std::uint64_t> segment{0};
+    std::atomic<std::uint64_t> endMark{~0ull};
+    std::atomic<std::uint64_t> played{0};
+    std::atomic<std::uint32_t> track{0};
+    std::atomic<std::uint64_t> exactLength{0};
+    std::atomic<float> gain{1.0f};
+    std::atomic<bool> outputLost{false};
+    std::atomic<std::uint64_t> underruns{0};
+
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+    static_assert(std::atomic<float>::is_always_lock_free);
+    static_assert(std::atomic<bool>::is_always_lock_free);
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "components/audio_source.h"
+
+struct DeckStream;
+
+// The audio callback's side of one deck: plays the stream's current epoch with the deck's gain.
+class DeckVoice final : public AudioSource {
+public:
+    explicit DeckVoice(DeckStream& stream) : stream(stream) {}
+
+    // Audio callback only: no locks, no allocation, no I/O.
+    void mixInto(StereoFrame* out, int frames) noexcept override;
+    void outputLost() noexcept override;
+
+private:
+    DeckStream& stream;
+    // Audio thread only.
+    float appliedGain = 1.0f;
+    bool sounding = false;  // the last buffer played this deck
+};

@@ -1,0 +1,12 @@
+#include "components/output_registration.h"
+
+#include "components/audio_output.h"
+
+OutputRegistration::OutputRegistration(AudioOutput& output, AudioSource& source)
+    : output(output), source(source) {
+    output.addSource(&source);
+}
+
+OutputRegistration::~OutputRegistration() {
+    output.removeSource(&source);
+}
