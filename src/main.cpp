@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QFile>
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,7 +10,7 @@
 #include "components/mp3_deck.h"
 #include "components/qt_file_dialog.h"
 #include "components/sdl_joystick.h"
-#include "shared/module1.h"
+#include "shared/settings_paths.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -26,11 +27,14 @@ int main(int argc, char** argv) {
     auto* playFileDialog = new QtFileDialog;
     auto* playDirDialog = new QtFileDialog;
 
-    const std::string settingsFile =
-        Module1::settingsFilePathFor(QCoreApplication::applicationFilePath().toStdString());
+    std::string executable = runningExecutablePath();
+    if (executable.empty())
+        executable = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
+    const SettingsPaths settingsFiles = settingsPathsFor(
+        executable, userConfigHome(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
     auto* form = new Form1(
         Components{*deck1, *deck2, *mixer, *playFileDialog, *playDirDialog, *joystick, *errors},
-        settingsFile);
+        settingsFiles);
     for (const QString& line : errors->history()) form->addErrorLine(line);
     QObject::connect(errors, &ErrorLog::lineAdded, form, &Form1::addErrorLine);
     playFileDialog->setParent(form);

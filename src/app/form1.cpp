@@ -24,7 +24,7 @@
 #include "playback/playlist_navigation.h"
 #include "playback/window_refresh.h"
 
-Form1::Form1(Components components, std::string settingsFile)
+Form1::Form1(Components components, SettingsPaths settingsFiles)
     : parts(components), ui(buildForm1Controls(this)) {
     Deck& deck1 = parts.MediaPlayer1;
     Deck& deck2 = parts.MediaPlayer2;
@@ -36,7 +36,7 @@ Form1::Form1(Components components, std::string settingsFile)
         shared, parts.BWMixer1);
     settings = std::make_unique<SettingsLifecycle>(
         SettingsLifecycle::Controls{this, ui.Combo1, ui.VScroll1, ui.VScroll2}, shared,
-        std::move(settingsFile), parts.errors);
+        std::move(settingsFiles), parts.errors);
     refresh = std::make_unique<WindowRefresh>(
         WindowRefresh::Controls{this, ui.List2, ui.Label2, ui.Label11, ui.Label19, ui.Label14},
         shared, deck1, deck2);

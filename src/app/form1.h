@@ -7,6 +7,7 @@
 
 #include "app/form1_controls.h"
 #include "components/components.h"
+#include "shared/settings_paths.h"
 #include "shared/shared_state.h"
 
 class Deck1Transport;
@@ -29,7 +30,7 @@ class WindowRefresh;
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    Form1(Components components, std::string settingsFile);
+    Form1(Components components, SettingsPaths settingsFiles);
     ~Form1() override;
 
     const Form1Controls& controls() const { return ui; }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "shared/settings_paths.h"
+
 class ErrorSink;
 class QComboBox;
 class QScrollBar;
@@ -17,7 +19,7 @@ public:
         QScrollBar* VScroll1;  // master
         QScrollBar* VScroll2;  // wave
     };
-    SettingsLifecycle(Controls controls, SharedState& state, std::string settingsFile,
+    SettingsLifecycle(Controls controls, SharedState& state, SettingsPaths files,
                       ErrorSink& errors);
 
     void Form_Activate();
@@ -29,6 +31,6 @@ public:
 private:
     Controls ui;
     SharedState& state;
-    std::string settingsFile;
+    SettingsPaths files;
     ErrorSink& errors;
 };

@@ -31,6 +31,12 @@ void ReadIniValue(const std::string& section, const std::string& key, const std:
     value = IniLines::valueOf(text, section, key).value_or("");
 }
 
+bool HasIniKey(const std::string& section, const std::string& key, const std::string& file) {
+    std::string text, ignored;
+    return isRegularFile(file) && SafeFile::readAll(file, text, ignored) &&
+           IniLines::valueOf(text, section, key).has_value();
+}
+
 void WriteIniValue(const std::string& section, const std::string& key, const std::string& value,
                    const std::string& file, int16_t& status, std::string* error) {
     status = 0;

@@ -14,6 +14,9 @@ std::string settingsFilePathFor(const std::string& executablePath);
 void ReadIniValue(const std::string& section, const std::string& key, const std::string& file,
                   std::string& value);
 
+// Whether file holds key in that section, an empty value included.
+bool HasIniKey(const std::string& section, const std::string& key, const std::string& file);
+
 // Writes key=value by changing that key's line only (or adding it to its section, or the
 // section to the file); every other byte and the file's line ends stay. The file is replaced
 // as a whole (see SafeFile::replace) and keeps its links, mode and owner. status: 0 on

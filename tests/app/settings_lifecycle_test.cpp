@@ -45,7 +45,7 @@ TEST_F(Settings, FirstRunWithoutAFile) {
     form->setOnUnloaded([&] { ended = true; });
     form->Form_Unload();
     EXPECT_TRUE(ended);
-    EXPECT_EQ(fileText(settingsFile()), "[System]\nWaveVolume=0\nMainVolume=0\n");
+    EXPECT_EQ(fileText(settingsFile()), "[System]\nData-Path=\nWaveVolume=0\nMainVolume=0\n");
 }
 
 TEST_F(Settings, UnloadWritesTheThreeValuesAndStopsNoDeck) {
@@ -99,4 +99,23 @@ TEST_F(Settings, ClosingTheWindowSavesAndEndsOnce) {
     std::string value;
     Module1::ReadIniValue("System", "MainVolume", settingsFile(), value);
     EXPECT_EQ(value, "50");
+}
+
+TEST_F(Settings, AFileWithoutADirectoryGetsTheKeyEmpty) {
+    std::ofstream(settingsFile()) << "[System]\nWaveVolume=3\n";
+    make();
+    form->Form_Activate();
+    form->Form_Unload();
+    EXPECT_EQ(fileText(settingsFile()), "[System]\nWaveVolume=3\nData-Path=\nMainVolume=0\n");
+}
+
+TEST_F(Settings, DirectoryNamesThatAreNotUtf8KeepTheirBytes) {
+    std::ofstream(settingsFile()) << "[System]\nData-Path=/m\xF6sik/\n";
+    make();
+    form->Form_Activate();
+    EXPECT_EQ(state().DataPath, "/m\xF6sik/");
+    state().PlaylistDir = "/b\xE4nd/\xFF/";
+    form->Form_Unload();
+    EXPECT_EQ(fileText(settingsFile()),
+              "[System]\nData-Path=/b\xE4nd/\xFF/\nWaveVolume=0\nMainVolume=0\n");
 }
