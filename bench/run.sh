@@ -18,3 +18,5 @@ if [ -x build-bench/bench/decode_bench ]; then
     echo "== decoding =="
     build-bench/bench/decode_bench "$work/a.mp3" "$work/b.mp3"
 fi
+echo "== \"Play Dir\" on a directory of 32767 names, against ls -f =="
+QT_QPA_PLATFORM=offscreen build-bench/bench/play_dir_bench "$work/a.mp3" "$work/play-dir"

@@ -42,7 +42,8 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
         shared, deck1, deck2);
     deck1Transport = std::make_unique<Deck1Transport>(shared, deck1, deck2, *refresh);
     deck2Transport = std::make_unique<Deck2Transport>(shared, deck1, deck2, *refresh);
-    navigation = std::make_unique<PlaylistNavigation>(ui.List4, shared, deck1, deck2, *refresh);
+    navigation = std::make_unique<PlaylistNavigation>(ui.List4, shared, deck1, deck2, *refresh,
+                                                      parts.errors);
     building = std::make_unique<PlaylistBuilding>(ui.List4, shared, deck1, parts.CommonDialog1,
                                                   parts.CommonDialog2, *refresh, parts.errors);
     sliders = std::make_unique<MixerSliders>(

@@ -141,6 +141,9 @@ public:
     QListWidget* listBox(const char* name, QRect rect, int tab) {
         auto* list = place(new QListWidget(form_), name, rect, tab);
         setRoles(list, {{QPalette::Base, kTeal}});
+        // Rows of one line in one font: the view lays out a playlist of thousands without
+        // measuring every row.
+        list->setUniformItemSizes(true);
         return list;
     }
 

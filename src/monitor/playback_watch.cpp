@@ -16,7 +16,11 @@ void PlaybackWatch::step() {
         failedInARow = 0;
         return;
     }
-    if (state.playerState != PlayerState::Playing) return;
+    if (state.playerState != PlayerState::Playing) {
+        // A stop or pause ends the run of failures; a new start gets a whole pass again.
+        failedInARow = 0;
+        return;
+    }
     navigation.PlayTheNextFile();
     if (state.playerState != PlayerState::Playing) return;  // nothing left to play
 
@@ -28,6 +32,6 @@ void PlaybackWatch::step() {
     if (++failedInARow >= std::max(state.TrackCount, 1)) {
         failedInARow = 0;
         state.playerState = PlayerState::Stopped;
-        errors.report("No entry of the playlist could be played; playback stopped");
+        errors.report(PlaylistNavigation::kNothingPlayable);
     }
 }

@@ -1,21 +1,39 @@
 #include "playback/music_listing.h"
 
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
 #include <QCollator>
 #include <QLocale>
 #include <QString>
 #include <algorithm>
-#include <filesystem>
+#include <cerrno>
+#include <cstring>
+#include <memory>
 
-namespace fs = std::filesystem;
+#include "shared/file_name_text.h"
 
 namespace {
-bool hasMp3Extension(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string ext = name.substr(name.size() - 4);
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".mp3";
+
+bool hasMp3Extension(const char* name) {
+    const size_t length = std::strlen(name);
+    return length >= 4 && strcasecmp(name + length - 4, ".mp3") == 0;
 }
+
+// The directory entry's own type spares a stat for all but links and file systems that do
+// not report types.
+bool isRegularFile(int dirFd, const dirent& entry) {
+    if (entry.d_type == DT_REG) return true;
+    if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
+    struct stat info {};
+    return fstatat(dirFd, entry.d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
 }  // namespace
 
 void sortNaturally(std::vector<std::string>& names) {
@@ -26,11 +44,12 @@ void sortNaturally(std::vector<std::string>& names) {
     QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    // Keys once per name: comparing QStrings built on the fly would dominate large folders.
+    // Keys once per name: comparing through the collator for every pair would dominate large
+    // folders. Names are collated as shown; equal texts fall back to their bytes.
     std::vector<std::pair<QCollatorSortKey, size_t>> keys;
     keys.reserve(names.size());
     for (size_t i = 0; i < names.size(); ++i)
-        keys.emplace_back(collator.sortKey(QString::fromStdString(names[i])), i);
+        keys.emplace_back(collator.sortKey(fileNameText(names[i])), i);
     std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
         const int c = a.first.compare(b.first);
         if (c != 0) return c < 0;
@@ -45,20 +64,22 @@ void sortNaturally(std::vector<std::string>& names) {
 std::vector<std::string> listMp3Files(const std::string& dir, std::string& error) {
     error.clear();
     std::vector<std::string> names;
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec);
-    if (ec) {
-        error = "Cannot read the directory " + dir + ": " + ec.message();
+    std::unique_ptr<DIR, DirCloser> stream(opendir(dir.c_str()));
+    if (!stream) {
+        error = "Cannot read the directory " + dir + ": " + std::strerror(errno);
         return names;
     }
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) {
-            error = "Cannot read the directory " + dir + ": " + ec.message();
+    const int dirFd = dirfd(stream.get());
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(stream.get());
+        if (!entry) {
+            if (errno != 0)
+                error = "Cannot read the directory " + dir + ": " + std::strerror(errno);
             break;
         }
-        std::string name = it->path().filename().string();
-        std::error_code typeError;
-        if (hasMp3Extension(name) && it->is_regular_file(typeError)) names.push_back(name);
+        if (hasMp3Extension(entry->d_name) && isRegularFile(dirFd, *entry))
+            names.emplace_back(entry->d_name);
     }
     sortNaturally(names);
     return names;

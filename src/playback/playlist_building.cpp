@@ -1,12 +1,12 @@
 #include "playback/playlist_building.h"
 
 #include <QListWidget>
-#include <QStringList>
 
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/file_dialog.h"
 #include "playback/music_listing.h"
+#include "playback/playlist_items.h"
 #include "playback/window_refresh.h"
 #include "shared/module1.h"
 #include "shared/shared_state.h"
@@ -34,11 +34,7 @@ void PlaylistBuilding::Command6_Click() {
 
     std::string error;
     const std::vector<std::string> names = listMp3Files(state.PlaylistDir, error);
-    QStringList entries;
-    entries.reserve(qsizetype(names.size()));
-    for (const auto& name : names) entries << QString::fromStdString(name);
-    List4->clear();
-    List4->addItems(entries);
+    fillPlaylist(List4, names);
 
     if (names.empty()) {
         // Nothing to start: deck 1 keeps what it plays, the playlist is empty.

@@ -3,17 +3,23 @@
 #include <QListWidget>
 
 #include "components/deck.h"
+#include "components/error_sink.h"
+#include "playback/playlist_items.h"
 #include "playback/playlist_positions.h"
 #include "playback/window_refresh.h"
 #include "shared/shared_state.h"
 
 PlaylistNavigation::PlaylistNavigation(QListWidget* List4, SharedState& state, Deck& deck1,
-                                       Deck& deck2, WindowRefresh& refresh)
-    : List4(List4), state(state), MediaPlayer1(deck1), MediaPlayer2(deck2), refresh(refresh) {}
+                                       Deck& deck2, WindowRefresh& refresh, ErrorSink& errors)
+    : List4(List4),
+      state(state),
+      MediaPlayer1(deck1),
+      MediaPlayer2(deck2),
+      refresh(refresh),
+      errors(errors) {}
 
 std::string PlaylistNavigation::entry(int index) const {
-    const QListWidgetItem* item = List4->item(index);
-    return item ? item->text().toStdString() : std::string();
+    return playlistEntry(List4, index);
 }
 
 void PlaylistNavigation::loadEntryIntoDeck1(int trackNumber) {
@@ -23,22 +29,31 @@ void PlaylistNavigation::loadEntryIntoDeck1(int trackNumber) {
     MediaPlayer1.setFileName(deckPathOf(state, state.CurrentFile));
 }
 
-void PlaylistNavigation::skipTo(int trackNumber) {
+void PlaylistNavigation::skip(int (*step)(int trackNumber, int trackCount)) {
     MediaPlayer1.stop();
-    loadEntryIntoDeck1(trackNumber);
-    refresh.UpdateForm1Once();
-    MediaPlayer1.play();
-    state.playerState = PlayerState::Playing;
+    // An entry that fails to start has said why (the deck reports it); left there, the watch
+    // would take it for a finished track and move the other way, forwards.
+    int track = state.TrackNumber;
+    for (int tried = 0; tried < state.TrackCount; ++tried) {
+        track = step(track, state.TrackCount);
+        loadEntryIntoDeck1(track);
+        refresh.UpdateForm1Once();
+        MediaPlayer1.play();
+        state.playerState = PlayerState::Playing;
+        if (MediaPlayer1.playState() == Deck::Playing) return;
+    }
+    state.playerState = PlayerState::Stopped;
+    errors.report(kNothingPlayable);
 }
 
 void PlaylistNavigation::Command10_Click() {
     if (state.CurrentFile.empty() || state.TrackCount == 0) return;
-    skipTo(nextPosition(state.TrackNumber, state.TrackCount));
+    skip(nextPosition);
 }
 
 void PlaylistNavigation::Command11_Click() {
     if (state.CurrentFile.empty() || state.TrackCount == 0) return;
-    skipTo(previousPosition(state.TrackNumber, state.TrackCount));
+    skip(previousPosition);
 }
 
 void PlaylistNavigation::Command7_Click() {
@@ -90,7 +105,7 @@ void PlaylistNavigation::List4_DblClick() {
 void PlaylistNavigation::joystickNextAction() {
     if (state.playerState == PlayerState::Playing && !state.CurrentFile.empty() &&
         state.TrackCount > 0)
-        skipTo(nextPosition(state.TrackNumber, state.TrackCount));
+        skip(nextPosition);
     if (state.playerState != PlayerState::Playing && !state.CurrentFile.empty()) {
         MediaPlayer1.setFileName(deckPathOf(state, state.CurrentFile));
         MediaPlayer1.play();

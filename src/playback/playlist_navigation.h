@@ -13,7 +13,7 @@ struct SharedState;
 class PlaylistNavigation {
 public:
     PlaylistNavigation(QListWidget* List4, SharedState& state, Deck& deck1, Deck& deck2,
-                       WindowRefresh& refresh);
+                       WindowRefresh& refresh, ErrorSink& errors);
 
     void Command10_Click();  // ">>"
     void Command11_Click();  // "<<"
@@ -27,10 +27,15 @@ public:
     // Joystick button 2: back one entry while stopped, or stop while playing.
     void joystickPreviousAction();
 
+    // The one line said when a whole pass over the playlist found nothing that starts.
+    static constexpr const char* kNothingPlayable =
+        "No entry of the playlist could be played; playback stopped";
+
 private:
     // Makes entry `trackNumber` the current one: CurrentFile, selection, deck 1's file.
     void loadEntryIntoDeck1(int trackNumber);
-    void skipTo(int trackNumber);
+    // ">>" and "<<": on from the current entry in one direction to the first that starts.
+    void skip(int (*step)(int trackNumber, int trackCount));
     std::string entry(int index) const;
 
     QListWidget* List4;
@@ -38,4 +43,5 @@ private:
     Deck& MediaPlayer1;
     Deck& MediaPlayer2;
     WindowRefresh& refresh;
+    ErrorSink& errors;
 };

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "components/deck.h"
+#include "shared/file_name_text.h"
 #include "shared/shared_state.h"
 #include "shared/widget_text.h"
 
@@ -32,10 +33,9 @@ WindowRefresh::WindowRefresh(Controls controls, const SharedState& state, Deck& 
 
 void WindowRefresh::UpdateForm1Once() {
     ui.List2->clear();
-    setTextIfChanged(ui.Label2, QString::fromStdString(MediaPlayer1.fileName()));
-    setTextIfChanged(ui.Label11, QString::fromStdString(MediaPlayer2.fileName()));
+    setTextIfChanged(ui.Label2, fileNameText(MediaPlayer1.fileName()));
+    setTextIfChanged(ui.Label11, fileNameText(MediaPlayer2.fileName()));
     showStateWord(ui.Label19, MediaPlayer1.playState());
     showStateWord(ui.Label14, MediaPlayer2.playState());
-    ui.Form1->setWindowTitle(QString::fromUtf8(kCaptionPrefix) +
-                             QString::fromStdString(state.CurrentFile));
+    ui.Form1->setWindowTitle(QString::fromUtf8(kCaptionPrefix) + fileNameText(state.CurrentFile));
 }

@@ -1,5 +1,7 @@
 #include "fake_deck.h"
 
+#include <algorithm>
+
 void FakeDeck::setFileName(const std::string& name) {
     calls.push_back("setFileName " + name);
     loaded = name;
@@ -12,7 +14,10 @@ std::string FakeDeck::fileName() const {
 
 void FakeDeck::play() {
     calls.push_back("play");
-    if (state == Paused || opens) state = Playing;
+    if (std::find(unplayable.begin(), unplayable.end(), loaded) != unplayable.end())
+        state = Stopped;
+    else if (state == Paused || opens)
+        state = Playing;
 }
 
 void FakeDeck::pause() {

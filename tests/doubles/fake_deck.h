@@ -11,7 +11,8 @@ public:
     std::vector<std::string> calls;  // "setFileName x", "play", "pause", "stop", "setVolume v", ...
     std::string loaded;              // the name last set
     int state = Stopped;
-    bool opens = true;  // play() on a stopped deck reaches Playing
+    bool opens = true;                    // play() on a stopped deck reaches Playing
+    std::vector<std::string> unplayable;  // names that fail to start, whatever `opens` says
     double length = 0;
     double position = 0;
     int volume = 0;

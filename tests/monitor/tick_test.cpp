@@ -132,6 +132,34 @@ TEST_F(TickTest, BrokenPlaylistStopsAfterOnePass) {
     EXPECT_NE(errors.taken()[0].find("playback stopped"), std::string::npos);
 }
 
+// A stop ends a run of failures: after a new start the watch still tries a whole pass, and
+// reaches the one entry that plays.
+TEST_F(TickTest, FailureCountStartsAfreshAfterAStop) {
+    const std::string list =
+        makeFiles("mostly broken", {"1.mp3", "2.mp3", "3.mp3", "4.mp3", "5.mp3", "6.mp3"});
+    for (const char* b : {"1", "2", "3", "4", "5"}) deck1.unplayable.push_back(list + b + ".mp3");
+    playDirDialog.answer = list + "1.mp3";
+    struct Case {
+        QPushButton* Form1Controls::*pause;  // "Stop" or "II" between the two starts
+        int ticksBefore;
+    } cases[] = {{&Form1Controls::Command3, 3},
+                 {&Form1Controls::Command3, 4},
+                 {&Form1Controls::Command4, 3}};
+    for (const auto& c : cases) {
+        playDir();
+        for (int i = 0; i < c.ticksBefore; ++i) form->Timer1_Timer();
+        QTest::mouseClick(ui().*c.pause, Qt::LeftButton);
+        form->Timer1_Timer();
+        playDir();
+        for (int i = 0; i < 6; ++i) form->Timer1_Timer();
+        EXPECT_EQ(state().playerState, S::Playing) << c.ticksBefore;
+        EXPECT_EQ(state().TrackNumber, 6) << c.ticksBefore;
+        EXPECT_TRUE(errors.taken().empty());
+        QTest::mouseClick(ui().Command3, Qt::LeftButton);
+        form->Timer1_Timer();
+    }
+}
+
 TEST_F(TickTest, TicksGoOnWhileTheDialogIsOpen) {
     playDir();
     deck1.calls.clear();

@@ -5,10 +5,12 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <cstdio>
 #include <filesystem>
 
 #include "playback/music_listing.h"
 #include "playback/playlist_positions.h"
+#include "shared/file_name_text.h"
 #include "support/form1_fixture.h"
 
 namespace {
@@ -39,6 +41,12 @@ TEST(MusicListing, NaturalCaseInsensitiveOrder) {
                                                "A.mp3",       "a.mp3",       "b.mp3",
                                                "track 9.mp3", "Track 10.mp3"};
     EXPECT_EQ(names, expected);
+
+    // Names that are not UTF-8 sort by what they show, then by their bytes.
+    std::vector<std::string> bytes = {"b\xFC.mp3", "c.mp3", "b\xF6.mp3", "b\xC3\xB6.mp3", "a.mp3"};
+    sortNaturally(bytes);
+    EXPECT_EQ(bytes, (std::vector<std::string>{"a.mp3", "b\xC3\xB6.mp3", "b\xF6.mp3", "b\xFC.mp3",
+                                               "c.mp3"}));
 }
 
 TEST(MusicListing, TakesRegularMp3FilesInAnyCase) {
@@ -302,4 +310,122 @@ TEST_F(Playlist, MoreThan32767EntriesPlayOn) {
     EXPECT_EQ(state().CurrentFile, "33000.mp3");
     click(ui().Command10);  // after the last: the first
     EXPECT_EQ(state().TrackNumber, 1);
+}
+
+// A name that is not valid UTF-8 (Latin-1 "b\xF6.mp3") must reach the decks as the same bytes
+// whichever way it is reached, while the list and the caption show it readably.
+TEST_F(Playlist, NamesThatAreNotUtf8ReachTheDecksByteForByte) {
+    const std::string latin = "b\xF6.mp3";
+    const std::string dir = makeFiles("bytes", {"a.mp3", "c.mp3"});
+    QFile(QString::fromStdString(dir + "a.mp3")).copy(QString::fromStdString(dir) + "x");
+    ASSERT_EQ(std::rename((dir + "x").c_str(), (dir + latin).c_str()), 0);
+    playDir(dir + "a.mp3");
+    ASSERT_EQ(ui().List4->count(), 3);
+    EXPECT_EQ(ui().List4->item(1)->text(), QString::fromUtf8("b\uFFFD.mp3"));
+
+    enum Way { Forward, Back, NextFileStep, DoubleClick, DeckTwoPlay };
+    struct Step {
+        Way way;
+        int fromTrack;
+        const char* deck;  // which deck receives the name
+        std::string name;
+    } steps[] = {
+        {Forward, 1, "deck1", latin},      {Forward, 2, "deck1", "c.mp3"},
+        {Back, 3, "deck1", latin},         {Back, 2, "deck1", "a.mp3"},
+        {NextFileStep, 1, "deck1", latin}, {DoubleClick, 1, "deck2", latin},
+        {DeckTwoPlay, 1, "deck2", latin},
+    };
+    for (const auto& s : steps) {
+        state().TrackNumber = s.fromTrack;
+        state().NextDeck = 2;
+        deck1.calls.clear();
+        deck2.calls.clear();
+        deck2.state = Deck::Stopped;
+        switch (s.way) {
+            case Forward:
+                click(ui().Command10);
+                break;
+            case Back:
+                click(ui().Command11);
+                break;
+            case NextFileStep:
+                form->PlayTheNextFile();
+                break;
+            case DoubleClick:
+                doubleClick(1);
+                break;
+            case DeckTwoPlay:
+                click(ui().Command13);
+                break;
+        }
+        const FakeDeck& target = std::string(s.deck) == "deck1" ? deck1 : deck2;
+        const std::vector<std::string> calls = target.transport();
+        EXPECT_NE(std::find(calls.begin(), calls.end(), "setFileName " + dir + s.name), calls.end())
+            << "step " << int(s.way);
+        if (s.way != DeckTwoPlay)
+            EXPECT_EQ(form->windowTitle(), "Velmor´s MP3-Player - " + fileNameText(s.name));
+    }
+    EXPECT_EQ(text(ui().Label11), "b\uFFFD.mp3");
+}
+
+// A directory whose name is not UTF-8 is listed, played, saved as "Data-Path" and comes back as
+// the next run's start directory, byte for byte.
+TEST_F(Playlist, DirectoryThatIsNotUtf8SurvivesARestart) {
+    const std::string music = dir.path().toStdString() + "/m\xFCsik/";
+    ASSERT_TRUE(std::filesystem::create_directory(music));
+    std::FILE* f = std::fopen((music + "one.mp3").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    playDir(music + "one.mp3");
+    EXPECT_EQ(state().PlaylistDir, music);
+    EXPECT_EQ(deck1.calls, (std::vector<std::string>{"setFileName " + music + "one.mp3", "play"}));
+
+    form->Form_Unload();
+    form.reset();
+    make();
+    form->Form_Activate();
+    EXPECT_EQ(state().DataPath, music);
+    playDir("");
+    EXPECT_EQ(playDirDialog.initDirs.back(), music);
+}
+
+// ">>" and "<<" that land on an entry that fails to start go on the same way to one that
+// starts; a whole pass without one stops with one line.
+TEST_F(Playlist, SkipsGetPastEntriesThatDoNotStart) {
+    const std::string list = makeFiles("broken", {"1.mp3", "2.mp3", "3.mp3"});
+    struct Case {
+        int fromTrack;
+        QPushButton* Form1Controls::*button;
+        std::vector<std::string> broken;
+        std::vector<int> tried;  // tracks set on deck 1, in order
+        S after;
+    } cases[] = {
+        {3, &Form1Controls::Command11, {"2"}, {2, 1}, S::Playing},
+        {1, &Form1Controls::Command10, {"2"}, {2, 3}, S::Playing},
+        {1, &Form1Controls::Command11, {"3"}, {3, 2}, S::Playing},
+        {3, &Form1Controls::Command10, {"1", "2"}, {1, 2, 3}, S::Playing},
+        {1, &Form1Controls::Command10, {"1", "2", "3"}, {2, 3, 1}, S::Stopped},
+        {2, &Form1Controls::Command10, {}, {3}, S::Playing},
+    };
+    playDir(list + "1.mp3");
+    for (const auto& c : cases) {
+        deck1.unplayable.clear();
+        for (const auto& b : c.broken) deck1.unplayable.push_back(list + b + ".mp3");
+        state().TrackNumber = c.fromTrack;
+        deck1.calls.clear();
+        const size_t linesBefore = errors.taken().size();
+        click(ui().*c.button);
+        std::vector<int> tried;
+        for (const auto& call : deck1.calls)
+            if (call.rfind("setFileName ", 0) == 0) tried.push_back(call[call.size() - 5] - '0');
+        EXPECT_EQ(tried, c.tried) << c.fromTrack;
+        EXPECT_EQ(state().playerState, c.after) << c.fromTrack;
+        EXPECT_EQ(state().TrackNumber, c.tried.back());
+        EXPECT_EQ(errors.taken().size() - linesBefore, c.after == S::Stopped ? 1u : 0u);
+
+        // The watch leaves the result alone: no way back to the broken entry.
+        deck1.calls.clear();
+        form->Timer1_Timer();
+        EXPECT_TRUE(deck1.transport().empty()) << c.fromTrack;
+    }
 }

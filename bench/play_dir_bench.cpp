@@ -1,0 +1,240 @@
+// "Play Dir" on a big directory: the time from the dialog's accept to the first sound, against
+// `ls -f` on the same directory in the same run, with the steps on the way measured one by one.
+//
+// usage: play_dir_bench tone.mp3 workdir [names]
+// The directory is made of hard links to tone.mp3 (32767 names unless told otherwise), with
+// numbers, mixed letter case and a few Latin-1 names, in no particular order on disk.
+// Figures are medians of five; wall times suffer from a busy machine, CPU times less so.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QPushButton>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/error_log.h"
+#include "app/form1.h"
+#include "components/alsa_mixer.h"
+#include "components/audio_output.h"
+#include "components/mp3_deck.h"
+#include "components/sdl_joystick.h"
+#include "doubles/fake_file_dialog.h"
+#include "playback/music_listing.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRepeats = 5;
+
+double threadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+std::string nameNumber(int i) {
+    static const char* const kPatterns[] = {"%d Track.mp3", "track %d - Song.MP3",
+                                            "Album %d - Intro.mp3", "b\xF6se %d.mp3",
+                                            "%05d mix.Mp3"};
+    char buf[64];
+    std::snprintf(buf, sizeof buf, kPatterns[i % 5], i);
+    return buf;
+}
+
+// Makes dir with `count` hard links to tone; an existing dir of the right size is kept.
+void makeDirectory(const std::string& tone, const std::string& dir, int count) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    // A shuffled creation order, so that the disk's order says nothing about the sorted one.
+    std::vector<int> order(count);
+    for (int i = 0; i < count; ++i) order[i] = i;
+    unsigned seed = 12345;
+    for (int i = count - 1; i > 0; --i) {
+        seed = seed * 1103515245u + 12345u;
+        std::swap(order[i], order[seed % unsigned(i + 1)]);
+    }
+    for (int i : order) {
+        const std::string path = dir + "/" + nameNumber(i);
+        if (::link(tone.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+            std::perror(path.c_str());
+            std::exit(1);
+        }
+    }
+}
+
+// Wall seconds of `ls -f dir` with its output thrown away.
+double lsSeconds(const std::string& dir) {
+    QElapsedTimer t;
+    t.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("/dev/null", "w", stdout)) _exit(127);
+        execlp("ls", "ls", "-f", dir.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return t.nsecsElapsed() / 1e9;
+}
+
+template <class F>
+double seconds(F&& work) {
+    QElapsedTimer t;
+    t.start();
+    work();
+    return t.nsecsElapsed() / 1e9;
+}
+
+struct PlayDirTimes {
+    double handler = 0;     // accept -> handler returned
+    double handlerCpu = 0;  // the UI thread's CPU time meanwhile, less disturbed by a busy machine
+    double refreshed = 0;   // accept -> pending events (layout, paint) done
+    double firstSound = 0;  // accept -> deck 1's position moved
+};
+
+class Bench {
+public:
+    Bench()
+        : output(errors),
+          deck1(output, errors),
+          deck2(output, errors),
+          mixer(errors),
+          joystick(errors) {}
+
+    // One "Play Dir" on dir; the form is made fresh unless one is given.
+    PlayDirTimes playDir(Form1& form, const std::string& dir) {
+        QElapsedTimer clock;
+        playDirDialog.answer = dir + "/" + firstName(dir);
+        double cpuStart = 0;
+        playDirDialog.duringShow = [&] {  // the user accepts here
+            clock.start();
+            cpuStart = threadCpuSeconds();
+        };
+        PlayDirTimes t;
+        form.controls().Command6->click();
+        t.handler = clock.nsecsElapsed() / 1e9;
+        t.handlerCpu = threadCpuSeconds() - cpuStart;
+        QApplication::processEvents();
+        t.refreshed = clock.nsecsElapsed() / 1e9;
+        while (deck1.currentPosition() <= 0 && clock.elapsed() < 5000) {
+            QApplication::processEvents();
+            QThread::usleep(200);
+        }
+        t.firstSound = clock.nsecsElapsed() / 1e9;
+        return t;
+    }
+    std::unique_ptr<Form1> freshForm() {
+        auto form = std::make_unique<Form1>(
+            Components{deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
+            "/dev/null/unused.ini");
+        form->show();
+        for (int i = 0; i < 20; ++i) QApplication::processEvents();
+        return form;
+    }
+    void stop(Form1& form) {
+        form.controls().Command3->click();
+        QApplication::processEvents();
+    }
+    bool clean() const { return errors.history().isEmpty(); }
+    QStringList errorLines() const { return errors.history(); }
+
+private:
+    static std::string firstName(const std::string& dir) {
+        for (const auto& e : fs::directory_iterator(dir)) return e.path().filename().string();
+        return {};
+    }
+
+    ErrorLog errors;
+    AudioOutput output;
+    Mp3Deck deck1, deck2;
+    AlsaMixer mixer;
+    SdlJoystick joystick;
+    FakeFileDialog playFileDialog, playDirDialog;
+};
+
+void printTimes(const char* what, const std::vector<PlayDirTimes>& runs) {
+    std::vector<double> h, c, r, s;
+    for (const auto& t : runs) {
+        h.push_back(t.handler * 1e3);
+        c.push_back(t.handlerCpu * 1e3);
+        r.push_back(t.refreshed * 1e3);
+        s.push_back(t.firstSound * 1e3);
+    }
+    std::printf("%-32s handler %6.1f ms (CPU %6.1f ms), refreshed %6.1f ms, first sound %6.1f ms\n",
+                what, median(h), median(c), median(r), median(s));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s tone.mp3 workdir [names]\n", argv[0]);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    const std::string tone = argv[1];
+    const std::string work = argv[2];
+    const int count = argc > 3 ? std::atoi(argv[3]) : 32767;
+    const std::string big = work + "/big";
+    const std::string small = work + "/small";
+    makeDirectory(tone, big, count);
+    makeDirectory(tone, small, 3);
+
+    // Steps alone, on warm caches.
+    lsSeconds(big);
+    std::vector<double> ls, listing, sorting;
+    std::string error;
+    std::vector<std::string> names;
+    for (int i = 0; i < kRepeats; ++i) {
+        ls.push_back(lsSeconds(big));
+        listing.push_back(seconds([&] { names = listMp3Files(big + "/", error); }));
+        std::vector<std::string> copy = names;
+        std::reverse(copy.begin(), copy.end());
+        sorting.push_back(seconds([&] { sortNaturally(copy); }));
+    }
+
+    Bench bench;
+    std::vector<PlayDirTimes> fresh, afterStop, smallDir;
+    for (int i = 0; i < kRepeats; ++i) {
+        auto form = bench.freshForm();
+        fresh.push_back(bench.playDir(*form, big));
+        bench.stop(*form);
+        afterStop.push_back(bench.playDir(*form, big));
+        bench.stop(*form);
+        smallDir.push_back(bench.playDir(*form, small));
+        bench.stop(*form);
+    }
+
+    std::printf("directory: %zu MP3 names of %d\n", names.size(), count);
+    std::printf("ls -f:                              %6.1f ms\n", median(ls) * 1e3);
+    std::printf("listing with its sort:              %6.1f ms\n", median(listing) * 1e3);
+    std::printf("natural sort alone:                 %6.1f ms\n", median(sorting) * 1e3);
+    printTimes("\"Play Dir\", fresh player:", fresh);
+    printTimes("\"Play Dir\" again after \"Stop\":", afterStop);
+    printTimes("\"Play Dir\" on 3 names:", smallDir);
+    std::vector<double> s;
+    for (const auto& t : fresh) s.push_back(t.firstSound);
+    std::printf("first sound / ls -f: %.1f (goal: first sound under 100 ms)\n",
+                median(s) / median(ls));
+    if (!bench.clean()) {
+        for (const QString& line : bench.errorLines())
+            std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    }
+    std::fflush(stdout);
+    std::_Exit(bench.clean() ? 0 : 1);
+}
