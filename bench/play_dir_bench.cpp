@@ -141,7 +141,7 @@ public:
     std::unique_ptr<Form1> freshForm() {
         auto form = std::make_unique<Form1>(
             Components{deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
-            "/dev/null/unused.ini");
+            std::string("/dev/null/unused.ini"));
         form->show();
         for (int i = 0; i < 20; ++i) QApplication::processEvents();
         return form;
