@@ -20,6 +20,7 @@
 #include "monitor/time_display.h"
 #include "playback/deck1_transport.h"
 #include "playback/deck2_transport.h"
+#include "playback/path_opening.h"
 #include "playback/playlist_building.h"
 #include "playback/playlist_navigation.h"
 #include "playback/window_refresh.h"
@@ -46,6 +47,7 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
                                                       parts.errors);
     building = std::make_unique<PlaylistBuilding>(ui.List4, shared, deck1, parts.CommonDialog1,
                                                   parts.CommonDialog2, *refresh, parts.errors);
+    pathOpening = std::make_unique<PathOpening>(*building, parts.errors);
     sliders = std::make_unique<MixerSliders>(
         MixerSliders::Controls{ui.VScroll1, ui.VScroll2, ui.VScroll3, ui.VScroll4, ui.VScroll5,
                                ui.VScroll6},
@@ -106,6 +108,10 @@ void Form1::connectHandlers() {
     onDrag(ui.VScroll6, [this] { sliders->VScroll6_Scroll(); });
 
     connect(ui.Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+}
+
+void Form1::openPath(const std::string& path) {
+    pathOpening->open(path);
 }
 
 void Form1::addErrorLine(const QString& line) {

@@ -16,6 +16,7 @@ class JoystickFader;
 class LabelTint;
 class MixerDiscovery;
 class MixerSliders;
+class PathOpening;
 class PlaybackWatch;
 class PlaylistBuilding;
 class PlaylistNavigation;
@@ -41,6 +42,10 @@ public:
     void UpdateForm1Once();
     void PlayTheNextFile();
     void Timer1_Timer();
+
+    // A folder or an .mp3 file from outside (command line, drop, another start): "Play Dir"
+    // or "Play File" on it without the dialog; anything else adds an error line.
+    void openPath(const std::string& path);
 
     // A line of the "Errors:" list.
     void addErrorLine(const QString& line);
@@ -69,6 +74,7 @@ private:
     std::unique_ptr<Deck2Transport> deck2Transport;
     std::unique_ptr<PlaylistNavigation> navigation;
     std::unique_ptr<PlaylistBuilding> building;
+    std::unique_ptr<PathOpening> pathOpening;
     std::unique_ptr<MixerSliders> sliders;
     std::unique_ptr<JoystickFader> joystickFader;
     std::unique_ptr<PlaybackWatch> watch;

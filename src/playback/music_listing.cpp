@@ -14,12 +14,12 @@
 
 #include "shared/file_name_text.h"
 
-namespace {
-
 bool hasMp3Extension(const char* name) {
     const size_t length = std::strlen(name);
     return length >= 4 && strcasecmp(name + length - 4, ".mp3") == 0;
 }
+
+namespace {
 
 // The directory entry's own type spares a stat for all but links and file systems that do
 // not report types.

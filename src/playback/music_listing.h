@@ -8,5 +8,8 @@
 // On a directory that cannot be read, gives nothing and says why in `error`.
 std::vector<std::string> listMp3Files(const std::string& dir, std::string& error);
 
+// Whether a name ends in ".mp3", in any letter case.
+bool hasMp3Extension(const char* name);
+
 // The order of the listing, on names alone.
 void sortNaturally(std::vector<std::string>& names);

@@ -27,7 +27,10 @@ void PlaylistBuilding::Command6_Click() {
     CommonDialog2.showOpen();  // ticks go on meanwhile; what they changed is overridden below
     const std::string chosen = CommonDialog2.fileName();
     if (chosen.empty()) return;
+    playDir(chosen);
+}
 
+void PlaylistBuilding::playDir(const std::string& chosen) {
     state.PlaylistDir = chosen;
     Module1::SplitPathAndName(state.PlaylistDir, state.CurrentFile);
     state.DataPath = state.PlaylistDir;
@@ -56,7 +59,11 @@ void PlaylistBuilding::Command6_Click() {
 
 void PlaylistBuilding::Command2_Click() {
     CommonDialog1.showOpen();
-    state.CurrentFile = CommonDialog1.fileName();
+    playFile(CommonDialog1.fileName());
+}
+
+void PlaylistBuilding::playFile(const std::string& chosen) {
+    state.CurrentFile = chosen;
     if (state.CurrentFile.empty()) return;
     MediaPlayer1.setFileName(state.CurrentFile);
     MediaPlayer1.play();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 class Deck;
 class ErrorSink;
 class FileDialog;
@@ -16,6 +18,11 @@ public:
 
     void Command6_Click();  // "Play Dir"
     void Command2_Click();  // "Play File"
+
+    // The two handlers after their dialog: `chosen` is any file in the directory (or the
+    // directory itself, ending in '/'), or the file to play.
+    void playDir(const std::string& chosen);
+    void playFile(const std::string& chosen);
 
 private:
     QListWidget* List4;

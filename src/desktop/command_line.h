@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <vector>
+
+// What the command line asks for: run (with a folder or file to open, or none), or print
+// help, the version or a usage error and end.
+struct CommandLine {
+    enum class Action { Run, ShowHelp, ShowVersion, UsageError };
+    Action action = Action::Run;
+    std::string path;  // bytes as given; "" for none
+    QString text;      // help, version, or the error followed by the usage
+};
+
+// `args` as the process got them (argv[0] first), after Qt took its own options out.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
