@@ -1,11 +1,20 @@
 #include "components/qt_file_dialog.h"
 
-#include <QDir>
+#include <unistd.h>
+
 #include <QFileDialog>
-#include <QFileInfo>
+#include <QUrl>
+
+#include "components/file_name_bytes.h"
+
+void QtFileDialog::setInitDir(const std::string& dir) {
+    initDir = dialogDirectoryFor(dir);
+}
 
 void QtFileDialog::showOpen() {
-    chosen = QFileDialog::getOpenFileName(parent, QString(), initDir, QString());
+    const QUrl url = QFileDialog::getOpenFileUrl(parent, QString(), QUrl::fromLocalFile(initDir));
+    chosen = localFileBytes(url);
     // A bare name handed to a deck is looked up where the user last chose a file.
-    if (!chosen.isEmpty()) QDir::setCurrent(QFileInfo(chosen).absolutePath());
+    const auto slash = chosen.rfind('/');
+    if (slash != std::string::npos) (void)::chdir(chosen.substr(0, slash + 1).c_str());
 }

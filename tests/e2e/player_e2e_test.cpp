@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <cstdio>
 #include <memory>
 
 #include "app/form1.h"
@@ -154,4 +155,28 @@ TEST_F(EndToEndPulse, StopSilencesDeckOneAndNothingAdvances) {
     EXPECT_EQ(form->state().TrackNumber, 1);
     EXPECT_EQ(form->state().CurrentFile, "1 low.mp3");
     EXPECT_EQ(deck1->playState(), Deck::Stopped);
+}
+
+// A name that is not UTF-8 (Latin-1 "b\xF6.mp3") between two others: the watch's next-file
+// step reaches it by its bytes and it is heard in its place.
+TEST_F(EndToEndPulse, EntryWhoseNameIsNotUtf8IsHeard) {
+    ToneOptions options;
+    options.amplitude = 0.3;
+    makeToneMp3(music.path(), "a.mp3", kTones[0], 0.8, options);
+    makeToneMp3(music.path(), "b.mp3", kTones[1], 0.8, options);
+    ASSERT_EQ(std::rename(music.file("b.mp3").c_str(), music.file("b\xF6.mp3").c_str()), 0);
+    makeToneMp3(music.path(), "c.mp3", kTones[2], 0.8, options);
+    openWindow();
+    SinkRecorder recorder;
+    playDirDialog.answer = music.file("a.mp3");
+    QTest::mouseClick(form->controls().Command6, Qt::LeftButton);
+    QTest::qWait(2800);
+    const std::vector<float> recording = recorder.stop();
+    EXPECT_TRUE(errors.taken().empty()) << errors.taken().front();
+
+    const std::vector<double> sequence = toneSequence(recording);
+    ASSERT_GE(sequence.size(), 3u);
+    EXPECT_EQ(sequence[0], 440);
+    EXPECT_EQ(sequence[1], 660);
+    EXPECT_EQ(sequence[2], 880);
 }
