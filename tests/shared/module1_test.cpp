@@ -345,8 +345,9 @@ TEST(IniFileKeeping, KeepsTheFileWhereAndAsItIs) {
          [](const TempDir& d) {
              spit(d.file("velmor-mp3-player.ini"), "[System]\nWaveVolume=5\n");
              ::chmod(d.file("velmor-mp3-player.ini").c_str(), 0600);
-             if (::geteuid() == 0)
+             if (::geteuid() == 0) {
                  EXPECT_EQ(::chown(d.file("velmor-mp3-player.ini").c_str(), 12345, 23456), 0);
+             }
          },
          [](const TempDir& d) {
              const struct stat st = statOf(d.file("velmor-mp3-player.ini"));
