@@ -37,8 +37,13 @@ constexpr mode_t kMode = 0640;
 const char* const kKeys[] = {"Data-Path", "WaveVolume", "MainVolume", "k"};
 const char* const kSections[] = {"System", "Extra"};
 
+const std::string& workDirectory();
+
+// abort() runs no exit handler: the work directory goes first.
 [[noreturn]] void fail(const char* what, const std::string& detail = "") {
     std::fprintf(stderr, "settings_fuzz: %s %s\n", what, detail.c_str());
+    std::error_code ec;
+    fs::remove_all(workDirectory(), ec);
     std::abort();
 }
 
@@ -53,7 +58,10 @@ const std::string& workDirectory() {
         std::string pattern = (fs::exists("/dev/shm") ? std::string("/dev/shm")
                                                       : fs::temp_directory_path().string()) +
                               "/velmor-settings-fuzz.XXXXXX";
-        if (!mkdtemp(pattern.data())) fail("mkdtemp failed");
+        if (!mkdtemp(pattern.data())) {
+            std::perror("settings_fuzz: mkdtemp");
+            std::abort();
+        }
         std::atexit([] {
             std::error_code ec;
             fs::remove_all(workDirectory(), ec);
