@@ -27,6 +27,10 @@ public:
 
     Word load(std::memory_order order) const { return unpack(bits.load(order)); }
 
+    // The phase a seek leaves: playing, paused or stopped stay so; a track that has ended
+    // stays stopped where the seek puts it.
+    static Phase afterSeek(Phase phase) { return phase == Phase::Ended ? Phase::Stopped : phase; }
+
     // The one way to change the word. `next` maps the word seen to the word wanted, or to
     // nullopt to leave it as it is; it is asked again whenever another thread changed the word
     // in between, so a decision is always made on the word it replaces. Returns the word left

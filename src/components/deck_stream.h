@@ -7,9 +7,10 @@
 #include "components/deck_control.h"
 #include "components/spsc_ring.h"
 #include "components/stereo_frame.h"
+#include "components/wake_signal.h"
 
 // What the three threads of one deck share: the UI thread (Mp3Deck), the decoder thread
-// (DecoderWorker) and the audio callback (DeckVoice).
+// (DecoderWorker, with its short-lived length scanner) and the audio callback (DeckVoice).
 //
 // Epochs. Every command that moves the playing position (a new file, stop, a step, a restart
 // after the end) starts a new epoch. The decoder seeks, marks in `segment` the ring index
@@ -26,11 +27,16 @@
 //   endMark       decoder: (epoch, index one past its last frame), once that frame is
 //                 published.
 //   played        callback: (epoch, ring index up to which it has played), after each buffer.
-//   track         UI: bumped on every new file; the decoder gives up a scan of an older one.
-//   exactLength   decoder: (track, frames of the file) after a scan.
+//   track         UI: bumped on every new file (or retry); the decoder gives up an open, and
+//                 the scanner a scan, of an older one.
+//   exactLength   scanner: (track, frames of the file) once a scan is done.
 //   gain          UI; the callback ramps to it.
 //   outputLost    callback sets it; the decoder takes it and reports.
 //   underruns     callback; diagnostics only.
+//   wake          posted by the UI after each order to the decoder, and by the callback when
+//                 the ring's fill falls below kRefillMark or the output is lost; the decoder
+//                 sleeps on it whenever it has nothing to do (the ring full, or no data to
+//                 make), so it never polls.
 //
 // Orderings that carry weight:
 //   - The ring's write index is released by the decoder and acquired by the callback, so the
@@ -50,6 +56,8 @@ struct DeckStream {
     // About 340 ms at 48 kHz: room for a scan or a slow disk. Latency does not depend on it:
     // pause, volume and seeks act where the callback reads.
     static constexpr std::size_t kRingFrames = 16384;
+    // Below this fill the decoder is woken: half the ring is a worthwhile chunk to decode.
+    static constexpr std::uint64_t kRefillMark = kRingFrames / 2;
 
     // Marks pack a 24-bit epoch (or track) with a 40-bit ring index or count, so that one load
     // gives both (40 bits of frames last 265 days at 48 kHz).
@@ -85,6 +93,7 @@ struct DeckStream {
     std::atomic<float> gain{1.0f};
     std::atomic<bool> outputLost{false};
     std::atomic<std::uint64_t> underruns{0};
+    WakeSignal wake;
 
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
     static_assert(std::atomic<float>::is_always_lock_free);

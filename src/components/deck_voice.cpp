@@ -14,7 +14,7 @@ void DeckVoice::mixInto(StereoFrame* out, int frames) noexcept {
     const Word control = stream.control.load(std::memory_order_acquire);
     const DeckStream::ReadableRange range = stream.readableRange(control.epoch);
     std::uint64_t read = range.read;
-    if (read != stream.ring.readIndex()) stream.ring.releaseTo(read);  // stale data
+    releaseTo(read, range.write);  // stale data
     if (!range.current) return;
     if (control.phase != Phase::Playing || frames == 0) {
         // Silent now: the next sound starts at the gain set, without a ramp from an old one.
@@ -35,7 +35,7 @@ void DeckVoice::mixInto(StereoFrame* out, int frames) noexcept {
     }
     appliedGain = to;
     read += static_cast<std::uint64_t>(n);
-    stream.ring.releaseTo(read);
+    releaseTo(read, range.write);
     stream.played.store(DeckStream::mark(control.epoch, read), std::memory_order_release);
     if (n == frames) return;
     const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
@@ -51,6 +51,14 @@ void DeckVoice::mixInto(StereoFrame* out, int frames) noexcept {
     }
 }
 
+void DeckVoice::releaseTo(std::uint64_t read, std::uint64_t write) noexcept {
+    const std::uint64_t before = stream.ring.readIndex();
+    if (read == before) return;
+    stream.ring.releaseTo(read);
+    if (write - before >= DeckStream::kRefillMark && write - read < DeckStream::kRefillMark)
+        stream.wake.post();
+}
+
 void DeckVoice::outputLost() noexcept {
     bool wasPlaying = false;
     stream.control.change([&](Word now) -> std::optional<Word> {
@@ -58,5 +66,8 @@ void DeckVoice::outputLost() noexcept {
         if (!wasPlaying) return std::nullopt;
         return Word{now.epoch, Phase::Ended};
     });
-    if (wasPlaying) stream.outputLost.store(true, std::memory_order_release);
+    if (wasPlaying) {
+        stream.outputLost.store(true, std::memory_order_release);
+        stream.wake.post();
+    }
 }

@@ -14,6 +14,10 @@ public:
     void outputLost() noexcept override;
 
 private:
+    // Gives back the ring up to `read`; wakes the decoder when that takes the fill below the
+    // refill mark.
+    void releaseTo(std::uint64_t read, std::uint64_t write) noexcept;
+
     DeckStream& stream;
     // Audio thread only.
     float appliedGain = 1.0f;

@@ -1,27 +1,35 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 class ErrorSink;
-class Mp3Decoder;
 struct DeckStream;
 
-// The decoder thread of one deck: decodes the current file from the position of the current
-// epoch, converts it to the output's rate and fills the stream's ring.
+// The decoder thread of one deck: opens the file the UI names, decodes it from the position
+// of the current epoch, converts it to the output's rate and fills the stream's ring. It sleeps
+// on the stream's wake signal whenever it has nothing to do.
 class DecoderWorker {
 public:
-    struct Command {
-        std::uint32_t epoch = 0;
-        std::int64_t target = 0;  // source frame to start from
-        bool replace = false;     // a new file (or none): decoder, path and trackId apply
-        std::unique_ptr<Mp3Decoder> decoder;
-        std::string path;
+    // What the UI wants; the worker acts on what changed since it last looked. Each new file
+    // (or a retry of a file that failed) has a new track id and comes with a new epoch.
+    struct Orders {
         std::uint32_t trackId = 0;
+        std::string path;  // "" for no file
+        std::uint32_t epoch = 0;
+        std::int64_t target = 0;  // source frame where the epoch begins
+    };
+    // What opening a track found.
+    struct OpenReport {
+        std::uint32_t trackId = 0;
+        bool ok = false;
+        std::string error;  // the plain cause when !ok
+        int rate = 0;
+        std::int64_t length = 0;  // frames at rate, an estimate unless exact
     };
 
     // Starts the thread; throws std::system_error when it cannot.
@@ -30,21 +38,33 @@ public:
     DecoderWorker(const DecoderWorker&) = delete;
     DecoderWorker& operator=(const DecoderWorker&) = delete;
 
-    // UI thread only. A command not yet taken is replaced, keeping its new file if it had one.
-    void post(std::unique_ptr<Command> command);
-    void wake();
+    // UI thread only. Replaces the orders and wakes the worker.
+    void order(const Orders& orders);
+    // UI thread only. Waits until the worker has tried to open `trackId`, which the orders
+    // must name (or have named).
+    OpenReport awaitOpen(std::uint32_t trackId) const;
 
 private:
-    void run();
+    class Run;
+    // Decoder thread: takes new orders; false once told to quit.
+    bool takeOrders(Orders& into);
+    bool ordersWaiting() const {
+        return postedSerial.load(std::memory_order_relaxed) != takenSerial;
+    }
+    void publish(const OpenReport& report);
 
     DeckStream& stream;
     ErrorSink& errors;
     const int outputRate;
 
-    // UI -> decoder mailbox; held only to post or take a command.
-    std::mutex mailboxMutex;
-    std::condition_variable mailboxChanged;
-    std::unique_ptr<Command> pending;
+    // UI -> decoder: the orders, and the report back. The mutex is held only to copy them.
+    mutable std::mutex mutex;
+    mutable std::condition_variable reported;
+    Orders posted;
     bool quit = false;
-    std::thread thread;  // last: starts once everything it uses exists
+    OpenReport lastReport;
+    // Bumped by the UI after each order, so the worker can leave a long task at once.
+    std::atomic<std::uint64_t> postedSerial{0};
+    std::uint64_t takenSerial = 0;  // decoder thread only
+    std::thread thread;             // last: starts once everything it uses exists
 };

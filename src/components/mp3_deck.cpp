@@ -7,7 +7,6 @@
 
 #include "components/audio_output.h"
 #include "components/error_sink.h"
-#include "components/mp3_decoder.h"
 
 namespace {
 
@@ -22,10 +21,6 @@ Phase stopped(Phase) {
 Phase playing(Phase) {
     return Phase::Playing;
 }
-// A seek keeps playing, paused or stopped; a track that has ended stays where it is put.
-Phase keptBySeek(Phase phase) {
-    return phase == Phase::Ended ? Phase::Stopped : phase;
-}
 
 }  // namespace
 
@@ -39,36 +34,25 @@ Mp3Deck::~Mp3Deck() = default;
 
 void Mp3Deck::setFileName(const std::string& name) {
     givenName = name;
-    shared.track.fetch_add(1, std::memory_order_relaxed);
-    loaded = false;
-    openError.clear();
-    if (name.empty()) {
-        path.clear();
-        startEpoch(0, stopped, nullptr, true);
-        return;
+    path.clear();
+    if (!name.empty()) {
+        std::error_code ec;
+        const auto absolute = std::filesystem::absolute(name, ec);
+        path = ec ? name : absolute.string();
     }
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(name, ec);
-    path = ec ? name : absolute.string();
-    openFile();
+    requestOpen();
 }
 
-bool Mp3Deck::openFile() {
-    const std::uint32_t id = shared.track.load(std::memory_order_relaxed);
-    auto opened = Mp3Decoder::open(
-        path, [this, id] { return shared.track.load(std::memory_order_relaxed) != id; });
-    if (!opened.decoder) {
-        openError = opened.error;
-        loaded = false;
-        startEpoch(0, stopped, nullptr, true);
-        return false;
-    }
-    openError.clear();
-    sourceRate = opened.decoder->rate();
-    estimatedLength = opened.decoder->length();
-    loaded = true;
-    startEpoch(0, stopped, std::move(opened.decoder), true);
-    return true;
+void Mp3Deck::requestOpen() {
+    trackId = shared.track.fetch_add(1, std::memory_order_relaxed) + 1;
+    openReport.reset();
+    reportShown = false;
+    startEpoch(0, stopped);
+}
+
+const DecoderWorker::OpenReport& Mp3Deck::opened() const {
+    if (!openReport) openReport = worker.awaitOpen(trackId);
+    return *openReport;
 }
 
 std::string Mp3Deck::fileName() const {
@@ -76,40 +60,33 @@ std::string Mp3Deck::fileName() const {
     return std::filesystem::path(givenName).filename().string();
 }
 
-void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase),
-                         std::unique_ptr<Mp3Decoder> decoder, bool replace) {
+void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase)) {
     epoch = DeckControl::nextEpoch(epoch);
     epochStart = targetFrame;
-    auto command = std::make_unique<DecoderWorker::Command>();
-    command->epoch = epoch;
-    command->target = targetFrame;
-    command->replace = replace;
-    command->decoder = std::move(decoder);
-    command->path = path;
-    command->trackId = shared.track.load(std::memory_order_relaxed);
     // Named before the decoder hears of it: the callback drops data of older epochs only.
     shared.control.change([&](Word now) -> std::optional<Word> {
         return Word{epoch, phaseFor(now.phase)};
     });
-    worker.post(std::move(command));
+    worker.order({trackId, path, epoch, targetFrame});
 }
 
 void Mp3Deck::play() {
     if (givenName.empty()) return;
-    if (!loaded && !openFile()) {
-        errors.report("Cannot play " + path + ": " + openError);
+    if (!opened().ok && reportShown) requestOpen();  // a refused file is tried again
+    reportShown = true;
+    if (!opened().ok) {
+        errors.report("Cannot play " + path + ": " + opened().error);
         return;
     }
     output.ensureOpen();  // reports by itself; without a device the deck waits, silent
     if (shared.control.load(std::memory_order_acquire).phase == Phase::Ended) {
         startEpoch(0, playing);  // from the start again
-    } else {
-        shared.control.change([&](Word now) -> std::optional<Word> {
-            if (now.phase != Phase::Paused && now.phase != Phase::Stopped) return std::nullopt;
-            return Word{now.epoch, Phase::Playing};
-        });
+        return;
     }
-    worker.wake();
+    shared.control.change([&](Word now) -> std::optional<Word> {
+        if (now.phase != Phase::Paused && now.phase != Phase::Stopped) return std::nullopt;
+        return Word{now.epoch, Phase::Playing};
+    });
 }
 
 void Mp3Deck::pause() {
@@ -120,9 +97,9 @@ void Mp3Deck::pause() {
 }
 
 void Mp3Deck::stop() {
-    if (!loaded) return;
     const Word now = shared.control.load(std::memory_order_acquire);
     if (now.phase == Phase::Stopped && epochStart == 0) return;  // nothing to rewind
+    if (!loaded()) return;
     startEpoch(0, stopped);
 }
 
@@ -138,17 +115,16 @@ int Mp3Deck::playState() const {
 }
 
 double Mp3Deck::duration() const {
-    if (!loaded || sourceRate <= 0) return 0;
+    if (!loaded()) return 0;
     const std::uint64_t exact = shared.exactLength.load(std::memory_order_acquire);
-    const std::uint32_t track = shared.track.load(std::memory_order_relaxed);
-    const std::int64_t frames = DeckStream::epochOf(exact) == (track & DeckControl::kEpochMask)
+    const std::int64_t frames = DeckStream::epochOf(exact) == (trackId & DeckControl::kEpochMask)
                                     ? static_cast<std::int64_t>(DeckStream::indexOf(exact))
-                                    : estimatedLength;
-    return static_cast<double>(frames) / sourceRate;
+                                    : opened().length;
+    return static_cast<double>(frames) / opened().rate;
 }
 
 double Mp3Deck::currentPosition() const {
-    if (!loaded || sourceRate <= 0) return 0;
+    if (!loaded()) return 0;
     if (shared.control.load(std::memory_order_acquire).phase == Phase::Ended) return 0;  // rewound
     const std::uint64_t playedMark = shared.played.load(std::memory_order_acquire);
     const std::uint64_t segmentMark = shared.segment.load(std::memory_order_acquire);
@@ -156,8 +132,8 @@ double Mp3Deck::currentPosition() const {
     if (DeckStream::epochOf(playedMark) == epoch && DeckStream::epochOf(segmentMark) == epoch)
         frames = std::max<std::int64_t>(0, DeckStream::distance(DeckStream::indexOf(segmentMark),
                                                                 DeckStream::indexOf(playedMark)));
-    const double position =
-        static_cast<double>(epochStart) / sourceRate + static_cast<double>(frames) / output.rate();
+    const double position = static_cast<double>(epochStart) / opened().rate +
+                            static_cast<double>(frames) / output.rate();
     return std::min(position, duration());
 }
 
@@ -168,11 +144,11 @@ void Mp3Deck::setVolume(int volume) {
 }
 
 void Mp3Deck::seekTo(double seconds) {
-    startEpoch(std::llround(seconds * sourceRate), keptBySeek);
+    startEpoch(std::llround(seconds * opened().rate), DeckControl::afterSeek);
 }
 
 void Mp3Deck::stepForward() {
-    if (!loaded) return;
+    if (!loaded()) return;
     const double target = currentPosition() + kStepSeconds;
     if (target >= duration()) {  // past the end: the track is over
         startEpoch(0, stopped);
@@ -182,6 +158,6 @@ void Mp3Deck::stepForward() {
 }
 
 void Mp3Deck::stepBack() {
-    if (!loaded) return;
+    if (!loaded()) return;
     seekTo(std::max(0.0, currentPosition() - kStepSeconds));
 }

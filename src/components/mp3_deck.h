@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "components/deck.h"
@@ -40,11 +41,14 @@ public:
     }
 
 private:
-    bool openFile();  // on failure keeps the cause in openError
+    // A new track id for `path`, opened by the decoder thread, in a new stopped epoch at 0.
+    void requestOpen();
+    // What opening the current file found; waits for the decoder thread the first time.
+    const DecoderWorker::OpenReport& opened() const;
+    bool loaded() const { return !givenName.empty() && opened().ok; }
     // Starts a new epoch at `targetFrame` of the file, in the phase `phaseFor` gives for the
     // phase it replaces: one atomic step, so that the end of the track cannot slip in between.
-    void startEpoch(std::int64_t targetFrame, DeckControl::Phase (*phaseFor)(DeckControl::Phase),
-                    std::unique_ptr<Mp3Decoder> decoder = nullptr, bool replace = false);
+    void startEpoch(std::int64_t targetFrame, DeckControl::Phase (*phaseFor)(DeckControl::Phase));
     void seekTo(double seconds);
 
     AudioOutput& output;
@@ -52,10 +56,9 @@ private:
 
     std::string givenName;
     std::string path;  // absolute
-    std::string openError;
-    bool loaded = false;  // a decoder for `path` has been handed to the decoder thread
-    int sourceRate = 0;
-    std::int64_t estimatedLength = 0;  // frames at sourceRate
+    std::uint32_t trackId = 0;
+    mutable std::optional<DecoderWorker::OpenReport> openReport;
+    bool reportShown = false;  // play() has used the open's outcome; the next play opens again
     std::uint32_t epoch = 0;
     std::int64_t epochStart = 0;  // source frame where the current epoch begins
 

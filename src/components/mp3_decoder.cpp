@@ -29,14 +29,14 @@ struct Mp3Decoder::Reader {
     int fd = -1;
     off_t offset = 0;
     int lastErrno = 0;
-    std::function<bool()> abandoned;
+    const std::function<bool()>* giveUp = nullptr;  // asked before each read, while set
 
     ~Reader() {
         if (fd >= 0) ::close(fd);
     }
     static mpg123_ssize_t read(void* self, void* buffer, size_t size) {
         auto& r = *static_cast<Reader*>(self);
-        if (r.abandoned && r.abandoned()) {
+        if (r.giveUp && *r.giveUp && (*r.giveUp)()) {
             r.lastErrno = ECANCELED;
             errno = ECANCELED;
             return -1;
@@ -74,11 +74,12 @@ struct Mp3Decoder::Reader {
     }
 };
 
-Mp3Decoder::Opened Mp3Decoder::open(const std::string& path, std::function<bool()> abandoned) {
+Mp3Decoder::Opened Mp3Decoder::open(const std::string& path,
+                                    const std::function<bool()>& abandoned) {
     if (!initLibrary()) return {nullptr, "the MP3 decoder library could not start"};
     std::unique_ptr<Mp3Decoder> d(new Mp3Decoder);
     d->reader = std::make_unique<Reader>();
-    d->reader->abandoned = std::move(abandoned);
+    d->reader->giveUp = &abandoned;
     // O_NONBLOCK: a FIFO given as the file must not hang the window.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return {nullptr, std::strerror(errno)};
@@ -135,6 +136,7 @@ Mp3Decoder::Opened Mp3Decoder::open(const std::string& path, std::function<bool(
     // Without an Info/Xing header the length is guessed from the size, which for VBR can be
     // far off: scan() makes it exact.
     d->exact = encoderDelay >= 0 && length > 0;
+    d->reader->giveUp = nullptr;
     return {std::move(d), {}};
 }
 
@@ -161,13 +163,26 @@ std::string Mp3Decoder::causeOfFailure(int code) const {
     return mpg123_plain_strerror(code);
 }
 
-bool Mp3Decoder::scan() {
-    if (mpg123_scan(handle) != MPG123_OK) return false;
+Mp3Decoder::ScanResult Mp3Decoder::scan(const std::function<bool()>& interrupted) {
+    const off_t position = mpg123_tell(handle);
+    reader->giveUp = &interrupted;
+    const int rc = mpg123_scan(handle);
+    reader->giveUp = nullptr;
+    // A read that fails ends the scan as the end of the file would: the count is only as
+    // good as the reads.
+    if (reader->lastErrno != 0) {
+        const bool cancelled = reader->lastErrno == ECANCELED;
+        reader->lastErrno = 0;
+        // The scan stopped anywhere, and its own way back may have failed too.
+        mpg123_seek(handle, position, SEEK_SET);
+        return cancelled ? ScanResult::Interrupted : ScanResult::Failed;
+    }
+    if (rc != MPG123_OK) return ScanResult::Failed;
     const off_t length = mpg123_length(handle);
-    if (length <= 0) return false;
+    if (length <= 0) return ScanResult::Failed;
     frames = length;
     exact = true;
-    return true;
+    return ScanResult::Exact;
 }
 
 Mp3Decoder::Result Mp3Decoder::read(std::span<StereoFrame> out) {

@@ -18,9 +18,9 @@ public:
         std::unique_ptr<Mp3Decoder> decoder;  // null when the file could not be opened
         std::string error;                    // the plain cause, e.g. "not an MP3 file"
     };
-    // `abandoned` is asked before every read; once it says true, reads fail, so that a long
-    // scan of a file nobody wants any more ends at once. It must be callable from any thread.
-    static Opened open(const std::string& path, std::function<bool()> abandoned = {});
+    // `abandoned` is asked before every read while the file opens; once it says true, the open
+    // fails with "cancelled", so that a slow open of a file nobody wants any more ends at once.
+    static Opened open(const std::string& path, const std::function<bool()>& abandoned = {});
     ~Mp3Decoder();
     Mp3Decoder(const Mp3Decoder&) = delete;
     Mp3Decoder& operator=(const Mp3Decoder&) = delete;
@@ -32,7 +32,10 @@ public:
     std::int64_t length() const { return frames; }
     bool lengthIsExact() const { return exact; }
     // Reads every frame header to count the frames exactly; keeps the decoding position.
-    bool scan();
+    // `interrupted` is asked before every read: once it says true, the scan stops, the
+    // position is restored, and a later scan starts afresh.
+    enum class ScanResult { Exact, Failed, Interrupted };
+    ScanResult scan(const std::function<bool()>& interrupted = {});
 
     enum class Status { Ok, End, Error };
     struct Result {

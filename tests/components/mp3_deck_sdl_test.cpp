@@ -1,7 +1,7 @@
 // The real deck through SDL: the disk driver (faster than real time, exact samples), no sound
 // server at all, and a sound server that goes away while the deck plays.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/fsuid.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -392,17 +391,25 @@ TEST_F(Mp3DeckBadInput, Fifo) {
 TEST_F(Mp3DeckBadInput, UnreadableFile) {
     const std::string mp3 = makeToneMp3(dir.path(), "locked.mp3", 440, 1);
     std::filesystem::permissions(mp3, std::filesystem::perms::none);
-    // As root, read permission is not checked; a file-system uid of nobody (which drops the
-    // capability to override it, on this thread only) makes the file unreadable as for a user.
-    const int oldFsuid = geteuid() == 0 ? setfsuid(65534) : -1;
+    // As root, read permission is not checked; an effective uid of nobody (which drops the
+    // capability to override it, in every thread, the deck's decoder thread included) makes
+    // the file unreadable as for a user. The saved uid lets the test become root again.
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(seteuid(65534), 0);
+    }
     const int probe = ::open(mp3.c_str(), O_RDONLY);
     if (probe >= 0) {
         ::close(probe);
-        if (oldFsuid >= 0) setfsuid(oldFsuid);
+        if (root) {
+            ASSERT_EQ(seteuid(0), 0);
+        }
         GTEST_SKIP() << "cannot make a file unreadable here";
     }
     expectRefused(mp3, "Permission denied");
-    if (oldFsuid >= 0) setfsuid(oldFsuid);
+    if (root) {
+        ASSERT_EQ(seteuid(0), 0);
+    }
 }
 
 TEST_F(Mp3DeckBadInput, ARefusedFileIsTriedAgainOnTheNextPlay) {
