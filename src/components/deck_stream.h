@@ -53,10 +53,11 @@
 //     one word carrying its own epoch or track, so a stale value is recognised, never mixed.
 //   - `gain`, `track`, `underruns` are relaxed: lone values with nothing hanging off them.
 struct DeckStream {
-    // About 340 ms at 48 kHz: room for a scan or a slow disk. Latency does not depend on it:
-    // pause, volume and seeks act where the callback reads.
-    static constexpr std::size_t kRingFrames = 16384;
-    // Below this fill the decoder is woken: half the ring is a worthwhile chunk to decode.
+    // About 680 ms at 48 kHz: room for a slow disk or a busy machine. Latency does not depend
+    // on it: pause, volume and seeks act where the callback reads.
+    static constexpr std::size_t kRingFrames = 32768;
+    // Below this fill the decoder is woken: half the ring is a worthwhile chunk to decode, and
+    // the other half (340 ms) leaves the woken thread time to be scheduled on a loaded machine.
     static constexpr std::uint64_t kRefillMark = kRingFrames / 2;
 
     // Marks pack a 24-bit epoch (or track) with a 40-bit ring index or count, so that one load
