@@ -5,6 +5,7 @@
 // The directory is made of hard links to tone.mp3 (32767 names unless told otherwise), with
 // numbers, mixed letter case and a few Latin-1 names, in no particular order on disk.
 // Figures are medians of five; wall times suffer from a busy machine, CPU times less so.
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@
 #include "components/sdl_joystick.h"
 #include "doubles/fake_file_dialog.h"
 #include "playback/music_listing.h"
+#include "playback/playlist_items.h"
 
 namespace fs = std::filesystem;
 
@@ -77,8 +79,13 @@ void makeDirectory(const std::string& tone, const std::string& dir, int count) {
     }
 }
 
-// Wall seconds of `ls -f dir` with its output thrown away.
-double lsSeconds(const std::string& dir) {
+struct Times {
+    double wall = 0;
+    double cpu = 0;
+};
+
+// `ls -f dir` with its output thrown away; its CPU time is the child's user and system time.
+Times lsTimes(const std::string& dir) {
     QElapsedTimer t;
     t.start();
     const pid_t pid = fork();
@@ -88,16 +95,28 @@ double lsSeconds(const std::string& dir) {
         _exit(127);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
-    return t.nsecsElapsed() / 1e9;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    auto secondsOf = [](const timeval& tv) { return double(tv.tv_sec) + tv.tv_usec / 1e6; };
+    return {t.nsecsElapsed() / 1e9, secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime)};
 }
 
 template <class F>
-double seconds(F&& work) {
+Times timed(F&& work) {
     QElapsedTimer t;
     t.start();
+    const double cpuStart = threadCpuSeconds();
     work();
-    return t.nsecsElapsed() / 1e9;
+    return {t.nsecsElapsed() / 1e9, threadCpuSeconds() - cpuStart};
+}
+
+void printStep(const char* what, const std::vector<Times>& runs) {
+    std::vector<double> wall, cpu;
+    for (const auto& t : runs) {
+        wall.push_back(t.wall * 1e3);
+        cpu.push_back(t.cpu * 1e3);
+    }
+    std::printf("%-32s %6.1f ms (CPU %6.1f ms)\n", what, median(wall), median(cpu));
 }
 
 struct PlayDirTimes {
@@ -195,20 +214,32 @@ int main(int argc, char** argv) {
     makeDirectory(tone, big, count);
     makeDirectory(tone, small, 3);
 
-    // Steps alone, on warm caches.
-    lsSeconds(big);
-    std::vector<double> ls, listing, sorting;
+    // Steps alone, on warm caches: wall and CPU time.
+    lsTimes(big);
+    std::vector<Times> ls, reading, sorting;
     std::string error;
     std::vector<std::string> names;
     for (int i = 0; i < kRepeats; ++i) {
-        ls.push_back(lsSeconds(big));
-        listing.push_back(seconds([&] { names = listMp3Files(big + "/", error); }));
+        ls.push_back(lsTimes(big));
+        reading.push_back(timed([&] { names = readMp3Names(big + "/", error); }));
         std::vector<std::string> copy = names;
-        std::reverse(copy.begin(), copy.end());
-        sorting.push_back(seconds([&] { sortNaturally(copy); }));
+        sorting.push_back(timed([&] { sortNaturally(copy); }));
     }
+    sortNaturally(names);
 
     Bench bench;
+    std::vector<Times> fillEmpty, fillFull, select;
+    for (int i = 0; i < kRepeats; ++i) {
+        auto form = bench.freshForm();
+        QListWidget* list = form->controls().List4;
+        fillEmpty.push_back(timed([&] { fillPlaylist(list, names); }));
+        fillFull.push_back(timed([&] { fillPlaylist(list, names); }));
+        select.push_back(timed([&] {
+            list->setCurrentRow(0);
+            QApplication::processEvents();
+        }));
+    }
+
     std::vector<PlayDirTimes> fresh, afterStop, smallDir;
     for (int i = 0; i < kRepeats; ++i) {
         auto form = bench.freshForm();
@@ -221,16 +252,20 @@ int main(int argc, char** argv) {
     }
 
     std::printf("directory: %zu MP3 names of %d\n", names.size(), count);
-    std::printf("ls -f:                              %6.1f ms\n", median(ls) * 1e3);
-    std::printf("listing with its sort:              %6.1f ms\n", median(listing) * 1e3);
-    std::printf("natural sort alone:                 %6.1f ms\n", median(sorting) * 1e3);
+    printStep("ls -f", ls);
+    printStep("reading the names", reading);
+    printStep("natural sort", sorting);
+    printStep("filling List4", fillEmpty);
+    printStep("filling List4 over a full one", fillFull);
+    printStep("selecting entry 0, first paint", select);
     printTimes("\"Play Dir\", fresh player:", fresh);
     printTimes("\"Play Dir\" again after \"Stop\":", afterStop);
     printTimes("\"Play Dir\" on 3 names:", smallDir);
-    std::vector<double> s;
-    for (const auto& t : fresh) s.push_back(t.firstSound);
+    std::vector<double> sound, lsWall;
+    for (const auto& t : fresh) sound.push_back(t.firstSound);
+    for (const auto& t : ls) lsWall.push_back(t.wall);
     std::printf("first sound / ls -f: %.1f (goal: first sound under 100 ms)\n",
-                median(s) / median(ls));
+                median(sound) / median(lsWall));
     if (!bench.clean()) {
         for (const QString& line : bench.errorLines())
             std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());

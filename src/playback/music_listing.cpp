@@ -62,6 +62,12 @@ void sortNaturally(std::vector<std::string>& names) {
 }
 
 std::vector<std::string> listMp3Files(const std::string& dir, std::string& error) {
+    std::vector<std::string> names = readMp3Names(dir, error);
+    sortNaturally(names);
+    return names;
+}
+
+std::vector<std::string> readMp3Names(const std::string& dir, std::string& error) {
     error.clear();
     std::vector<std::string> names;
     std::unique_ptr<DIR, DirCloser> stream(opendir(dir.c_str()));
@@ -81,6 +87,5 @@ std::vector<std::string> listMp3Files(const std::string& dir, std::string& error
         if (hasMp3Extension(entry->d_name) && isRegularFile(dirFd, *entry))
             names.emplace_back(entry->d_name);
     }
-    sortNaturally(names);
     return names;
 }

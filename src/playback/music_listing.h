@@ -8,6 +8,9 @@
 // On a directory that cannot be read, gives nothing and says why in `error`.
 std::vector<std::string> listMp3Files(const std::string& dir, std::string& error);
 
+// The same names in the order the directory yields them.
+std::vector<std::string> readMp3Names(const std::string& dir, std::string& error);
+
 // Whether a name ends in ".mp3", in any letter case.
 bool hasMp3Extension(const char* name);
 
