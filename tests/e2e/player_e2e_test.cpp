@@ -180,3 +180,26 @@ TEST_F(EndToEndPulse, EntryWhoseNameIsNotUtf8IsHeard) {
     EXPECT_EQ(sequence[1], 660);
     EXPECT_EQ(sequence[2], 880);
 }
+
+// "<<" from the last entry onto an empty file: one line for that entry, and the step goes on
+// to the first entry, which plays; the watch leaves it there.
+TEST_F(EndToEndPulse, BackStepGetsPastAnEntryThatDoesNotStart) {
+    ToneOptions options;
+    options.amplitude = 0.3;
+    makeToneMp3(music.path(), "1 a.mp3", kTones[0], 2.0, options);
+    std::fclose(std::fopen(music.file("2 empty.mp3").c_str(), "w"));
+    makeToneMp3(music.path(), "3 c.mp3", kTones[2], 2.0, options);
+    openWindow();
+    playDir();
+    QTest::mouseClick(form->controls().Command11, Qt::LeftButton);  // to entry 3
+    ASSERT_EQ(form->state().TrackNumber, 3);
+    QTest::mouseClick(form->controls().Command11, Qt::LeftButton);
+    EXPECT_EQ(form->state().TrackNumber, 1);
+    EXPECT_EQ(deck1->playState(), Deck::Playing);
+    QTest::qWait(300);
+    EXPECT_EQ(form->state().TrackNumber, 1);
+    EXPECT_EQ(form->state().playerState, PlayerState::Playing);
+    const std::vector<std::string> lines = errors.taken();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("2 empty.mp3"), std::string::npos) << lines[0];
+}
