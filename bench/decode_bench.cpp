@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "components/linear_resampler.h"
 #include "components/mp3_decoder.h"
+#include "components/soxr_resampler.h"
 
 extern char** environ;
 
@@ -31,7 +31,7 @@ double deckDecode(const std::string& path, std::size_t* frames, int* rate) {
     }
     Mp3Decoder& decoder = *opened.decoder;
     *rate = decoder.rate();
-    LinearResampler resampler;
+    SoxrResampler resampler;
     resampler.reset(decoder.rate(), kOutputRate);
     std::vector<StereoFrame> decoded(2304);
     std::vector<StereoFrame> converted;

@@ -11,8 +11,8 @@
 
 #include "components/deck_stream.h"
 #include "components/error_sink.h"
-#include "components/linear_resampler.h"
 #include "components/mp3_decoder.h"
+#include "components/soxr_resampler.h"
 
 namespace {
 constexpr std::size_t kDecodeFrames = 2304;  // two MPEG-1 layer III frames
@@ -49,7 +49,7 @@ private:
     bool scanned = true;
     std::thread scanner;
     std::string failure;
-    LinearResampler resampler;
+    SoxrResampler resampler;
     std::vector<StereoFrame> decoded = std::vector<StereoFrame>(kDecodeFrames);
     std::vector<StereoFrame> converted;
     std::size_t convertedPos = 0;

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "components/mp3_deck.h"
 #include "doubles/recording_error_sink.h"
 #include "support/scoped_env.h"
+#include "support/spectrum.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
@@ -79,6 +81,42 @@ TEST(Mp3DeckSdl, DiskDriverGetsBothDecksMixedAtTheirVolumes) {
     const std::span<const float> second(left.data() + start + 24000, 48000);
     EXPECT_NEAR(20 * std::log10(toneAmplitude(second, 48000, 440) / 0.5), 0.0, 0.5);
     EXPECT_NEAR(20 * std::log10(toneAmplitude(second, 48000, 880) / 0.5), -6.0, 0.5);
+}
+
+// A 44.1 kHz file through the 48 kHz device: the tone keeps its level, and its images and
+// aliases stay more than 90 dB below it.
+TEST(Mp3DeckSdl, ResamplingKeepsTheToneAndAddsNothingAbove90DecibelsBelowIt) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 15000, 4, {.rate = 44100});
+    const DecodedAudio reference = decodeWithMpg123(mp3);
+    const auto referenceLeft = channelOf(reference.samples, reference.channels, 0);
+    const double referenceLevel =
+        toneAmplitude(std::span(referenceLeft).subspan(44100 / 2, 3 * 44100), 44100, 15000);
+    const std::string raw = dir.file("out.raw");
+    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+    ScopedEnv file("SDL_DISKAUDIOFILE", raw);
+    ScopedEnv delay("SDL_DISKAUDIODELAY", "2");
+    {
+        RecordingErrorSink errors;
+        AudioOutput output(errors);
+        Mp3Deck deck(output, errors);
+        deck.setFileName(mp3);
+        deck.play();
+        ASSERT_TRUE(waitFor([&] { return deck.playState() == Deck::Stopped; }, 20000ms));
+        ASSERT_EQ(deck.underrunFrames(), 0u) << "the machine was too busy to judge the sound";
+        EXPECT_TRUE(errors.taken().empty());
+    }
+    const auto left = channelOf(readFloats(raw), 2, 0);
+    const std::size_t start = firstAbove(left, 1e-3f);
+    ASSERT_LT(start + 3 * 48000, left.size());
+    const std::span<const float> middle(left.data() + start + 48000 / 2, 3 * 48000);
+    const double level = toneAmplitude(middle, 48000, 15000);
+    EXPECT_NEAR(20 * std::log10(level / referenceLevel), 0.0, 0.1);
+    const Spectrum spectrum = spectrumOf(middle, 48000);
+    const double rest = spectrum.peakOutside(14900, 15100, 24000);
+    std::printf("15 kHz tone %+.3f dB against mpg123, everything else %.1f dB below it\n",
+                20 * std::log10(level / referenceLevel), 20 * std::log10(level / rest));
+    EXPECT_LT(20 * std::log10(rest / level), -90);
 }
 
 TEST(Mp3DeckSdl, NoSoundServerIsReportedAndTheDeckWaitsSilently) {
