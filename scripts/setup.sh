@@ -3,7 +3,7 @@
 set -euo pipefail
 PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libmpg123-dev libsdl2-dev libasound2-dev
+    qt6-base-dev libmpg123-dev libsdl2-dev libsoxr-dev libasound2-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
     sox lame mpg123
