@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/form1_icon.h"
+#include "app/glyph_cache_label.h"
 #include "shared/scroll_scale.h"
 
 namespace {
@@ -89,7 +90,20 @@ public:
     explicit LayoutBuilder(QWidget* form) : form_(form) {}
 
     QLabel* label(const char* name, const QString& caption, QRect rect, int tab, const Look& look) {
-        auto* label = place(new QLabel(caption, form_), name, rect, tab);
+        return styleLabel(place(new QLabel(caption, form_), name, rect, tab), look);
+    }
+
+    // A label whose text runs with the clock. Of fixed size, so that a new text does not ask
+    // the window to lay itself out again.
+    QLabel* clockLabel(const char* name, const QString& caption, QRect rect, int tab,
+                       const Look& look) {
+        QLabel* label =
+            styleLabel(place(new GlyphCacheLabel(caption, form_), name, rect, tab), look);
+        label->setFixedSize(rect.size());
+        return label;
+    }
+
+    QLabel* styleLabel(QLabel* label, const Look& look) {
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         setRoles(label, {{QPalette::WindowText, look.text}, {QPalette::Window, look.back}});
@@ -205,8 +219,8 @@ Form1Controls buildForm1Controls(QWidget* form) {
     c.Label1 = b.label("Label1", QStringLiteral(" Velmor\u00B4s MP3-Player 1"),
                        fromTwips(0, 0, 2775, 375), 3, title);
     c.Shape1 = b.filledShape("Shape1", fromTwips(0, 360, 2775, 975), kBlack);
-    c.Label15 =
-        b.label("Label15", QStringLiteral("Label15"), fromTwips(240, 600, 2295, 495), 7, elapsed);
+    c.Label15 = b.clockLabel("Label15", QStringLiteral("Label15"), fromTwips(240, 600, 2295, 495),
+                             7, elapsed);
     c.Label13 = b.label("Label13", QStringLiteral("Label13"), fromTwips(0, 1200, 375, 255), 6,
                         {kGreen, kButtonText, std::nullopt});
     c.Label19 = b.label("Label19", QStringLiteral("Label19"), fromTwips(600, 1200, 2175, 255), 8,
@@ -270,8 +284,8 @@ Form1Controls buildForm1Controls(QWidget* form) {
     c.Label9 = b.label("Label9", QStringLiteral("Velmor\u00B4s MP3-Player 2"),
                        fromTwips(6360, 0, 2775, 375), 43, title);
     c.Shape3 = b.filledShape("Shape3", fromTwips(6360, 360, 2775, 1095), kBlack);
-    c.Label10 =
-        b.label("Label10", QStringLiteral("Label10"), fromTwips(6600, 600, 2295, 495), 51, elapsed);
+    c.Label10 = b.clockLabel("Label10", QStringLiteral("Label10"), fromTwips(6600, 600, 2295, 495),
+                             51, elapsed);
     c.Label12 = b.label("Label12", QStringLiteral("Label12"), fromTwips(6360, 1200, 375, 255), 54,
                         {kGreen, kMenuText, std::nullopt});
     c.Label14 = b.label("Label14", QStringLiteral("Label14"), fromTwips(6840, 1200, 2295, 255), 55,

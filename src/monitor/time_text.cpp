@@ -12,17 +12,36 @@ int64_t positionMilliseconds(double seconds) {
     return micro / 1000;
 }
 
+namespace {
+
+// Writes `value` (not negative) with at least `width` digits, zeros in front.
+char16_t* writeDigits(char16_t* out, int64_t value, int width) {
+    char16_t digits[20];
+    int count = 0;
+    do {
+        digits[count++] = char16_t(u'0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int i = count; i < width; ++i) *out++ = u'0';
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
+
+}  // namespace
+
 QString elapsedTimeText(int64_t milliseconds) {
-    const int64_t ms = milliseconds % 1000;
+    // Written in place: both decks' labels ask for it on every tick.
+    milliseconds = std::max<int64_t>(milliseconds, 0);
     const int64_t totalSeconds = milliseconds / 1000;
-    const int64_t seconds = totalSeconds % 60;
-    const int64_t minutes = totalSeconds / 60 % 60;
-    const int64_t hours = totalSeconds / 3600;
-    return QStringLiteral("%1:%2:%3.%4")
-        .arg(hours, 2, 10, QLatin1Char('0'))
-        .arg(minutes, 2, 10, QLatin1Char('0'))
-        .arg(seconds, 2, 10, QLatin1Char('0'))
-        .arg(ms, 3, 10, QLatin1Char('0'));
+    char16_t text[40];
+    char16_t* end = writeDigits(text, totalSeconds / 3600, 2);
+    *end++ = u':';
+    end = writeDigits(end, totalSeconds / 60 % 60, 2);
+    *end++ = u':';
+    end = writeDigits(end, totalSeconds % 60, 2);
+    *end++ = u'.';
+    end = writeDigits(end, milliseconds % 1000, 3);
+    return QString(reinterpret_cast<const QChar*>(text), end - text);
 }
 
 int progressPercent(double position, double length) {

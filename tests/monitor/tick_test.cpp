@@ -32,6 +32,21 @@ TEST(TimeText, ElapsedTime) {
             << c.seconds;
 }
 
+TEST(TimeText, ElapsedTimeAtTheEdges) {
+    struct Case {
+        int64_t milliseconds;
+        const char* text;
+    } cases[] = {
+        {0, "00:00:00.000"},
+        {-5, "00:00:00.000"},
+        {359999999, "99:59:59.999"},
+        {360000000, "100:00:00.000"},
+        {INT64_MAX, "2562047788015:12:55.807"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(elapsedTimeText(c.milliseconds).toStdString(), c.text) << c.milliseconds;
+}
+
 TEST(TimeText, Percent) {
     struct Case {
         double position, length;
