@@ -2,6 +2,9 @@
 // `ls -f` on the same directory in the same run, with the steps on the way measured one by one.
 //
 // usage: play_dir_bench tone.mp3 workdir [names]
+// "Sound seen" is when deck 1's position is first seen moving, polled once the handler has
+// returned: an upper bound of the first sound, which follows "deck 1 started" by the output's
+// latency (see the figures for 3 names).
 // The directory is made of hard links to tone.mp3 (32767 names unless told otherwise), with
 // numbers, mixed letter case and a few Latin-1 names, in no particular order on disk.
 // Figures are medians of five; wall times suffer from a busy machine, CPU times less so.
@@ -120,24 +123,52 @@ void printStep(const char* what, const std::vector<Times>& runs) {
 }
 
 struct PlayDirTimes {
+    double started = 0;     // accept -> deck 1's play() returned: the decoder's data is ready
     double handler = 0;     // accept -> handler returned
     double handlerCpu = 0;  // the UI thread's CPU time meanwhile, less disturbed by a busy machine
     double refreshed = 0;   // accept -> pending events (layout, paint) done
-    double firstSound = 0;  // accept -> deck 1's position moved
+    double firstSound = 0;  // accept -> deck 1's position seen moving; polled once the handler
+                            // is done, so at most that late
+};
+
+// The real deck, noting when play() returns.
+class TimedDeck : public Deck {
+public:
+    TimedDeck(Deck& deck, const QElapsedTimer& clock) : deck(deck), clock(clock) {}
+    double startedAt = -1;
+
+    void setFileName(const std::string& name) override { deck.setFileName(name); }
+    std::string fileName() const override { return deck.fileName(); }
+    void play() override {
+        deck.play();
+        startedAt = clock.nsecsElapsed() / 1e9;
+    }
+    void pause() override { deck.pause(); }
+    void stop() override { deck.stop(); }
+    int playState() const override { return deck.playState(); }
+    double duration() const override { return deck.duration(); }
+    double currentPosition() const override { return deck.currentPosition(); }
+    void setVolume(int volume) override { deck.setVolume(volume); }
+    void stepForward() override { deck.stepForward(); }
+    void stepBack() override { deck.stepBack(); }
+
+private:
+    Deck& deck;
+    const QElapsedTimer& clock;
 };
 
 class Bench {
 public:
     Bench()
         : output(errors),
-          deck1(output, errors),
+          realDeck1(output, errors),
+          deck1(realDeck1, clock),
           deck2(output, errors),
           mixer(errors),
           joystick(errors) {}
 
     // One "Play Dir" on dir; the form is made fresh unless one is given.
     PlayDirTimes playDir(Form1& form, const std::string& dir) {
-        QElapsedTimer clock;
         playDirDialog.answer = dir + "/" + firstName(dir);
         double cpuStart = 0;
         playDirDialog.duringShow = [&] {  // the user accepts here
@@ -155,6 +186,7 @@ public:
             QThread::usleep(200);
         }
         t.firstSound = clock.nsecsElapsed() / 1e9;
+        t.started = deck1.startedAt;
         return t;
     }
     std::unique_ptr<Form1> freshForm() {
@@ -178,24 +210,30 @@ private:
         return {};
     }
 
+    QElapsedTimer clock;  // started when the user accepts the dialog
     ErrorLog errors;
     AudioOutput output;
-    Mp3Deck deck1, deck2;
+    Mp3Deck realDeck1;
+    TimedDeck deck1;
+    Mp3Deck deck2;
     AlsaMixer mixer;
     SdlJoystick joystick;
     FakeFileDialog playFileDialog, playDirDialog;
 };
 
 void printTimes(const char* what, const std::vector<PlayDirTimes>& runs) {
-    std::vector<double> h, c, r, s;
+    std::vector<double> started, h, c, r, s;
     for (const auto& t : runs) {
+        started.push_back(t.started * 1e3);
         h.push_back(t.handler * 1e3);
         c.push_back(t.handlerCpu * 1e3);
         r.push_back(t.refreshed * 1e3);
         s.push_back(t.firstSound * 1e3);
     }
-    std::printf("%-32s handler %6.1f ms (CPU %6.1f ms), refreshed %6.1f ms, first sound %6.1f ms\n",
-                what, median(h), median(c), median(r), median(s));
+    std::printf(
+        "%s\n    deck 1 started %6.1f ms, handler done %6.1f ms (CPU %6.1f ms), "
+        "painted %6.1f ms, sound seen %6.1f ms\n",
+        what, median(started), median(h), median(c), median(r), median(s));
 }
 
 }  // namespace
@@ -264,7 +302,7 @@ int main(int argc, char** argv) {
     std::vector<double> sound, lsWall;
     for (const auto& t : fresh) sound.push_back(t.firstSound);
     for (const auto& t : ls) lsWall.push_back(t.wall);
-    std::printf("first sound / ls -f: %.1f (goal: first sound under 100 ms)\n",
+    std::printf("sound seen / ls -f: %.1f (goal: sound within 100 ms of the accept)\n",
                 median(sound) / median(lsWall));
     if (!bench.clean()) {
         for (const QString& line : bench.errorLines())

@@ -37,10 +37,10 @@ void PlaylistBuilding::playDir(const std::string& chosen) {
 
     std::string error;
     const std::vector<std::string> names = listMp3Files(state.PlaylistDir, error);
-    fillPlaylist(List4, names);
 
     if (names.empty()) {
         // Nothing to start: deck 1 keeps what it plays, the playlist is empty.
+        fillPlaylist(List4, names);
         state.TrackNumber = 0;
         state.TrackCount = 0;
         state.CurrentFile.clear();
@@ -49,12 +49,15 @@ void PlaylistBuilding::playDir(const std::string& chosen) {
     }
     state.TrackNumber = 1;
     state.TrackCount = int(names.size());
-    List4->setCurrentRow(0);
     state.CurrentFile = names.front();
     MediaPlayer1.setFileName(state.PlaylistDir + state.CurrentFile);
     refresh.UpdateForm1Once();
     MediaPlayer1.play();
     state.playerState = PlayerState::Playing;
+    // Filled once the first entry sounds: on a big directory the list costs as much as the
+    // rest, and nothing shows it before this handler returns.
+    fillPlaylist(List4, names);
+    List4->setCurrentRow(0);
 }
 
 void PlaylistBuilding::Command2_Click() {
