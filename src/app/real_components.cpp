@@ -1,0 +1,29 @@
+#include "app/real_components.h"
+
+#include "app/error_log.h"
+#include "app/form1.h"
+#include "components/alsa_mixer.h"
+#include "components/audio_output.h"
+#include "components/mp3_deck.h"
+#include "components/qt_file_dialog.h"
+#include "components/sdl_joystick.h"
+
+Form1* createWindowOnRealComponents(const SettingsPaths& settingsFiles) {
+    auto* errors = new ErrorLog;
+    auto* output = new AudioOutput(*errors);
+    auto* deck1 = new Mp3Deck(*output, *errors);
+    auto* deck2 = new Mp3Deck(*output, *errors);
+    auto* mixer = new AlsaMixer(*errors);
+    auto* joystick = new SdlJoystick(*errors);
+    auto* playFileDialog = new QtFileDialog;
+    auto* playDirDialog = new QtFileDialog;
+
+    auto* form = new Form1(
+        Components{*deck1, *deck2, *mixer, *playFileDialog, *playDirDialog, *joystick, *errors},
+        settingsFiles);
+    for (const QString& line : errors->history()) form->addErrorLine(line);
+    QObject::connect(errors, &ErrorLog::lineAdded, form, &Form1::addErrorLine);
+    playFileDialog->setParent(form);
+    playDirDialog->setParent(form);
+    return form;
+}
