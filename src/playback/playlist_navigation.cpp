@@ -104,8 +104,10 @@ void PlaylistNavigation::List4_DblClick() {
 
 void PlaylistNavigation::joystickNextAction() {
     if (state.playerState == PlayerState::Playing && !state.CurrentFile.empty() &&
-        state.TrackCount > 0)
+        state.TrackCount > 0) {
         skip(nextPosition);
+        return;  // a pass that found nothing to play has stopped, and stays so
+    }
     if (state.playerState != PlayerState::Playing && !state.CurrentFile.empty()) {
         MediaPlayer1.setFileName(deckPathOf(state, state.CurrentFile));
         MediaPlayer1.play();

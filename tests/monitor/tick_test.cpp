@@ -10,6 +10,7 @@
 #include "monitor/joystick_fader.h"
 #include "monitor/label_tint.h"
 #include "monitor/time_text.h"
+#include "playback/playlist_navigation.h"
 #include "support/form1_fixture.h"
 
 namespace {
@@ -313,4 +314,21 @@ TEST_F(JoystickStep, ButtonsActOncePerPress) {
     EXPECT_EQ(deck1.transport().back(), "play");
     EXPECT_EQ(state().playerState, S::Playing);
     EXPECT_EQ(state().TrackNumber, 1);
+}
+
+TEST_F(JoystickStep, NextButtonOnAPlaylistThatCannotPlayStopsOnce) {
+    const std::string music = makeFiles("music", {"1 a.mp3", "2 b.mp3"});
+    playDirDialog.answer = music + "1 a.mp3";
+    QTest::mouseClick(ui().Command6, Qt::LeftButton);
+    deck1.unplayable = {music + "1 a.mp3", music + "2 b.mp3"};
+    joystick.present = true;
+    joystick.buttons = 1;
+    deck1.calls.clear();
+    form->Timer1_Timer();
+    EXPECT_EQ(state().playerState, S::Stopped);
+    size_t starts = 0;
+    for (const auto& c : deck1.calls) starts += c == "play";
+    EXPECT_EQ(starts, 2u);  // one pass, not the current entry once more
+    ASSERT_EQ(errors.taken().size(), 1u);
+    EXPECT_EQ(errors.taken()[0], PlaylistNavigation::kNothingPlayable);
 }
