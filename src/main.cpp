@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include "app/form1.h"
 #include "app/real_components.h"
 #include "desktop/command_line.h"
+#include "desktop/mpris_service.h"
 #include "shared/settings_paths.h"
 
 int main(int argc, char** argv) {
@@ -41,6 +44,15 @@ int main(int argc, char** argv) {
         std::_Exit(0);
     });
     form->show();
+
+    QDBusConnection sessionBus = QDBusConnection::sessionBus();
+    if (!sessionBus.isConnected()) {
+        std::fprintf(stderr, "No D-Bus session bus (%s): no media keys or sound menus.\n",
+                     sessionBus.lastError().message().toLocal8Bit().constData());
+    } else if (sessionBus.registerService(MprisService::kServiceName)) {
+        auto* mpris = new MprisService(form->remote(), sessionBus, form);
+        mpris->publish();
+    }
     // After the first activation, which loads the settings the path would otherwise lose.
     if (!commandLine.path.empty())
         QTimer::singleShot(0, form, [form, path = commandLine.path] { form->openPath(path); });

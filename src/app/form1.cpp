@@ -8,6 +8,8 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "app/observed_deck.h"
+#include "app/remote_control.h"
 #include "app/settings_lifecycle.h"
 #include "app/startup.h"
 #include "components/mixer.h"
@@ -27,7 +29,8 @@
 
 Form1::Form1(Components components, SettingsPaths settingsFiles)
     : parts(components), ui(buildForm1Controls(this)) {
-    Deck& deck1 = parts.MediaPlayer1;
+    observedDeck1 = std::make_unique<ObservedDeck>(parts.MediaPlayer1);
+    ObservedDeck& deck1 = *observedDeck1;
     Deck& deck2 = parts.MediaPlayer2;
 
     mixerDiscovery = std::make_unique<MixerDiscovery>(ui.List1, ui.ListView1, shared);
@@ -65,6 +68,9 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
     tick = std::make_unique<Tick>(
         ui.Check1, ui.Label22,
         Tick::Steps{*joystickFader, *watch, *deck1Display, *deck2Display, *tint});
+    remoteControl = std::make_unique<RemoteControl>(
+        RemoteControl::Parts{this, ui.VScroll5, shared, deck1, deck2, *deck1Transport, *navigation,
+                             *pathOpening, *sliders});
 
     connectHandlers();
     parts.BWMixer1.setEventHandler(mixerDiscovery.get());
@@ -108,10 +114,19 @@ void Form1::connectHandlers() {
     onDrag(ui.VScroll6, [this] { sliders->VScroll6_Scroll(); });
 
     connect(ui.Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+
+    // Connected last, so that it runs after the handler of the same event.
+    auto check = [this] { remoteControl->checkForChange(); };
+    for (QPushButton* button :
+         {ui.Command1, ui.Command3, ui.Command4, ui.Command6, ui.Command2, ui.Command10,
+          ui.Command11, ui.Command13, ui.Command14, ui.Command15})
+        connect(button, &QPushButton::clicked, this, check);
+    connect(ui.List4, &QListWidget::itemDoubleClicked, this, check);
+    connect(ui.VScroll5, &QScrollBar::valueChanged, this, check);
 }
 
 void Form1::openPath(const std::string& path) {
-    pathOpening->open(path);
+    remoteControl->openPath(path);
 }
 
 void Form1::addErrorLine(const QString& line) {
@@ -139,6 +154,7 @@ void Form1::PlayTheNextFile() {
 }
 void Form1::Timer1_Timer() {
     tick->Timer1_Timer();
+    remoteControl->checkForChange();
 }
 
 bool Form1::event(QEvent* e) {

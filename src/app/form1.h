@@ -16,10 +16,12 @@ class JoystickFader;
 class LabelTint;
 class MixerDiscovery;
 class MixerSliders;
+class ObservedDeck;
 class PathOpening;
 class PlaybackWatch;
 class PlaylistBuilding;
 class PlaylistNavigation;
+class RemoteControl;
 class SettingsLifecycle;
 class Startup;
 class Tick;
@@ -42,6 +44,9 @@ public:
     void UpdateForm1Once();
     void PlayTheNextFile();
     void Timer1_Timer();
+
+    // The player as a remote control on the desktop drives and shows it.
+    RemoteControl& remote() { return *remoteControl; }
 
     // A folder or an .mp3 file from outside (command line, drop, another start): "Play Dir"
     // or "Play File" on it without the dialog; anything else adds an error line.
@@ -66,6 +71,7 @@ private:
     std::function<void()> onUnloaded;
     bool unloaded = false;
 
+    std::unique_ptr<ObservedDeck> observedDeck1;
     std::unique_ptr<MixerDiscovery> mixerDiscovery;
     std::unique_ptr<Startup> startup;
     std::unique_ptr<SettingsLifecycle> settings;
@@ -82,4 +88,5 @@ private:
     std::unique_ptr<TimeDisplay> deck2Display;
     std::unique_ptr<LabelTint> tint;
     std::unique_ptr<Tick> tick;
+    std::unique_ptr<RemoteControl> remoteControl;
 };

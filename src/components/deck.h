@@ -35,4 +35,7 @@ public:
     // Seek 10 s forward or back, clamped to the file.
     virtual void stepForward() = 0;
     virtual void stepBack() = 0;
+    // Seek to `seconds`, clamped as the steps clamp: before the start is the start; at or
+    // past the end the track is over.
+    virtual void seek(double seconds) = 0;
 };

@@ -149,15 +149,19 @@ void Mp3Deck::seekTo(double seconds) {
 
 void Mp3Deck::stepForward() {
     if (!loaded()) return;
-    const double target = currentPosition() + kStepSeconds;
-    if (target >= duration()) {  // past the end: the track is over
-        startEpoch(0, stopped);
-        return;
-    }
-    seekTo(target);
+    seek(currentPosition() + kStepSeconds);
 }
 
 void Mp3Deck::stepBack() {
     if (!loaded()) return;
-    seekTo(std::max(0.0, currentPosition() - kStepSeconds));
+    seek(currentPosition() - kStepSeconds);
+}
+
+void Mp3Deck::seek(double seconds) {
+    if (!loaded()) return;
+    if (seconds >= duration()) {  // past the end: the track is over
+        startEpoch(0, stopped);
+        return;
+    }
+    seekTo(std::max(0.0, seconds));
 }

@@ -33,6 +33,7 @@ public:
     void setVolume(int volume) override;
     void stepForward() override;
     void stepBack() override;
+    void seek(double seconds) override;
 
     // Diagnostics and tests that drive the output by hand.
     const DeckStream& stream() const { return shared; }

@@ -242,6 +242,35 @@ TEST(Mp3Deck, StepsTenSecondsSampleAccuratelyAndClamps) {
     EXPECT_TRUE(rig.errors.taken().empty());
 }
 
+TEST(Mp3Deck, SeeksAnywhereClampedAsTheStepsAre) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 12, {.rate = 44100});
+    const DecodedAudio ref = decodeWithMpg123(mp3);
+    ManualDeckRig rig(44100);
+    Mp3Deck& deck = rig.deck();
+    deck.setFileName(mp3);
+    deck.play();
+    struct Case {
+        double target, position;
+        int state;
+    } cases[] = {{7.5, 7.5, Deck::Playing},
+                 {0.25, 0.25, Deck::Playing},
+                 {-3, 0, Deck::Playing},
+                 {11.9, 11.9, Deck::Playing},
+                 {12.5, 0, Deck::Stopped}};
+    for (const auto& c : cases) {
+        deck.play();
+        deck.seek(c.target);
+        EXPECT_NEAR(deck.currentPosition(), c.position, 1e-9) << c.target;
+        EXPECT_EQ(deck.playState(), c.state) << c.target;
+        if (c.state == Deck::Playing) {
+            const auto from = static_cast<std::size_t>(std::llround(c.position * 44100));
+            EXPECT_LT(maxDifference(rig.render(441), ref, from), 1e-6) << c.target;
+        }
+    }
+    EXPECT_TRUE(rig.errors.taken().empty());
+}
+
 TEST(Mp3Deck, TwoDecksMixWithTheirVolumes) {
     TempDir dir;
     const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 8, {.rate = 48000});

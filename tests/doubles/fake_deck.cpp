@@ -1,6 +1,7 @@
 #include "fake_deck.h"
 
 #include <algorithm>
+#include <cmath>
 
 void FakeDeck::setFileName(const std::string& name) {
     calls.push_back("setFileName " + name);
@@ -29,6 +30,16 @@ void FakeDeck::stop() {
     calls.push_back("stop");
     state = Stopped;
     position = 0;
+}
+
+void FakeDeck::seek(double seconds) {
+    calls.push_back("seek " + std::to_string(std::lround(seconds * 1000)));
+    if (seconds >= length) {
+        state = Stopped;
+        position = 0;
+    } else {
+        position = std::max(0.0, seconds);
+    }
 }
 
 void FakeDeck::setVolume(int v) {

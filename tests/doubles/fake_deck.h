@@ -28,6 +28,7 @@ public:
     void setVolume(int v) override;
     void stepForward() override { calls.push_back("stepForward"); }
     void stepBack() override { calls.push_back("stepBack"); }
+    void seek(double seconds) override;  // "seek <whole milliseconds>"
 
     // Calls that change the deck, without setVolume (which the tick may repeat).
     std::vector<std::string> transport() const;

@@ -33,7 +33,11 @@ std::string makeToneMp3(const std::string& dir, const std::string& name, double 
     std::ostringstream lame;
     lame << "lame --quiet --resample " << options.rate / 1000.0
          << (options.channels == 1 ? " -m m" : "") << (options.vbr ? " -V 4" : " -b 128 --cbr")
-         << (options.infoTag ? "" : " -t") << " " << quoted(wav) << " " << quoted(mp3);
+         << (options.infoTag ? "" : " -t");
+    if (!options.title.empty()) lame << " --tt " << quoted(options.title);
+    if (!options.artist.empty()) lame << " --ta " << quoted(options.artist);
+    if (!options.album.empty()) lame << " --tl " << quoted(options.album);
+    lame << " " << quoted(wav) << " " << quoted(mp3);
     run(lame.str());
     std::remove(wav.c_str());
     return mp3;

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusObjectPath>
+#include <QString>
+#include <QVariantMap>
+#include <cstdint>
+
+#include "components/mp3_tags.h"
+
+class RemoteControl;
+
+// The MPRIS player interface on deck 1 and the playlist: each method runs the window's own
+// handler through the remote control.
+class MprisPlayer : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(double Rate READ rate WRITE setRate)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(bool CanGoNext READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ canGoNext)
+    Q_PROPERTY(bool CanPlay READ canPlay)
+    Q_PROPERTY(bool CanPause READ canPause)
+    Q_PROPERTY(bool CanSeek READ canSeek)
+    Q_PROPERTY(bool CanControl READ canControl)
+public:
+    MprisPlayer(QObject* service, RemoteControl& remote);
+
+    QString playbackStatus() const;
+    double rate() const { return 1.0; }
+    void setRate(double) {}  // one speed only
+    QVariantMap metadata();
+    double volume() const;
+    void setVolume(double volume);
+    qlonglong position() const;
+    bool canGoNext() const;
+    bool canPlay() const;
+    bool canPause() const;
+    bool canSeek() const;
+    bool canControl() const { return true; }
+
+    // The properties whose changes are announced, by name, as they are now.
+    QVariantMap announcedProperties();
+
+public slots:
+    void Next();
+    void Previous();
+    void Pause();
+    void PlayPause();
+    void Stop();
+    void Play();
+    void Seek(qlonglong offset);
+    void SetPosition(const QDBusObjectPath& trackId, qlonglong position);
+    void OpenUri(const QString& uri);
+
+signals:
+    void Seeked(qlonglong position);
+
+private:
+    RemoteControl& remote;
+    // Tags of the track last asked about: read once per loading of deck 1, not per request.
+    std::uint64_t taggedSerial = 0;
+    std::string taggedPath;
+    Mp3Tags tags;
+};

@@ -1,0 +1,222 @@
+// MPRIS through a real client, playerctl, against the real window (on test doubles of the
+// decks) on a private bus.
+#include <gtest/gtest.h>
+
+#include <QDBusMessage>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include "app/remote_control.h"
+#include "desktop/mpris_service.h"
+#include "mixer/mixer_sliders.h"
+#include "support/form1_fixture.h"
+#include "support/private_bus.h"
+#include "support/serving_process.h"
+#include "support/tone_files.h"
+
+namespace {
+
+class MprisTest : public Form1Fixture {
+protected:
+    PrivateBus bus;
+    QDBusConnection connection{QString()};
+    std::string music;
+
+    void SetUp() override {
+        if (!bus.running()) GTEST_SKIP() << "no dbus-daemon";
+        if (QStandardPaths::findExecutable("playerctl").isEmpty()) GTEST_SKIP() << "no playerctl";
+        music = dir.filePath("music").toStdString();
+        QDir().mkpath(QString::fromStdString(music));
+        ToneOptions tagged;
+        tagged.title = "First Song";
+        tagged.artist = "Ann Example";
+        tagged.album = "Tones";
+        makeToneMp3(music, "1 first.mp3", 440, 0.5, tagged);
+        makeToneMp3(music, "2 second.mp3", 660, 0.5);
+        makeToneMp3(music, "3 third.mp3", 880, 0.5);
+        music += "/";
+        deck1.length = 200;
+
+        make();
+        connection = bus.connect("mpris-test");
+        ASSERT_TRUE(connection.registerService(MprisService::kServiceName));
+        auto* service = new MprisService(form->remote(), connection, form.get());
+        ASSERT_TRUE(service->publish());
+    }
+
+    ClientRun playerctl(QStringList args) {
+        args.prepend("velmor_mp3_player");
+        args.prepend("-p");
+        return runServing("playerctl", args, bus.sessionEnvironment());
+    }
+    std::string playerctlOut(const QStringList& args) {
+        const ClientRun run = playerctl(args);
+        EXPECT_EQ(run.exitCode, 0) << args.join(' ').toStdString() << ": " << run.err.toStdString();
+        return run.out.trimmed().toStdString();
+    }
+};
+
+TEST_F(MprisTest, StatusAndMetadataFollowDeckOne) {
+    EXPECT_EQ(playerctlOut({"status"}), "Stopped");
+    form->openPath(music);
+    EXPECT_EQ(playerctlOut({"status"}), "Playing");
+    const QString format = "{{mpris:length}}|{{xesam:url}}|{{title}}|{{artist}}|{{album}}";
+    EXPECT_EQ(playerctlOut({"metadata", "--format", format}),
+              "200000000|file://" +
+                  QUrl::toPercentEncoding(QString::fromStdString(music), "/").toStdString() +
+                  "1%20first.mp3|First Song|Ann Example|Tones");
+
+    playerctlOut({"next"});
+    // Untagged: the file name is the title.
+    EXPECT_EQ(playerctlOut({"metadata", "--format", "{{title}}|{{artist}}"}), "2 second.mp3|");
+    EXPECT_NE(playerctlOut({"metadata", "mpris:trackid"}), "");
+}
+
+TEST_F(MprisTest, EachCommandRunsTheWindowsOwnHandler) {
+    using S = PlayerState;
+    struct Case {
+        std::vector<QStringList> commands;
+        S state;
+        int track;
+        const char* deck1File;  // the entry deck 1 was last given
+        int deck1State;
+        double position;
+        const char* status;
+    } cases[] = {
+        {{{"next"}}, S::Playing, 2, "2 second.mp3", Deck::Playing, 0, "Playing"},
+        {{{"previous"}}, S::Playing, 3, "3 third.mp3", Deck::Playing, 0, "Playing"},
+        {{{"next"}, {"next"}, {"next"}}, S::Playing, 1, "1 first.mp3", Deck::Playing, 0, "Playing"},
+        {{{"play-pause"}}, S::Paused, 1, "1 first.mp3", Deck::Paused, 0, "Paused"},
+        {{{"play-pause"}, {"play-pause"}},
+         S::Playing,
+         1,
+         "1 first.mp3",
+         Deck::Playing,
+         0,
+         "Playing"},
+        {{{"pause"}, {"play"}}, S::Playing, 1, "1 first.mp3", Deck::Playing, 0, "Playing"},
+        {{{"pause"}, {"pause"}}, S::Paused, 1, "1 first.mp3", Deck::Paused, 0, "Paused"},
+        {{{"stop"}}, S::Stopped, 1, "1 first.mp3", Deck::Stopped, 0, "Stopped"},
+        {{{"stop"}, {"play-pause"}}, S::Playing, 1, "1 first.mp3", Deck::Playing, 0, "Playing"},
+        {{{"position", "30"}}, S::Playing, 1, "1 first.mp3", Deck::Playing, 30, "Playing"},
+        {{{"position", "30"}, {"position", "5-"}},
+         S::Playing,
+         1,
+         "1 first.mp3",
+         Deck::Playing,
+         25,
+         "Playing"},
+        {{{"position", "-5"}}, S::Playing, 1, "1 first.mp3", Deck::Playing, 0, "Playing"},
+        // At or past the end the track is over, as with the step button; the tick moves on.
+        {{{"position", "250"}}, S::Playing, 2, "2 second.mp3", Deck::Playing, 0, "Playing"},
+    };
+    for (const auto& c : cases) {
+        form->openPath(music);
+        deck1.position = 0;
+        std::string trace;
+        for (const QStringList& command : c.commands) {
+            trace += command.join(' ').toStdString() + "; ";
+            playerctlOut(command);
+        }
+        SCOPED_TRACE(trace);
+        serveUntil([&] { return state().TrackNumber == c.track; }, 1000);
+        EXPECT_EQ(state().playerState, c.state);
+        EXPECT_EQ(state().TrackNumber, c.track);
+        EXPECT_EQ(deck1.loaded, music + c.deck1File);
+        EXPECT_EQ(deck1.state, c.deck1State);
+        EXPECT_DOUBLE_EQ(deck1.position, c.position);
+        EXPECT_EQ(playerctlOut({"status"}), c.status);
+    }
+
+    // Stopped, the player says it cannot pause, and the client does not ask.
+    playerctlOut({"stop"});
+    EXPECT_NE(playerctl({"pause"}).exitCode, 0);
+    EXPECT_EQ(state().playerState, S::Stopped);
+}
+
+TEST_F(MprisTest, VolumeIsDeckOnesBar) {
+    form->openPath(music);
+    struct Case {
+        const char* set;
+        int bar;
+    } cases[] = {{"0.5", 16384}, {"1", 0}, {"0", 32767}, {"1.7", 0}, {"0.25", 24575}};
+    for (const auto& c : cases) {
+        playerctlOut({"volume", c.set});
+        EXPECT_EQ(ui().VScroll5->value(), c.bar) << c.set;
+        EXPECT_EQ(deck1.volume, deckBarVolume(c.bar)) << c.set;
+    }
+    ui().VScroll5->setValue(8192);
+    EXPECT_EQ(playerctlOut({"volume"}), "0.749992");
+}
+
+// Counts the signals on the player's object that a monitor of the bus has seen.
+class SignalMonitor {
+public:
+    SignalMonitor(PrivateBus& bus, QDBusConnection& connection) : connection(connection) {
+        monitor.start("dbus-monitor",
+                      {"--address", bus.address(), "type='signal',path='/org/mpris/MediaPlayer2'"});
+        monitor.waitForStarted(5000);
+        sync();
+    }
+    ~SignalMonitor() {
+        monitor.kill();
+        monitor.waitForFinished(1000);
+    }
+    // Waits until the monitor has shown everything sent so far: it shows a marker signal.
+    void sync() {
+        const QString marker = QString("Marker%1").arg(++markers);
+        // Sent again until seen: the monitor may not have subscribed yet.
+        for (int attempt = 0; attempt < 50 && !seen.contains("member=" + marker); ++attempt) {
+            connection.send(
+                QDBusMessage::createSignal("/org/mpris/MediaPlayer2", "org.velmor.Test", marker));
+            serveUntil(
+                [&] {
+                    seen += QString::fromUtf8(monitor.readAllStandardOutput());
+                    return seen.contains("member=" + marker);
+                },
+                100);
+        }
+    }
+    // Signals of `member` since the last call.
+    int taken(const QString& member) {
+        sync();
+        const int count = seen.count("member=" + member) - counted.value(member);
+        counted[member] += count;
+        return count;
+    }
+
+private:
+    QDBusConnection& connection;
+    QProcess monitor;
+    QString seen;
+    int markers = 0;
+    QMap<QString, int> counted;
+};
+
+TEST_F(MprisTest, SignalsOnChangesOnlyNoneWhilePlayingOn) {
+    if (QStandardPaths::findExecutable("dbus-monitor").isEmpty()) GTEST_SKIP() << "no dbus-monitor";
+    SignalMonitor monitor(bus, connection);
+    form->openPath(music);
+    serveUntil([] { return false; }, 100);
+    EXPECT_EQ(monitor.taken("PropertiesChanged"), 1);
+    playerctlOut({"next"});
+    serveUntil([] { return false; }, 100);
+    EXPECT_EQ(monitor.taken("PropertiesChanged"), 1);
+    EXPECT_EQ(monitor.taken("Seeked"), 0);
+
+    // A second of ticks while the track plays on.
+    serveUntil([] { return false; }, 1000);
+    EXPECT_EQ(monitor.taken("PropertiesChanged"), 0);
+
+    playerctlOut({"position", "30"});
+    ui().Command7->click();  // ">": 10 seconds on
+    serveUntil([] { return false; }, 100);
+    EXPECT_EQ(monitor.taken("Seeked"), 2);
+    EXPECT_EQ(monitor.taken("PropertiesChanged"), 0);
+}
+
+}  // namespace
