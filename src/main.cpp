@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDBusError>
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
@@ -11,7 +10,7 @@
 #include "app/form1.h"
 #include "app/real_components.h"
 #include "desktop/command_line.h"
-#include "desktop/mpris_service.h"
+#include "desktop/desktop_session.h"
 #include "shared/settings_paths.h"
 
 int main(int argc, char** argv) {
@@ -33,6 +32,10 @@ int main(int argc, char** argv) {
             break;
     }
 
+    // Before anything else starts: a second start hands its path to the running player.
+    DesktopSession desktop(QDBusConnection::sessionBus());
+    if (desktop.start(commandLine.path) == DesktopSession::Start::HandedOver) return 0;
+
     std::string executable = runningExecutablePath();
     if (executable.empty())
         executable = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
@@ -43,16 +46,9 @@ int main(int argc, char** argv) {
         std::fflush(stderr);
         std::_Exit(0);
     });
+    desktop.attach(*form);
     form->show();
 
-    QDBusConnection sessionBus = QDBusConnection::sessionBus();
-    if (!sessionBus.isConnected()) {
-        std::fprintf(stderr, "No D-Bus session bus (%s): no media keys or sound menus.\n",
-                     sessionBus.lastError().message().toLocal8Bit().constData());
-    } else if (sessionBus.registerService(MprisService::kServiceName)) {
-        auto* mpris = new MprisService(form->remote(), sessionBus, form);
-        mpris->publish();
-    }
     // After the first activation, which loads the settings the path would otherwise lose.
     if (!commandLine.path.empty())
         QTimer::singleShot(0, form, [form, path = commandLine.path] { form->openPath(path); });

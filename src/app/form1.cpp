@@ -3,7 +3,10 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -12,6 +15,7 @@
 #include "app/remote_control.h"
 #include "app/settings_lifecycle.h"
 #include "app/startup.h"
+#include "app/uri_drop.h"
 #include "components/mixer.h"
 #include "mixer/mixer_discovery.h"
 #include "mixer/mixer_sliders.h"
@@ -73,6 +77,7 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
                              *pathOpening, *sliders});
 
     connectHandlers();
+    setAcceptDrops(true);
     parts.BWMixer1.setEventHandler(mixerDiscovery.get());
     startup->Form_Load();
     ui.Timer1->start();
@@ -166,4 +171,17 @@ bool Form1::event(QEvent* e) {
 void Form1::closeEvent(QCloseEvent* e) {
     Form_Unload();
     e->accept();
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* e) {
+    if (e->mimeData() && droppedPath(*e->mimeData())) e->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* e) {
+    const auto path = e->mimeData() ? droppedPath(*e->mimeData()) : std::nullopt;
+    if (!path) return;
+    e->acceptProposedAction();
+    // After the drop has been answered, so that the file manager does not wait for a folder
+    // to be read.
+    QTimer::singleShot(0, this, [this, path = *path] { openPath(path); });
 }

@@ -61,6 +61,9 @@ public:
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    // A folder or an .mp3 file dropped from a file manager: as if given on the command line.
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void connectHandlers();

@@ -6,10 +6,12 @@
 #include <QThread>
 
 ClientRun runServing(const QString& program, const QStringList& args,
-                     const QProcessEnvironment& env, int timeoutMs) {
+                     const QProcessEnvironment& env, int timeoutMs,
+                     const QString& workingDirectory) {
     ClientRun run;
     QProcess process;
     process.setProcessEnvironment(env);
+    if (!workingDirectory.isEmpty()) process.setWorkingDirectory(workingDirectory);
     process.start(program, args);
     if (!process.waitForStarted(5000)) return run;
     const bool ended =

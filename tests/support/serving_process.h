@@ -13,7 +13,8 @@ struct ClientRun {
     QString err;
 };
 ClientRun runServing(const QString& program, const QStringList& args,
-                     const QProcessEnvironment& env, int timeoutMs = 15000);
+                     const QProcessEnvironment& env, int timeoutMs = 15000,
+                     const QString& workingDirectory = QString());
 
 // Runs the event loop until `done` holds or the time is up; returns `done()`.
 bool serveUntil(const std::function<bool()>& done, int timeoutMs = 5000);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <string>
+
+class Form1;
+
+// The desktop around the window: one player per session bus under the MPRIS name, MPRIS
+// itself, error notifications and the sleep inhibitor. Without a session bus the player runs
+// on its own and says so once on standard error.
+class DesktopSession {
+public:
+    explicit DesktopSession(QDBusConnection sessionBus);
+
+    enum class Start { AsThePlayer, HandedOver };
+    // Before the window exists: takes the MPRIS name, or hands `path` to the player that has
+    // it and raises that player's window (this process then ends).
+    Start start(const std::string& path);
+
+    // Once the window exists.
+    void attach(Form1& form);
+
+private:
+    QDBusConnection session;
+    bool ownsName = false;
+};

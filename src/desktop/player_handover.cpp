@@ -1,0 +1,50 @@
+#include "desktop/player_handover.h"
+
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QThread>
+#include <filesystem>
+
+#include "desktop/mpris_service.h"
+#include "shared/file_uri.h"
+
+namespace {
+
+constexpr int kReplyTimeoutMs = 5000;
+// A player that has just taken the name may not have put its object on the bus yet.
+constexpr int kStartingPlayerWaitMs = 10000;
+
+QString callRunningPlayer(QDBusConnection& bus, const char* interface, const char* method,
+                          const QVariantList& arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        MprisService::kServiceName, MprisService::kObjectPath, interface, method);
+    call.setArguments(arguments);
+    const QDeadlineTimer deadline(kStartingPlayerWaitMs);
+    for (;;) {
+        const QDBusMessage reply = bus.call(call, QDBus::Block, kReplyTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage) return {};
+        const QDBusError::ErrorType error = QDBusError(reply).type();
+        const bool notReadyYet = error == QDBusError::UnknownObject ||
+                                 error == QDBusError::UnknownInterface ||
+                                 error == QDBusError::UnknownMethod;
+        if (!notReadyYet || deadline.hasExpired())
+            return QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage());
+        QThread::msleep(50);
+    }
+}
+
+}  // namespace
+
+QString handOverToRunningPlayer(QDBusConnection& bus, const std::string& path) {
+    if (!path.empty()) {
+        // The running player has a current directory of its own.
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+        const std::string full = ec ? path : absolute.string();
+        const QString error = callRunningPlayer(bus, "org.mpris.MediaPlayer2.Player", "OpenUri",
+                                                {QString::fromLatin1(fileUriOf(full))});
+        if (!error.isEmpty()) return error;
+    }
+    return callRunningPlayer(bus, "org.mpris.MediaPlayer2", "Raise", {});
+}
