@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "components/audio_source.h"
@@ -112,10 +113,10 @@ void AudioOutput::removeSource(AudioSource* source) {
     while (activeCallbacks.load() != 0) std::this_thread::yield();
 }
 
-void AudioOutput::mix(StereoFrame* out, int frames) noexcept {
+void AudioOutput::mix(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept {
     std::fill(out, out + frames, StereoFrame{});
     for (auto& slot : sources)
-        if (AudioSource* source = slot.load()) source->mixInto(out, frames);
+        if (AudioSource* source = slot.load()) source->mixInto(out, frames, deviceTime);
     for (int i = 0; i < frames; ++i) {
         out[i].left = std::clamp(out[i].left, -1.0f, 1.0f);
         out[i].right = std::clamp(out[i].right, -1.0f, 1.0f);
@@ -124,7 +125,7 @@ void AudioOutput::mix(StereoFrame* out, int frames) noexcept {
 
 void AudioOutput::render(StereoFrame* out, int frames) noexcept {
     activeCallbacks.fetch_add(1);
-    mix(out, frames);
+    mix(out, frames, 0);
     activeCallbacks.fetch_sub(1);
 }
 
@@ -144,7 +145,10 @@ void AudioOutput::callback(void* userdata, unsigned char* stream, int length) {
             for (auto& slot : self.sources)
                 if (AudioSource* source = slot.load()) source->outputLost();
     } else {
-        self.mix(out, frames);
+        const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count();
+        self.mix(out, frames, now);
     }
     self.activeCallbacks.fetch_sub(1);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "components/deck_control.h"
+#include "components/play_clock.h"
 #include "components/spsc_ring.h"
 #include "components/stereo_frame.h"
 #include "components/wake_signal.h"
@@ -26,7 +27,8 @@
 //                 frame of the epoch is written.
 //   endMark       decoder: (epoch, index one past its last frame), once that frame is
 //                 published.
-//   played        callback: (epoch, ring index up to which it has played), after each buffer.
+//   clock         callback: (epoch, ring index up to which it has played), the frames of the
+//                 buffer and its time, after each buffer it played (PlayClock's protocol).
 //   track         UI: bumped on every new file (or retry); the decoder gives up an open, and
 //                 the scanner a scan, of an older one.
 //   exactLength   scanner: (track, frames of the file) once a scan is done.
@@ -49,8 +51,9 @@
 //   - The UI changes `control` to the new epoch before it hands the command to the decoder, so
 //     the decoder can never publish data of an epoch that the control word does not yet name
 //     and that the callback would drop as stale.
-//   - `played` and `exactLength` are released by their writers and acquired by the UI: each is
-//     one word carrying its own epoch or track, so a stale value is recognised, never mixed.
+//   - `exactLength` is released by its writer and acquired by the UI: one word carrying its
+//     own track, so a stale value is recognised, never mixed; the clock likewise carries its
+//     epoch.
 //   - `gain`, `track`, `underruns` are relaxed: lone values with nothing hanging off them.
 struct DeckStream {
     // About 680 ms at 48 kHz: room for a slow disk or a busy machine. Latency does not depend
@@ -88,7 +91,7 @@ struct DeckStream {
     DeckControl control;
     std::atomic<std::uint64_t> segment{0};
     std::atomic<std::uint64_t> endMark{~0ull};
-    std::atomic<std::uint64_t> played{0};
+    PlayClock clock;
     std::atomic<std::uint32_t> track{0};
     std::atomic<std::uint64_t> exactLength{0};
     std::atomic<float> gain{1.0f};

@@ -10,7 +10,7 @@ using Phase = DeckControl::Phase;
 using Word = DeckControl::Word;
 }  // namespace
 
-void DeckVoice::mixInto(StereoFrame* out, int frames) noexcept {
+void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept {
     const Word control = stream.control.load(std::memory_order_acquire);
     const DeckStream::ReadableRange range = stream.readableRange(control.epoch);
     std::uint64_t read = range.read;
@@ -36,7 +36,8 @@ void DeckVoice::mixInto(StereoFrame* out, int frames) noexcept {
     appliedGain = to;
     read += static_cast<std::uint64_t>(n);
     releaseTo(read, range.write);
-    stream.played.store(DeckStream::mark(control.epoch, read), std::memory_order_release);
+    stream.clock.record(
+        {DeckStream::mark(control.epoch, read), static_cast<std::uint32_t>(n), deviceTime});
     if (n == frames) return;
     const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
     if (DeckStream::epochOf(end) == control.epoch &&

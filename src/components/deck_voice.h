@@ -10,7 +10,7 @@ public:
     explicit DeckVoice(DeckStream& stream) : stream(stream) {}
 
     // Audio callback only: no locks, no allocation, no I/O.
-    void mixInto(StereoFrame* out, int frames) noexcept override;
+    void mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept override;
     void outputLost() noexcept override;
 
 private:

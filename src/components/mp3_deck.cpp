@@ -1,6 +1,7 @@
 #include "components/mp3_deck.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <optional>
@@ -90,10 +91,15 @@ void Mp3Deck::play() {
 }
 
 void Mp3Deck::pause() {
-    shared.control.change([&](Word now) -> std::optional<Word> {
+    const double position = currentPosition();
+    const Word left = shared.control.change([&](Word now) -> std::optional<Word> {
         if (now.phase != Phase::Playing) return std::nullopt;
         return Word{now.epoch, Phase::Paused};
     });
+    if (left.phase == Phase::Paused) {  // the clock stands still where it was
+        pausedAt = position;
+        pausedEpoch = epoch;
+    }
 }
 
 void Mp3Deck::stop() {
@@ -125,16 +131,35 @@ double Mp3Deck::duration() const {
 
 double Mp3Deck::currentPosition() const {
     if (!loaded()) return 0;
-    if (shared.control.load(std::memory_order_acquire).phase == Phase::Ended) return 0;  // rewound
-    const std::uint64_t playedMark = shared.played.load(std::memory_order_acquire);
+    const Phase phase = shared.control.load(std::memory_order_acquire).phase;
+    if (phase == Phase::Ended) return 0;  // rewound
+    if (phase == Phase::Paused && pausedEpoch == epoch) return pausedAt;
+    return std::min(positionNow(phase == Phase::Playing), duration());
+}
+
+double Mp3Deck::positionNow(bool interpolate) const {
+    const PlayClock::Reading reading = shared.clock.read();
     const std::uint64_t segmentMark = shared.segment.load(std::memory_order_acquire);
-    std::int64_t frames = 0;
-    if (DeckStream::epochOf(playedMark) == epoch && DeckStream::epochOf(segmentMark) == epoch)
-        frames = std::max<std::int64_t>(0, DeckStream::distance(DeckStream::indexOf(segmentMark),
-                                                                DeckStream::indexOf(playedMark)));
-    const double position = static_cast<double>(epochStart) / opened().rate +
-                            static_cast<double>(frames) / output.rate();
-    return std::min(position, duration());
+    double frames = 0;
+    if (DeckStream::epochOf(reading.playedMark) == epoch &&
+        DeckStream::epochOf(segmentMark) == epoch) {
+        const auto handed = static_cast<double>(DeckStream::distance(
+            DeckStream::indexOf(segmentMark), DeckStream::indexOf(reading.playedMark)));
+        frames = handed;
+        if (interpolate && reading.atNanoseconds != 0) {
+            // The last buffer sounds from the callback on: count it out as time passes, but
+            // never beyond what was handed to the device.
+            const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+            const double elapsed =
+                static_cast<double>(now - reading.atNanoseconds) * 1e-9 * output.rate();
+            const auto inBuffer = static_cast<double>(reading.frames);
+            frames = handed - inBuffer + std::clamp(elapsed, 0.0, inBuffer);
+        }
+        frames = std::max(0.0, frames);
+    }
+    return static_cast<double>(epochStart) / opened().rate + frames / output.rate();
 }
 
 void Mp3Deck::setVolume(int volume) {

@@ -47,6 +47,8 @@ private:
     // What opening the current file found; waits for the decoder thread the first time.
     const DecoderWorker::OpenReport& opened() const;
     bool loaded() const { return !givenName.empty() && opened().ok; }
+    // Seconds into the file now; with `interpolate`, within the buffer the device plays.
+    double positionNow(bool interpolate) const;
     // Starts a new epoch at `targetFrame` of the file, in the phase `phaseFor` gives for the
     // phase it replaces: one atomic step, so that the end of the track cannot slip in between.
     void startEpoch(std::int64_t targetFrame, DeckControl::Phase (*phaseFor)(DeckControl::Phase));
@@ -62,6 +64,8 @@ private:
     bool reportShown = false;  // play() has used the open's outcome; the next play opens again
     std::uint32_t epoch = 0;
     std::int64_t epochStart = 0;  // source frame where the current epoch begins
+    double pausedAt = 0;          // the position pause() froze, for pausedEpoch
+    std::uint32_t pausedEpoch = ~0u;
 
     // Declared in the order they must start: the registration last, once the thread runs,
     // so that a deck whose thread fails to start leaves nothing behind in the output.

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "components/audio_output.h"
@@ -53,7 +54,7 @@ TEST(Mp3DeckSdl, DiskDriverGetsBothDecksMixedAtTheirVolumes) {
     const std::string raw = dir.file("out.raw");
     ScopedEnv driver("SDL_AUDIODRIVER", "disk");
     ScopedEnv file("SDL_DISKAUDIOFILE", raw);
-    ScopedEnv delay("SDL_DISKAUDIODELAY", "2");  // ms per 10.7 ms buffer: five times real time
+    ScopedEnv delay("SDL_DISKAUDIODELAY", "4");  // ms per 21.3 ms buffer: five times real time
     {
         RecordingErrorSink errors;
         AudioOutput output(errors);
@@ -95,7 +96,7 @@ TEST(Mp3DeckSdl, ResamplingKeepsTheToneAndAddsNothingAbove90DecibelsBelowIt) {
     const std::string raw = dir.file("out.raw");
     ScopedEnv driver("SDL_AUDIODRIVER", "disk");
     ScopedEnv file("SDL_DISKAUDIOFILE", raw);
-    ScopedEnv delay("SDL_DISKAUDIODELAY", "2");
+    ScopedEnv delay("SDL_DISKAUDIODELAY", "4");
     {
         RecordingErrorSink errors;
         AudioOutput output(errors);
@@ -117,6 +118,51 @@ TEST(Mp3DeckSdl, ResamplingKeepsTheToneAndAddsNothingAbove90DecibelsBelowIt) {
     std::printf("15 kHz tone %+.3f dB against mpg123, everything else %.1f dB below it\n",
                 20 * std::log10(level / referenceLevel), 20 * std::log10(level / rest));
     EXPECT_LT(20 * std::log10(rest / level), -90);
+}
+
+// Between two callbacks the position moves on with the clock, never past what the device was
+// handed, and it stands still while paused.
+TEST(Mp3DeckSdl, ThePositionMovesBetweenCallbacksAndStandsStillWhilePaused) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 4, {.rate = 48000});
+    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+    ScopedEnv file("SDL_DISKAUDIOFILE", dir.file("out.raw"));
+    ScopedEnv delay("SDL_DISKAUDIODELAY", "21");  // about real time
+    RecordingErrorSink errors;
+    AudioOutput output(errors);
+    Mp3Deck deck(output, errors);
+    deck.setFileName(mp3);
+    deck.play();
+    ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > 0.1; }, 3000ms));
+    auto handedSeconds = [&] {
+        const std::uint64_t played = deck.stream().clock.read().playedMark;
+        const std::uint64_t segment = deck.stream().segment.load();
+        return double(DeckStream::distance(DeckStream::indexOf(segment),
+                                           DeckStream::indexOf(played))) /
+               48000;
+    };
+    std::set<double> positions;
+    std::set<std::uint64_t> callbacks;
+    double last = 0;
+    for (int i = 0; i < 500; ++i) {
+        const double position = deck.currentPosition();
+        EXPECT_GE(position, last);
+        EXPECT_LE(position, handedSeconds() + 1e-9);
+        last = position;
+        positions.insert(position);
+        callbacks.insert(deck.stream().clock.read().playedMark);
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_GT(positions.size(), 2 * callbacks.size()) << "the position moves only with callbacks";
+
+    deck.pause();
+    const double pausedAt = deck.currentPosition();
+    EXPECT_LE(pausedAt - last, 0.03);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(deck.currentPosition(), pausedAt);
+    deck.play();
+    ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > pausedAt + 0.05; }, 3000ms));
+    EXPECT_TRUE(errors.taken().empty());
 }
 
 TEST(Mp3DeckSdl, NoSoundServerIsReportedAndTheDeckWaitsSilently) {
