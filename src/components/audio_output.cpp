@@ -42,6 +42,9 @@ bool AudioOutput::ensureOpen() {
     if (device && device->lost.load()) retire(std::move(device));
     if (device) return true;
     if (!sdlStarted) {
+        // SDL would catch SIGINT and SIGTERM as events nobody reads: the player could not be
+        // ended.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             errors.report(std::string("No sound output: ") + SDL_GetError());
             return false;

@@ -10,6 +10,8 @@ SdlJoystick::SdlJoystick(ErrorSink& errors) : errors(errors) {
     // SDL would otherwise drop stick movements while an SDL window lacks focus; the player's
     // window is Qt's, so any focus rule SDL applies is the wrong one.
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    // SDL would catch SIGINT and SIGTERM as events nobody reads: the player could not be ended.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // Ref-counted: the audio engine's own SDL use is not disturbed by ours ending.
     if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) < 0) {
         errors.report(std::string("Joystick support could not be started: ") + SDL_GetError());
