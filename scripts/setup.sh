@@ -9,6 +9,8 @@ PACKAGES=(
     sox lame mpg123
     xvfb xauth imagemagick
     clang libclang-rt-14-dev
+    desktop-file-utils appstream dpkg-dev
+    pipewire pipewire-pulse wireplumber dbus
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -20,3 +22,7 @@ if ((${#missing[@]})); then
     $SUDO apt-get update
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+# The PipeWire ALSA plugin is unpacked beside the checkout, not installed (see
+# scripts/private_pipewire.sh).
+source "$(dirname "$0")/private_pipewire.sh"
+pipewire_alsa_root >/dev/null

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds twice (plain and with ASan/UBSan), runs every test
-# against a private PulseAudio, then each fuzz target for 30 s.
+# against a private PulseAudio, the plain build's sound tests against a private PipeWire,
+# then each fuzz target for 30 s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -15,5 +16,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
 ctest --test-dir build --output-on-failure -j2 || status=1
 ctest --test-dir build-asan --output-on-failure -j2 || status=1
+scripts/pipewire_tests.sh build || status=1
 scripts/fuzz.sh all 30 || status=1
 exit $status

@@ -2,11 +2,11 @@
 
 #include <QPainter>
 #include <QPixmap>
+#include <cassert>
 
-namespace {
-
-// Drawn on a 16-unit grid without antialiasing, so both sizes keep to the 16 classic colours.
-QPixmap paintIcon(int size) {
+// Drawn on a 16-unit grid without antialiasing, so every size keeps to the 16 classic colours.
+QImage paintForm1Icon(int size) {
+    assert(size > 0);
     const QColor black(0, 0, 0);
     const QColor grey(128, 128, 128);
     const QColor silver(192, 192, 192);
@@ -15,9 +15,9 @@ QPixmap paintIcon(int size) {
     const QColor teal(0, 128, 128);
     const QColor yellow(255, 255, 0);
 
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, false);
     p.scale(size / 16.0, size / 16.0);
 
@@ -43,14 +43,13 @@ QPixmap paintIcon(int size) {
     p.drawRect(QRectF(14, 6, 1, 2));
     p.setBrush(yellow);
     p.drawRect(QRectF(9, 12.5, 1, 1));
-    return pixmap;
+    p.end();
+    return image;
 }
-
-}  // namespace
 
 QIcon makeForm1Icon() {
     QIcon icon;
-    icon.addPixmap(paintIcon(16));
-    icon.addPixmap(paintIcon(32));
+    icon.addPixmap(QPixmap::fromImage(paintForm1Icon(16)));
+    icon.addPixmap(QPixmap::fromImage(paintForm1Icon(32)));
     return icon;
 }

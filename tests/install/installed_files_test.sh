@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# installed_files_test.sh BUILD_DIR: installs the build into a temporary prefix and checks what
+# the desktop reads there: the desktop entry and the metainfo validate, the entry launches the
+# installed executable with its icon, every icon size is there at its size, the man page reads.
+set -uo pipefail
+build=$1
+root=$(mktemp -d /tmp/velmor-install.XXXXXX)
+trap 'rm -rf "$root"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+cmake --install "$build" --prefix "$root/usr" >/dev/null || fail "cmake --install"
+share=$root/usr/share
+entry=$share/applications/velmor-mp3-player.desktop
+metainfo=$share/metainfo/velmor-mp3-player.metainfo.xml
+
+[ -x "$root/usr/bin/velmor-mp3-player" ] || fail "no executable in bin/"
+desktop-file-validate "$entry" || fail "desktop-file-validate $entry"
+appstreamcli validate --no-net "$metainfo" >&2 || fail "appstreamcli validate $metainfo"
+
+# What menus, file managers and software centres go by, exactly (´ is not an apostrophe).
+while IFS= read -r line; do
+    grep -qxF -- "$line" "$entry" || fail "the desktop entry lacks '$line'"
+done <<'LINES'
+Name=Velmor´s MP3-Player
+Exec=velmor-mp3-player %f
+Icon=velmor-mp3-player
+MimeType=audio/mpeg;inode/directory;
+Categories=AudioVideo;Audio;Player;
+LINES
+grep -qF '<launchable type="desktop-id">velmor-mp3-player.desktop</launchable>' "$metainfo" ||
+    fail "the metainfo does not launch the desktop entry"
+
+# A PNG's width and height are the big-endian words at bytes 16 and 20.
+png_size() {
+    local w h
+    read -r w h < <(od -An -tu4 --endian=big -j16 -N8 "$1")
+    echo "${w}x${h}"
+}
+for size in 16 32 48 64 128 256; do
+    icon=$share/icons/hicolor/${size}x${size}/apps/velmor-mp3-player.png
+    if [ ! -f "$icon" ]; then
+        fail "no $size px icon"
+    elif [ "$(png_size "$icon")" != "${size}x${size}" ]; then
+        fail "the $size px icon is $(png_size "$icon")"
+    fi
+done
+
+page=$share/man/man1/velmor-mp3-player.1.gz
+zcat "$page" 2>/dev/null | grep -q '^\.SH NAME' || fail "no readable man page at $page"
+zcat "$page" 2>/dev/null | grep -q '@' && fail "the man page has an unexpanded @VARIABLE@"
+
+[ "$failures" -eq 0 ] && echo "installed files: all checks passed"
+exit $((failures > 0))

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# package_test.sh BUILD_DIR: builds the Debian package from the build, unpacks it into a
+# temporary root and checks it: it holds what the desktop needs, it depends on the package of
+# every library the executable links, and the unpacked executable starts and tells its version.
+set -uo pipefail
+build=$(cd "$1" && pwd)
+work=$(mktemp -d /tmp/velmor-package.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log" >&2
+    fail "cpack -G DEB"
+    exit 1
+fi
+debs=("$work"/out/velmor-mp3-player_*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { fail "no single package: ${debs[*]}"; exit 1; }
+deb=${debs[0]}
+dpkg-deb -x "$deb" "$work/root" || fail "dpkg-deb -x"
+exe=$work/root/usr/bin/velmor-mp3-player
+
+for path in usr/bin/velmor-mp3-player \
+    usr/share/applications/velmor-mp3-player.desktop \
+    usr/share/metainfo/velmor-mp3-player.metainfo.xml \
+    usr/share/icons/hicolor/16x16/apps/velmor-mp3-player.png \
+    usr/share/icons/hicolor/256x256/apps/velmor-mp3-player.png \
+    usr/share/man/man1/velmor-mp3-player.1.gz; do
+    [ -e "$work/root/$path" ] || fail "the package lacks /$path"
+done
+
+# apt installs what Depends names: each library the executable links must come from there.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+depend_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ :].*//')
+while read -r lib; do
+    # "name => path (address)", or "path (address)" for the dynamic loader
+    path=$(ldd "$exe" | awk -v lib="$lib" '$1 == lib { print $3 } $1 ~ "/" lib "$" { print $1 }')
+    [ -n "$path" ] || { fail "$lib is not found"; continue; }
+    # "pkg:arch, pkg:arch2: /path" for each file of that name
+    owners=$(dpkg -S "*/$lib" 2>/dev/null | sed 's/: \/.*//' | tr ',' '\n' |
+        sed 's/^ *//; s/:.*//' | sort -u)
+    grep -qxF -f <(printf '%s\n' $owners) <<<"$depend_names" ||
+        fail "$lib (from $(echo $owners)) is linked but not in Depends"
+done < <(readelf -d "$exe" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+
+version=$(dpkg-deb -f "$deb" Version)
+QT_QPA_PLATFORM=offscreen timeout -k 5 20 "$exe" --version >"$work/version.txt" 2>&1
+status=$?
+shown=$(cat "$work/version.txt")
+[ "$status" -eq 0 ] || fail "the unpacked executable's --version exits with $status: $shown"
+[[ "$shown" == *"$version"* ]] || fail "--version shows '$shown', the package is $version"
+
+[ "$failures" -eq 0 ] && echo "package $(basename "$deb"): all checks passed"
+exit $((failures > 0))
