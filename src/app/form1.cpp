@@ -139,6 +139,10 @@ void Form1::addErrorLine(const QString& line) {
     ui.List3->scrollToBottom();
 }
 
+bool Form1::errorListInView() const {
+    return isVisible() && !isMinimized() && !ui.List3->visibleRegion().isEmpty();
+}
+
 void Form1::Form_Activate() {
     settings->Form_Activate();
 }

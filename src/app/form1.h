@@ -54,6 +54,9 @@ public:
 
     // A line of the "Errors:" list.
     void addErrorLine(const QString& line);
+    // Whether the "Errors:" list shows on screen: the window is shown, not minimised, and
+    // big enough to uncover part of the list.
+    bool errorListInView() const;
 
     // Runs after Form_Unload has saved the settings; main ends the program there.
     void setOnUnloaded(std::function<void()> action) { onUnloaded = std::move(action); }

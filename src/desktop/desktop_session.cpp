@@ -1,9 +1,12 @@
 #include "desktop/desktop_session.h"
 
+#include <QAbstractItemModel>
 #include <QDBusError>
+#include <QListWidget>
 #include <cstdio>
 
 #include "app/form1.h"
+#include "desktop/error_notifier.h"
 #include "desktop/mpris_service.h"
 #include "desktop/player_handover.h"
 
@@ -13,7 +16,8 @@ void sayOnStandardError(const QString& line) {
 }
 }  // namespace
 
-DesktopSession::DesktopSession(QDBusConnection sessionBus) : session(std::move(sessionBus)) {}
+DesktopSession::DesktopSession(QDBusConnection sessionBus, int notificationIntervalMs)
+    : session(std::move(sessionBus)), notificationIntervalMs(notificationIntervalMs) {}
 
 DesktopSession::Start DesktopSession::start(const std::string& path) {
     if (!session.isConnected()) {
@@ -37,9 +41,24 @@ DesktopSession::Start DesktopSession::start(const std::string& path) {
 }
 
 void DesktopSession::attach(Form1& form) {
+    if (!session.isConnected()) return;
+    notifyErrorsOf(form);
     if (!ownsName) return;
     auto* mpris = new MprisService(form.remote(), session, &form);
     if (!mpris->publish())
         sayOnStandardError(QStringLiteral("MPRIS could not be put on the session bus: %1")
                                .arg(session.lastError().message()));
+}
+
+void DesktopSession::notifyErrorsOf(Form1& form) {
+    auto* notifier = new ErrorNotifier(
+        session, [&form] { return form.errorListInView(); }, notificationIntervalMs, &form);
+    QListWidget* list = form.controls().List3;
+    // Lines from the start, before the window shows, are news to the user as well.
+    for (int row = 0; row < list->count(); ++row) notifier->errorLine(list->item(row)->text());
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, notifier,
+                     [notifier, list](const QModelIndex&, int first, int last) {
+                         for (int row = first; row <= last; ++row)
+                             notifier->errorLine(list->item(row)->text());
+                     });
 }

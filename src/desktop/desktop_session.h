@@ -10,7 +10,8 @@ class Form1;
 // on its own and says so once on standard error.
 class DesktopSession {
 public:
-    explicit DesktopSession(QDBusConnection sessionBus);
+    // Error notifications go out at most once per `notificationIntervalMs`.
+    explicit DesktopSession(QDBusConnection sessionBus, int notificationIntervalMs = 5000);
 
     enum class Start { AsThePlayer, HandedOver };
     // Before the window exists: takes the MPRIS name, or hands `path` to the player that has
@@ -21,6 +22,9 @@ public:
     void attach(Form1& form);
 
 private:
+    void notifyErrorsOf(Form1& form);
+
     QDBusConnection session;
+    int notificationIntervalMs;
     bool ownsName = false;
 };
