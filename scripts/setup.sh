@@ -11,6 +11,7 @@ PACKAGES=(
     clang libclang-rt-14-dev
     desktop-file-utils appstream dpkg-dev
     pipewire pipewire-pulse wireplumber dbus
+    playerctl python3-dbusmock
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

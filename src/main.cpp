@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     }
 
     // Before anything else starts: a second start hands its path to the running player.
-    DesktopSession desktop(QDBusConnection::sessionBus());
+    DesktopSession desktop(QDBusConnection::sessionBus(), QDBusConnection::systemBus());
     if (desktop.start(commandLine.path) == DesktopSession::Start::HandedOver) return 0;
 
     std::string executable = runningExecutablePath();

@@ -6,9 +6,11 @@
 #include <cstdio>
 
 #include "app/form1.h"
+#include "app/remote_control.h"
 #include "desktop/error_notifier.h"
 #include "desktop/mpris_service.h"
 #include "desktop/player_handover.h"
+#include "desktop/sleep_inhibitor.h"
 
 namespace {
 void sayOnStandardError(const QString& line) {
@@ -16,8 +18,11 @@ void sayOnStandardError(const QString& line) {
 }
 }  // namespace
 
-DesktopSession::DesktopSession(QDBusConnection sessionBus, int notificationIntervalMs)
-    : session(std::move(sessionBus)), notificationIntervalMs(notificationIntervalMs) {}
+DesktopSession::DesktopSession(QDBusConnection sessionBus, QDBusConnection systemBus,
+                               int notificationIntervalMs)
+    : session(std::move(sessionBus)),
+      system(std::move(systemBus)),
+      notificationIntervalMs(notificationIntervalMs) {}
 
 DesktopSession::Start DesktopSession::start(const std::string& path) {
     if (!session.isConnected()) {
@@ -41,6 +46,7 @@ DesktopSession::Start DesktopSession::start(const std::string& path) {
 }
 
 void DesktopSession::attach(Form1& form) {
+    holdSleepWhilePlaying(form);
     if (!session.isConnected()) return;
     notifyErrorsOf(form);
     if (!ownsName) return;
@@ -61,4 +67,15 @@ void DesktopSession::notifyErrorsOf(Form1& form) {
                          for (int row = first; row <= last; ++row)
                              notifier->errorLine(list->item(row)->text());
                      });
+}
+
+void DesktopSession::holdSleepWhilePlaying(Form1& form) {
+    auto* inhibitor = new SleepInhibitor(system, &form);
+    RemoteControl& remote = form.remote();
+    // Queued: the bus is never written to inside a tick.
+    QObject::connect(
+        &remote, &RemoteControl::changed, inhibitor,
+        [inhibitor, &remote] { inhibitor->setPlaying(remote.anyDeckPlaying()); },
+        Qt::QueuedConnection);
+    inhibitor->setPlaying(remote.anyDeckPlaying());
 }

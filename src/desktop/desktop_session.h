@@ -6,12 +6,13 @@
 class Form1;
 
 // The desktop around the window: one player per session bus under the MPRIS name, MPRIS
-// itself, error notifications and the sleep inhibitor. Without a session bus the player runs
-// on its own and says so once on standard error.
+// itself, error notifications, and the sleep inhibitor on the system bus. Without a session bus the
+// player runs on its own and says so once on standard error.
 class DesktopSession {
 public:
     // Error notifications go out at most once per `notificationIntervalMs`.
-    explicit DesktopSession(QDBusConnection sessionBus, int notificationIntervalMs = 5000);
+    DesktopSession(QDBusConnection sessionBus, QDBusConnection systemBus,
+                   int notificationIntervalMs = 5000);
 
     enum class Start { AsThePlayer, HandedOver };
     // Before the window exists: takes the MPRIS name, or hands `path` to the player that has
@@ -23,8 +24,10 @@ public:
 
 private:
     void notifyErrorsOf(Form1& form);
+    void holdSleepWhilePlaying(Form1& form);
 
     QDBusConnection session;
+    QDBusConnection system;
     int notificationIntervalMs;
     bool ownsName = false;
 };

@@ -46,7 +46,7 @@ protected:
         if (!bus.running()) GTEST_SKIP() << "no dbus-daemon";
         connection = bus.connect("notifications-test");
         make();
-        session = std::make_unique<DesktopSession>(connection, kInterval);
+        session = std::make_unique<DesktopSession>(connection, connection, kInterval);
     }
     void startDaemon() {
         if (!DbusMock::available()) GTEST_SKIP() << "no python3-dbusmock";

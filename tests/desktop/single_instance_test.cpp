@@ -22,7 +22,7 @@ protected:
         if (!bus.running()) GTEST_SKIP() << "no dbus-daemon";
         make();
         connection = bus.connect("first-start");
-        session = std::make_unique<DesktopSession>(connection);
+        session = std::make_unique<DesktopSession>(connection, connection);
         ASSERT_EQ(session->start(""), DesktopSession::Start::AsThePlayer);
         session->attach(*form);
     }
@@ -61,7 +61,9 @@ TEST_F(SingleInstanceTest, SecondStartHandsItsPathOverAndRaisesTheWindow) {
         EXPECT_TRUE(form->isVisible());
         EXPECT_EQ(state().CurrentFile, c.currentFile);
         EXPECT_EQ(state().PlaylistDir, c.playlistDir);
-        if (!c.currentFile.empty()) EXPECT_EQ(deck1.state, Deck::Playing);
+        if (!c.currentFile.empty()) {
+            EXPECT_EQ(deck1.state, Deck::Playing);
+        }
         const auto lines = errors.taken();
         if (c.errorHas.empty()) {
             EXPECT_EQ(lines.size(), errorsBefore);
