@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and runs them against a private PulseAudio; prints the figures.
+# About five minutes; BENCH_QUICK=1 shortens every part for a first look (see also
+# TICK_SECONDS, BENCH_SECONDS and BENCH_TRIES).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,6 +10,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"; stop_private_pulse' EXIT
 source scripts/private_pulse.sh
 start_private_pulse
+export PULSE_PID
+if [ -n "${BENCH_QUICK:-}" ]; then
+    : "${TICK_SECONDS:=3}" "${PLAY_DIR_NAMES:=2000}"
+fi
 sox -n -r 44100 -c 2 "$work/a.wav" synth 60 sine 440 vol 0.5
 sox -n -r 48000 -c 2 "$work/b.wav" synth 60 sine 880 vol 0.5
 lame --quiet -b 192 "$work/a.wav" "$work/a.mp3"
@@ -19,4 +25,6 @@ if [ -x build-bench/bench/decode_bench ]; then
     build-bench/bench/decode_bench "$work/a.mp3" "$work/b.mp3"
 fi
 echo "== \"Play Dir\" on a directory of 32767 names, against ls -f =="
-QT_QPA_PLATFORM=offscreen build-bench/bench/play_dir_bench "$work/a.mp3" "$work/play-dir"
+QT_QPA_PLATFORM=offscreen build-bench/bench/play_dir_bench "$work/a.mp3" "$work/play-dir" \
+    ${PLAY_DIR_NAMES:+"$PLAY_DIR_NAMES"}
+bench/whole_program.sh build-bench "$work/whole"

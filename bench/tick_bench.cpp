@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     SdlJoystick joystick(errors);
     QtFileDialog dialog1, dialog2;
     Form1 form(Components{deck1, deck2, mixer, dialog1, dialog2, joystick, errors},
-               "/dev/null/unused.ini");
+               SettingsPaths(std::string("/dev/null/unused.ini")));
     form.show();
 
     deck1.setFileName(argv[1]);

@@ -1,0 +1,209 @@
+// What is heard, measured from a recording of the private sound server's sink.
+//
+// sound_bench joins SECONDS FREQ... -- COMMAND [ARG...]
+//   Runs COMMAND (a player given tone tracks of the frequencies FREQ..., in that order) for
+//   SECONDS while recording, and prints the silence heard at each change of track.
+// sound_bench latency DIR TRIES
+//   The player's window on the real components, as the program builds it, with DIR (holding
+//   one tone file) as its playlist: the time from "Play" after "Stop", and from "Play Dir"
+//   after "Stop", to the first sound, TRIES times each; then the same for the mpg123 command
+//   started on that file.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/form1.h"
+#include "app/real_components.h"
+#include "sound_measures.h"
+#include "timed_recorder.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = TimedRecorder::Clock;
+using std::chrono::milliseconds;
+
+constexpr float kOnset = 0.05f;  // the tone files are at half scale
+constexpr auto kQuiet = milliseconds(400);
+constexpr auto kLongestWait = milliseconds(2000);
+
+pid_t spawn(const std::vector<std::string>& command) {
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        throw std::runtime_error("cannot start " + command.front());
+    return pid;
+}
+
+// SIGKILL: a program on SDL may take SIGTERM as a request it never reads.
+void end(pid_t pid) {
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+}
+
+// Lets the window's event loop run for a while.
+void runFor(Clock::duration span) {
+    const Clock::time_point until = Clock::now() + span;
+    while (Clock::now() < until) {
+        QApplication::processEvents(QEventLoop::AllEvents, 1);
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+}
+
+// Milliseconds from `start` to the first sound recorded from frame `from` on; nullopt when
+// none comes within kLongestWait. The event loop keeps running meanwhile.
+std::optional<double> waitForSound(const TimedRecorder& recorder, std::size_t from,
+                                   Clock::time_point start) {
+    while (Clock::now() - start < kLongestWait) {
+        if (const auto onset = recorder.firstAbove(from, kOnset)) {
+            return std::chrono::duration<double, std::milli>(recorder.timeOf(*onset) - start)
+                .count();
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 1);
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return std::nullopt;
+}
+
+void report(const char* what, const std::vector<std::optional<double>>& tries) {
+    std::vector<double> heard;
+    std::string list;
+    for (const auto& t : tries) {
+        char item[32];
+        std::snprintf(item, sizeof item, t ? " %.0f" : " -", t ? *t : 0.0);
+        list += item;
+        if (t) heard.push_back(*t);
+    }
+    std::sort(heard.begin(), heard.end());
+    const bool all = heard.size() == tries.size();
+    const double median = heard.empty() ? 0 : heard[heard.size() / 2];
+    const double longest = heard.empty() ? 0 : heard.back();
+    const auto over = std::count_if(heard.begin(), heard.end(), [](double t) { return t >= 50; });
+    std::printf("%-28s median %5.1f ms, longest %5.1f ms, %ld of %zu at 50 ms or more%s\n", what,
+                median, longest, long(over) + long(tries.size() - heard.size()), tries.size(),
+                all ? "" : " (some never sounded)");
+    std::printf("  each try (ms):%s\n", list.c_str());
+}
+
+int latency(int argc, char** argv) {
+    const std::string dir =
+        QDir(QString::fromLocal8Bit(argv[2])).absolutePath().toStdString() + "/";
+    const int tries = std::stoi(argv[3]);
+    const QStringList files = QDir(QString::fromStdString(dir)).entryList({"*.mp3"}, QDir::Files);
+    if (files.isEmpty()) throw std::runtime_error("no .mp3 file in " + dir);
+    const std::string file = dir + files.front().toStdString();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("velmor-mp3-player");
+    QTemporaryDir settings;
+    Form1* form = createWindowOnRealComponents(
+        SettingsPaths(settings.filePath("velmor-mp3-player.ini").toStdString()));
+    form->show();
+    runFor(milliseconds(500));
+    auto owned = std::make_unique<TimedRecorder>();
+    const TimedRecorder& recorder = *owned;
+    form->openPath(dir);
+    runFor(milliseconds(500));
+
+    const auto measure = [&](auto&& start) {
+        std::vector<std::optional<double>> results;
+        for (int i = 0; i < tries; ++i) {
+            form->controls().Command3->click();  // "Stop"
+            runFor(kQuiet);
+            const std::size_t from = recorder.frames();
+            const Clock::time_point t0 = Clock::now();
+            start();
+            results.push_back(waitForSound(recorder, from, t0));
+        }
+        return results;
+    };
+    report("player: \"Play\" after \"Stop\"", measure([&] { form->controls().Command1->click(); }));
+    report("player: \"Play Dir\" after \"Stop\"", measure([&] { form->openPath(dir); }));
+    form->controls().Command3->click();
+    runFor(kQuiet);
+
+    std::vector<std::optional<double>> reference;
+    for (int i = 0; i < tries; ++i) {
+        const std::size_t from = recorder.frames();
+        const Clock::time_point t0 = Clock::now();
+        const pid_t pid = spawn({"mpg123", "-q", "-o", "pulse", file});
+        reference.push_back(waitForSound(recorder, from, t0));
+        end(pid);
+        runFor(kQuiet);
+    }
+    report("mpg123 started on the file", reference);
+    owned.reset();
+    std::fflush(stdout);
+    std::_Exit(0);  // as the player does: no waiting for the sound server
+}
+
+int joins(int argc, char** argv) {
+    const double seconds = std::stod(argv[2]);
+    std::vector<double> frequencies;
+    int i = 3;
+    for (; i < argc && std::string(argv[i]) != "--"; ++i) frequencies.push_back(std::stod(argv[i]));
+    if (i + 1 >= argc || frequencies.size() < 2) throw std::runtime_error("no command or tones");
+    const std::vector<std::string> command(argv + i + 1, argv + argc);
+
+    TimedRecorder recorder;
+    const pid_t pid = spawn(command);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    end(pid);
+    const std::vector<float> recording = recorder.samples();
+    // For a closer look: the recording as raw 32-bit float frames, mono, 48 kHz.
+    if (const char* keep = std::getenv("SOUND_BENCH_RECORDING")) {
+        if (FILE* out = std::fopen(keep, "wb")) {
+            std::fwrite(recording.data(), sizeof(float), recording.size(), out);
+            std::fclose(out);
+        }
+    }
+    const ToneSequence heard = measureToneSequence(recording, TimedRecorder::kRate, frequencies);
+    std::string silences;
+    for (const Join& join : heard.joins) {
+        char item[64];
+        std::snprintf(item, sizeof item, " %.1f", join.silenceMs);
+        silences += item;
+    }
+    std::printf("%-18s silence at each join (ms):%s%s; longest dropout elsewhere %.1f ms\n",
+                command.front().substr(command.front().rfind('/') + 1).c_str(),
+                silences.empty() ? " none found" : silences.c_str(),
+                heard.complete ? "" : " (not every track was heard)", heard.longestDropoutMs);
+    return heard.complete ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const std::string mode = argc > 1 ? argv[1] : "";
+        if (mode == "latency" && argc == 4) return latency(argc, argv);
+        if (mode == "joins" && argc > 3) return joins(argc, argv);
+        std::fprintf(stderr,
+                     "usage: %s joins SECONDS FREQ... -- COMMAND [ARG...]\n"
+                     "       %s latency DIR TRIES\n",
+                     argv[0], argv[0]);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "sound_bench: %s\n", e.what());
+        return 1;
+    }
+}

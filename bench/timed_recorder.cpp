@@ -1,0 +1,103 @@
+#include "timed_recorder.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+TimedRecorder::TimedRecorder(const std::string& source) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    const std::string device = "--device=" + source;
+    // Small pieces, so that each arrives soon after the sink rendered it.
+    const char* argv[] = {"parec",        device.c_str(), "--format=float32le", "--rate=48000",
+                          "--channels=1", "--raw",        "--latency-msec=2",   nullptr};
+    const int rc =
+        posix_spawnp(&child, "parec", &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        throw std::runtime_error("cannot start parec");
+    }
+    pipeFd = fds[0];
+    reader = std::thread(&TimedRecorder::readLoop, this);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (frames() == 0) {
+        if (Clock::now() > deadline) throw std::runtime_error("parec records nothing");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+TimedRecorder::~TimedRecorder() {
+    if (child > 0) {
+        ::kill(child, SIGTERM);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+    }
+    if (reader.joinable()) reader.join();
+    if (pipeFd >= 0) ::close(pipeFd);
+}
+
+void TimedRecorder::readLoop() {
+    std::vector<char> buffer(4096);
+    std::size_t carry = 0;  // bytes of an incomplete sample
+    for (;;) {
+        const ssize_t n = ::read(pipeFd, buffer.data() + carry, buffer.size() - carry);
+        const Clock::time_point now = Clock::now();
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        const std::size_t total = carry + std::size_t(n);
+        const std::size_t whole = total / sizeof(float);
+        {
+            std::lock_guard lock(mutex);
+            const std::size_t old = recorded.size();
+            recorded.resize(old + whole);
+            std::memcpy(recorded.data() + old, buffer.data(), whole * sizeof(float));
+            arrivals.emplace_back(recorded.size(), now);
+        }
+        carry = total - whole * sizeof(float);
+        std::memmove(buffer.data(), buffer.data() + whole * sizeof(float), carry);
+    }
+}
+
+std::size_t TimedRecorder::frames() const {
+    std::lock_guard lock(mutex);
+    return recorded.size();
+}
+
+std::vector<float> TimedRecorder::samples() const {
+    std::lock_guard lock(mutex);
+    return recorded;
+}
+
+TimedRecorder::Clock::time_point TimedRecorder::timeOf(std::size_t index) const {
+    std::lock_guard lock(mutex);
+    const auto piece =
+        std::upper_bound(arrivals.begin(), arrivals.end(), index,
+                         [](std::size_t i, const std::pair<std::size_t, Clock::time_point>& a) {
+                             return i < a.first;
+                         });
+    if (piece == arrivals.end()) return Clock::now();
+    const auto framesAfter = std::chrono::duration<double>(double(piece->first - 1 - index) / kRate);
+    return piece->second - std::chrono::duration_cast<Clock::duration>(framesAfter);
+}
+
+std::optional<std::size_t> TimedRecorder::firstAbove(std::size_t from, float threshold) const {
+    std::lock_guard lock(mutex);
+    for (std::size_t i = from; i < recorded.size(); ++i)
+        if (std::fabs(recorded[i]) >= threshold) return i;
+    return std::nullopt;
+}
