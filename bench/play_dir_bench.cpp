@@ -151,6 +151,7 @@ public:
     void setVolume(int volume) override { deck.setVolume(volume); }
     void stepForward() override { deck.stepForward(); }
     void stepBack() override { deck.stepBack(); }
+    void seek(double seconds) override { deck.seek(seconds); }
 
 private:
     Deck& deck;

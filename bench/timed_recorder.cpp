@@ -91,7 +91,8 @@ TimedRecorder::Clock::time_point TimedRecorder::timeOf(std::size_t index) const 
                              return i < a.first;
                          });
     if (piece == arrivals.end()) return Clock::now();
-    const auto framesAfter = std::chrono::duration<double>(double(piece->first - 1 - index) / kRate);
+    const auto framesAfter =
+        std::chrono::duration<double>(double(piece->first - 1 - index) / kRate);
     return piece->second - std::chrono::duration_cast<Clock::duration>(framesAfter);
 }
 

@@ -36,17 +36,22 @@ done
 cp "$work/tones/1 tone 440.mp3" "$work/one/tone.mp3"
 rm "$work/tone.wav"
 
-# The window needs a display: a private X server.
+# The window needs a display: a private X server. And a session bus of its own, so that the
+# player registers there and never hands its folder to a player on the user's bus.
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 exec 3>&-
+dbus-daemon --session --nofork --print-address=1 >"$work/bus" 2>"$work/bus.log" &
+bus=$!
+trap 'kill "$xvfb" "$bus" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
-    [ -s "$work/display" ] && break
+    [ -s "$work/display" ] && [ -s "$work/bus" ] && break
     sleep 0.1
 done
 export DISPLAY=":$(cat "$work/display")"
-trap 'kill "$xvfb" 2>/dev/null || true' EXIT
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
+export DBUS_SESSION_BUS_ADDRESS
 
 # User and system clock ticks of a process, all its threads.
 cpu_ticks() {
