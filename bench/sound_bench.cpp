@@ -4,8 +4,7 @@
 //   Runs COMMAND (a player given tone tracks of the frequencies FREQ..., in that order) for
 //   SECONDS while recording, and prints the silence heard at each change of track.
 // sound_bench latency DIR TRIES
-//   The player as the program builds it (the desktop session, the window on the real
-//   components), with DIR (holding
+//   The player's window on the real components as the program builds it, with DIR (holding
 //   one tone file) as its playlist: the time from "Play" after "Stop", and from "Play Dir"
 //   after "Stop", to the first sound, TRIES times each; then the same for the mpg123 command
 //   started on that file.
@@ -14,7 +13,6 @@
 #include <sys/wait.h>
 
 #include <QApplication>
-#include <QDBusConnection>
 #include <QDir>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -31,7 +29,6 @@
 
 #include "app/form1.h"
 #include "app/real_components.h"
-#include "desktop/desktop_session.h"
 #include "sound_measures.h"
 #include "timed_recorder.h"
 
@@ -117,13 +114,9 @@ int latency(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("velmor-mp3-player");
-    DesktopSession desktop(QDBusConnection::sessionBus());
-    if (desktop.start("") == DesktopSession::Start::HandedOver)
-        throw std::runtime_error("another player has the session bus");
     QTemporaryDir settings;
     Form1* form = createWindowOnRealComponents(
         SettingsPaths(settings.filePath("velmor-mp3-player.ini").toStdString()));
-    desktop.attach(*form);
     form->show();
     runFor(milliseconds(500));
     auto owned = std::make_unique<TimedRecorder>();

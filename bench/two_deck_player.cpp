@@ -1,11 +1,11 @@
-// The player as the program builds it (the desktop session, the window on the real
-// components), playing on both decks as a user starts them: DIR through the command line's
-// path ("Play Dir" without the dialog), then a double-click on the playlist's first entry and
-// deck 2's "Play". Runs until it is ended; the whole-program benchmark measures it from outside.
+// The player's window on the real components as the program builds it (the desktop session
+// around it, MPRIS and the like, left out), playing on both decks as a user starts them: DIR
+// through the command line's path ("Play Dir" without the dialog), then a double-click on the
+// playlist's first entry and deck 2's "Play". Runs until it is ended; the whole-program
+// benchmark measures it from outside.
 //
 // usage: two_deck_player DIR SETTINGS_FILE
 #include <QApplication>
-#include <QDBusConnection>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -16,7 +16,6 @@
 
 #include "app/form1.h"
 #include "app/real_components.h"
-#include "desktop/desktop_session.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -25,13 +24,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("velmor-mp3-player");
-    DesktopSession desktop(QDBusConnection::sessionBus());
-    if (desktop.start("") == DesktopSession::Start::HandedOver) {
-        std::fputs("two_deck_player: another player has the session bus\n", stderr);
-        return 1;
-    }
     Form1* form = createWindowOnRealComponents(SettingsPaths(std::string(argv[2])));
-    desktop.attach(*form);
     form->show();
     const std::string dir = argv[1];
     QTimer::singleShot(0, form, [form, dir] { form->openPath(dir); });
