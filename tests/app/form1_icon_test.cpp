@@ -21,13 +21,18 @@ TEST(Form1Icon, EverySizeIsTheSameDrawingInSixteenColours) {
         SCOPED_TRACE(size);
         const QImage image = paintForm1Icon(size);
         ASSERT_EQ(image.size(), QSize(size, size));
-        EXPECT_TRUE(image.hasAlphaChannel());
+        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << "the desktop's background shows around it";
 
         QSet<QRgb> colours;
+        int opaque = 0;
         for (int y = 0; y < size; ++y)
             for (int x = 0; x < size; ++x)
-                if (qAlpha(image.pixel(x, y)) != 0) colours.insert(image.pixel(x, y));
+                if (qAlpha(image.pixel(x, y)) != 0) {
+                    colours.insert(image.pixel(x, y));
+                    ++opaque;
+                }
         EXPECT_LE(colours.size(), 16) << "no blended edge colours";
+        EXPECT_GT(opaque, size * size / 2) << "the disc fills the square";
 
         // Against the finest size, cell by cell: outlines snap to whole pixels, so cells along
         // them may differ (the 16 px drawing the most, 36); a wrong scale spoils most cells.
@@ -36,30 +41,6 @@ TEST(Form1Icon, EverySizeIsTheSameDrawingInSixteenColours) {
             for (int x = 0; x < 16; ++x)
                 if (cellColour(image, x, y) != cellColour(reference, x, y)) ++differing;
         EXPECT_LE(differing, 40) << "of 256 grid cells";
-    }
-}
-
-TEST(Form1Icon, LandmarksOfTheDrawing) {
-    const struct {
-        int x, y;  // grid cell
-        QColor colour;
-        const char* what;
-    } landmarks[] = {
-        {0, 0, Qt::transparent, "corner outside the disc"},
-        {15, 15, Qt::transparent, "corner outside the disc"},
-        {7, 7, QColor(0, 0, 0), "hole"},
-        {6, 7, QColor(0, 128, 128), "label ring"},
-        {3, 9, QColor(192, 192, 192), "disc"},
-        {4, 4, QColor(255, 255, 255), "reflection"},
-        {0, 7, QColor(128, 128, 128), "rim"},
-        {11, 8, QColor(0, 0, 128), "note's stem"},
-    };
-    for (int size : {16, 48, 256}) {
-        const QImage image = paintForm1Icon(size);
-        for (const auto& mark : landmarks) {
-            SCOPED_TRACE(testing::Message() << size << " px, " << mark.what);
-            EXPECT_EQ(QColor::fromRgba(cellColour(image, mark.x, mark.y)), mark.colour);
-        }
     }
 }
 
