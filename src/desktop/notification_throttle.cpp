@@ -17,7 +17,7 @@ std::optional<std::int64_t> NotificationThrottle::dueAt() const {
 std::optional<QString> NotificationThrottle::takeDue(std::int64_t now) {
     const auto due = dueAt();
     if (!due || now < *due) return std::nullopt;
-    QString body = gathered.first();
+    QString body = gathered.last();
     if (gathered.size() > 1) body += QStringLiteral("\nand %1 more").arg(gathered.size() - 1);
     gathered.clear();
     lastSent = now;

@@ -7,7 +7,8 @@
 
 // At most one notification per interval: a line goes out at once when the last notification
 // is at least an interval old; lines arriving sooner are gathered into the next one, which
-// names the first of them and how many more there were. Times in milliseconds, any origin.
+// shows the latest of them (the one about what the user did last) and how many more there
+// were. Times in milliseconds, any origin.
 class NotificationThrottle {
 public:
     explicit NotificationThrottle(std::int64_t intervalMs) : interval(intervalMs) {}

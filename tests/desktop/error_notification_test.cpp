@@ -17,10 +17,18 @@ TEST(NotificationThrottle, OneAtOnceThenOnePerIntervalGatheringTheRest) {
         std::int64_t at;
         const char* sent;  // what goes out at that moment; nullptr for nothing
     } steps[] = {
-        {"a", 0, "a"},         {"b", 100, nullptr},      {"c", 200, nullptr},
-        {"d", 300, nullptr},   {nullptr, 4999, nullptr}, {nullptr, 5000, "b\nand 2 more"},
-        {"e", 6000, nullptr},                      // within 5 s of the last one sent
-        {nullptr, 10000, "e"}, {"f", 16000, "f"},  // long after: at once again
+        // The first line at once, the next ones gathered until 5 s have passed.
+        {"a", 0, "a"},
+        {"b", 100, nullptr},
+        {"c", 200, nullptr},
+        {"d", 300, nullptr},
+        {nullptr, 4999, nullptr},
+        {nullptr, 5000, "d\nand 2 more"},
+        // Within 5 s of the gathered one.
+        {"e", 6000, nullptr},
+        {nullptr, 10000, "e"},
+        // Long after: at once again.
+        {"f", 16000, "f"},
         {"g", 21000, "g"},
     };
     NotificationThrottle throttle(5000);
@@ -82,7 +90,7 @@ TEST_F(ErrorNotificationTest, WhileTheListIsOutOfSightLinesGoOutAtMostOncePerInt
     form->addErrorLine("10:00:02  two");
     form->addErrorLine("10:00:03  three");
     ASSERT_TRUE(waitForNotifications(2));
-    EXPECT_EQ(bodies().last(), "10:00:01  one\nand 2 more");
+    EXPECT_EQ(bodies().last(), "10:00:03  three\nand 2 more");
     serveUntil([] { return false; }, 2 * kInterval);
     EXPECT_EQ(bodies().size(), 2);
 

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# The program as a user meets it on a desktop, under Xvfb with buses of its own: playerctl
+# drives it, second starts hand files over, an error it cannot show in the window reaches a
+# notification daemon, and logind (both daemons python3-dbusmock's) sees the inhibitor while
+# music plays. Sound goes to the private PulseAudio when one runs.
+# Usage: real_program_test.sh BUILD_DIR. Exit status 77: a tool is missing.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+for tool in Xvfb dbus-daemon dbus-send playerctl sox lame; do
+    command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
+done
+/usr/bin/python3 -c "import dbusmock" 2>/dev/null || { echo "skipped: no python3-dbusmock"; exit 77; }
+
+work=$(mktemp -d /tmp/velmor-desktop.XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill -9 "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAILED: $*"
+    [ -f "$work/player.log" ] && sed 's/^/  player: /' "$work/player.log"
+    exit 1
+}
+ok() { echo "ok - $*"; }
+# Waits up to 20 s for a command to succeed.
+until_true() {
+    for _ in $(seq 200); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# A bus of our own, without service activation, so that only what is started here answers.
+start_bus() {
+    cat >"$work/$1.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>session</type><listen>unix:dir=$work</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/>
+<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>
+CONF
+    dbus-daemon --config-file="$work/$1.conf" --fork --print-address=1 --print-pid=1 >"$work/$1.out"
+    pids+=("$(sed -n 2p "$work/$1.out")")
+    sed -n 1p "$work/$1.out"
+}
+session_bus=$(start_bus session)
+system_bus=$(start_bus system)
+export DBUS_SESSION_BUS_ADDRESS=$session_bus DBUS_SYSTEM_BUS_ADDRESS=$system_bus
+
+has_owner() {  # BUS NAME
+    dbus-send --bus="$1" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner "string:$2" | grep -q "boolean true"
+}
+/usr/bin/python3 -m dbusmock --template notification_daemon >"$work/notify.log" 2>&1 &
+pids+=($!)
+/usr/bin/python3 -m dbusmock --template logind --system >"$work/logind.log" 2>&1 &
+pids+=($!)
+until_true has_owner "$session_bus" org.freedesktop.Notifications || fail "no mock notification daemon"
+until_true has_owner "$system_bus" org.freedesktop.login1 || fail "no mock logind"
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+pids+=($!)
+until_true test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
+# Never the user's speakers: without the private sound server, SDL's silent driver.
+[ -n "${PULSE_SERVER:-}" ] || export SDL_AUDIODRIVER=dummy
+
+# Music, and the program copied beside it, so that its settings file is written there.
+mkdir -p "$work/music" "$work/bin" "$work/other"
+make_tone() {  # NAME HZ [lame tag options...]
+    local name=$1 hz=$2
+    shift 2
+    sox -D -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 20 sine "$hz" vol 0.3
+    lame --quiet "$@" "$work/tone.wav" "$work/music/$name"
+}
+make_tone "1 low.mp3" 440 --tt "Low Tone" --ta "Test Artist"
+make_tone "2 high.mp3" 880
+echo "not music" >"$work/other/notes.txt"
+cp "$build/velmor-mp3-player" "$work/bin/"
+player="$work/bin/velmor-mp3-player"
+
+pc() { playerctl -p velmor_mp3_player "$@"; }
+status_is() { [ "$(pc status 2>/dev/null)" = "$1" ]; }
+inhibitors() {
+    dbus-send --bus="$system_bus" --print-reply --dest=org.freedesktop.login1 \
+        /org/freedesktop/login1 org.freedesktop.login1.Manager.ListInhibitors |
+        grep -c '"Playing music"' || true
+}
+inhibitors_are() { [ "$(inhibitors)" = "$1" ]; }
+notifications() {
+    dbus-send --bus="$session_bus" --print-reply --dest=org.freedesktop.Notifications \
+        /org/freedesktop/Notifications org.freedesktop.DBus.Mock.GetMethodCalls string:Notify
+}
+
+"$player" "$work/music" >"$work/player.log" 2>&1 &
+player_pid=$!
+pids+=("$player_pid")
+until_true status_is Playing || fail "the player did not start the folder"
+ok "velmor-mp3-player DIR plays the folder: $(pc status)"
+[ "$(pc metadata --format '{{title}}|{{artist}}')" = "Low Tone|Test Artist" ] ||
+    fail "metadata: $(pc metadata)"
+ok "metadata from the ID3 tags: $(pc metadata --format '{{title}} by {{artist}}')"
+until_true inhibitors_are 1 || fail "no inhibitor while playing"
+ok "logind holds the inhibitor while playing"
+
+pc next
+until_true test "$(pc metadata --format '{{title}}')" = "2 high.mp3" || fail "next: $(pc metadata)"
+ok "next: $(pc metadata --format '{{title}}')"
+pc position 12
+position=$(pc position)
+awk -v p="$position" 'BEGIN { exit !(p >= 12 && p < 15) }' || fail "position 12 gave $position"
+ok "position 12: at $position"
+pc previous
+until_true test "$(pc metadata --format '{{title}}')" = "Low Tone" || fail "previous: $(pc metadata)"
+ok "previous: $(pc metadata --format '{{title}}')"
+
+pc play-pause
+until_true status_is Paused || fail "play-pause did not pause"
+until_true inhibitors_are 0 || fail "the inhibitor outlived the pause"
+ok "play-pause pauses; the inhibitor is released"
+pc play-pause
+until_true status_is Playing || fail "play-pause did not resume"
+until_true inhibitors_are 1 || fail "no inhibitor after resuming"
+ok "play-pause resumes; the inhibitor is taken again"
+
+# The window at its size hides the "Errors:" list: the error goes out as a notification.
+"$player" "$work/other/notes.txt" || fail "a second start with a file did not end with 0"
+until_true bash -c "dbus-send --bus='$session_bus' --print-reply --dest=org.freedesktop.Notifications \
+    /org/freedesktop/Notifications org.freedesktop.DBus.Mock.GetMethodCalls string:Notify |
+    grep -q 'notes.txt: not a folder or an .mp3 file'" || fail "no notification: $(notifications)"
+notifications | grep -q 'Velmor´s MP3-Player' || fail "notification without the app name"
+ok "a second start with a non-MP3 file: the running player's error reached the notification daemon"
+"$player" "$work/music/2 high.mp3" || fail "a second start with an .mp3 did not end with 0"
+until_true test "$(pc metadata --format '{{title}}')" = "2 high.mp3" || fail "hand-over: $(pc metadata)"
+ok "a second start with an .mp3 file hands it over: $(pc metadata --format '{{title}}')"
+
+pc stop
+until_true status_is Stopped || fail "stop"
+until_true inhibitors_are 0 || fail "the inhibitor outlived the stop"
+ok "stop; the inhibitor is released"
+
+[ -n "${VELMOR_SCREENSHOT:-}" ] && import -display "$DISPLAY" -window root "$VELMOR_SCREENSHOT"
+
+dbus-send --bus="$session_bus" --type=method_call --dest=org.mpris.MediaPlayer2.velmor_mp3_player \
+    /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit
+# A child that has ended stays a zombie until waited for.
+ended() { [[ "$(ps -o stat= -p "$1")" == Z* || -z "$(ps -o stat= -p "$1")" ]]; }
+until_true ended "$player_pid" || fail "Quit did not end the player"
+wait "$player_pid" || fail "the player ended with status $?"
+grep -qx "Data-Path=$work/music/" "$work/bin/velmor-mp3-player.ini" ||
+    fail "settings after Quit: $(cat "$work/bin/velmor-mp3-player.ini" 2>&1)"
+ok "Quit closes the window the normal way: the settings are saved"
