@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
 #include <QString>
 #include <QStringList>
 
@@ -18,7 +19,7 @@ class MprisRoot : public QDBusAbstractAdaptor {
     Q_PROPERTY(QStringList SupportedUriSchemes READ uriSchemes)
     Q_PROPERTY(QStringList SupportedMimeTypes READ mimeTypes)
 public:
-    MprisRoot(QObject* service, RemoteControl& remote);
+    MprisRoot(QObject* service, RemoteControl& remote, QDBusConnection bus);
 
     bool yes() const { return true; }
     bool no() const { return false; }
@@ -33,4 +34,5 @@ public slots:
 
 private:
     RemoteControl& remote;
+    QDBusConnection bus;
 };

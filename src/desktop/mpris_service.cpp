@@ -9,7 +9,7 @@
 
 MprisService::MprisService(RemoteControl& remote, QDBusConnection bus, QObject* parent)
     : QObject(parent), bus(std::move(bus)) {
-    new MprisRoot(this, remote);
+    new MprisRoot(this, remote, this->bus);
     player = new MprisPlayer(this, remote);
     announced = player->announcedProperties();
     // Queued: the values are read once the handler or tick that changed them has finished,

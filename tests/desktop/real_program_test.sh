@@ -147,8 +147,10 @@ ok "stop; the inhibitor is released"
 
 [ -n "${VELMOR_SCREENSHOT:-}" ] && import -display "$DISPLAY" -window root "$VELMOR_SCREENSHOT"
 
-dbus-send --bus="$session_bus" --type=method_call --dest=org.mpris.MediaPlayer2.velmor_mp3_player \
-    /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit
+# The answer comes before the program ends: a client is told that Quit worked.
+dbus-send --bus="$session_bus" --print-reply --dest=org.mpris.MediaPlayer2.velmor_mp3_player \
+    /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit >"$work/quit.out" 2>&1 ||
+    fail "Quit was not answered: $(cat "$work/quit.out")"
 # A child that has ended stays a zombie until waited for.
 ended() { [[ "$(ps -o stat= -p "$1")" == Z* || -z "$(ps -o stat= -p "$1")" ]]; }
 until_true ended "$player_pid" || fail "Quit did not end the player"
