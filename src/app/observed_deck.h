@@ -33,6 +33,7 @@ public:
     void stepForward() override;
     void stepBack() override;
     void seek(double seconds) override;
+    void cueNext(const std::string& name) override { deck.cueNext(name); }
 
 private:
     void seeked() {

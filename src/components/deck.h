@@ -38,4 +38,11 @@ public:
     // Seek to `seconds`, clamped as the steps clamp: before the start is the start; at or
     // past the end the track is over.
     virtual void seek(double seconds) = 0;
+
+    // The file that will most likely be set and played once the current track has ended. A
+    // deck that can opens it early and plays it right after the current track's last sample;
+    // the track still ends as always, and setting that file and playing it then goes on with
+    // what already sounds. "" withdraws the cue; any other command drops it. A cued file that
+    // cannot be opened is reported when it is set and played, as any other.
+    virtual void cueNext(const std::string& /*name*/) {}
 };

@@ -14,6 +14,9 @@ public:
         Paused,
         Playing,
         Ended,  // the last sample was played, or the output was lost: reads as stopped, rewound
+        // The last sample was played and the cued next file sounds on right behind it; reads
+        // as stopped until the UI adopts that file and plays it.
+        Cued,
     };
     struct Word {
         std::uint32_t epoch = 0;
@@ -29,7 +32,9 @@ public:
 
     // The phase a seek leaves: playing, paused or stopped stay so; a track that has ended
     // stays stopped where the seek puts it.
-    static Phase afterSeek(Phase phase) { return phase == Phase::Ended ? Phase::Stopped : phase; }
+    static Phase afterSeek(Phase phase) {
+        return phase == Phase::Ended || phase == Phase::Cued ? Phase::Stopped : phase;
+    }
 
     // The one way to change the word. `next` maps the word seen to the word wanted, or to
     // nullopt to leave it as it is; it is asked again whenever another thread changed the word

@@ -22,11 +22,15 @@
 // Who writes what (everything else only reads):
 //   ring          decoder produces, callback consumes (SpscRing's own protocol).
 //   control       UI: any change, always through DeckControl::change. Callback: Playing ->
-//                 Ended, and nothing else. The decoder never looks at it.
+//                 Ended or Cued, Cued -> Ended, and nothing else. The decoder never looks at
+//                 it.
 //   segment       decoder: (epoch, index where its data begins), once per epoch, before any
 //                 frame of the epoch is written.
 //   endMark       decoder: (epoch, index one past its last frame), once that frame is
-//                 published.
+//                 published. Within an epoch a later track may end at a later index.
+//   continuation  decoder: (epoch, index) when the cued next file's data follows the track
+//                 that ends there, stored before that endMark and before any frame of the
+//                 next file. The UI reads the index as the next file's start when it adopts it.
 //   clock         callback: (epoch, ring index up to which it has played), the frames of the
 //                 buffer and its time, after each buffer it played (PlayClock's protocol).
 //   track         UI: bumped on every new file (or retry); the decoder gives up an open, and
@@ -47,7 +51,9 @@
 //     cannot read an older segment: it either finds the mark at or below the index (frames
 //     from the mark on are the epoch's) or beyond it (nothing below the index is).
 //   - `endMark` is released after its last frame is published: a callback that has played up
-//     to the mark knows the track is over, not starved.
+//     to the mark knows the track is over, not starved. `continuation` is released before
+//     the endMark it continues, so a callback that acquired the end also sees whether the
+//     next file follows; if not, the track has ended for good.
 //   - The UI changes `control` to the new epoch before it hands the command to the decoder, so
 //     the decoder can never publish data of an epoch that the control word does not yet name
 //     and that the callback would drop as stale.
@@ -91,6 +97,7 @@ struct DeckStream {
     DeckControl control;
     std::atomic<std::uint64_t> segment{0};
     std::atomic<std::uint64_t> endMark{~0ull};
+    std::atomic<std::uint64_t> continuation{~0ull};
     PlayClock clock;
     std::atomic<std::uint32_t> track{0};
     std::atomic<std::uint64_t> exactLength{0};

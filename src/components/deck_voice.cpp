@@ -8,48 +8,81 @@
 namespace {
 using Phase = DeckControl::Phase;
 using Word = DeckControl::Word;
+
+// Frames a cued file may sound before the UI adopts it: the tick adopts within 10 ms; past
+// this the watch is not going to, and the deck falls silent.
+constexpr std::uint64_t kAdoptionFrames = 24000;
 }  // namespace
 
 void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept {
-    const Word control = stream.control.load(std::memory_order_acquire);
+    Word control = stream.control.load(std::memory_order_acquire);
     const DeckStream::ReadableRange range = stream.readableRange(control.epoch);
     std::uint64_t read = range.read;
     releaseTo(read, range.write);  // stale data
     if (!range.current) return;
-    if (control.phase != Phase::Playing || frames == 0) {
+    if ((control.phase != Phase::Playing && control.phase != Phase::Cued) || frames == 0) {
         // Silent now: the next sound starts at the gain set, without a ramp from an old one.
         if (frames > 0) sounding = false;
         return;
     }
-    const int n = static_cast<int>(std::min<std::uint64_t>(range.write - read, frames));
     // Ramp to a new gain across one buffer: heard within it, without a click.
     const float to = stream.gain.load(std::memory_order_relaxed);
     const float from = sounding ? appliedGain : to;
     sounding = true;
     const float step = (to - from) / static_cast<float>(frames);
-    for (int i = 0; i < n; ++i) {
-        const float g = from + step * static_cast<float>(i + 1);
-        const StereoFrame& frame = stream.ring.at(read + i);
-        out[i].left += frame.left * g;
-        out[i].right += frame.right * g;
-    }
-    appliedGain = to;
-    read += static_cast<std::uint64_t>(n);
-    releaseTo(read, range.write);
-    stream.clock.record(
-        {DeckStream::mark(control.epoch, read), static_cast<std::uint32_t>(n), deviceTime});
-    if (n == frames) return;
-    const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
-    if (DeckStream::epochOf(end) == control.epoch &&
-        DeckStream::indexOf(end) == (read & DeckStream::kIndexMask)) {
-        stream.control.change([&](Word now) -> std::optional<Word> {
-            if (now != Word{control.epoch, Phase::Playing}) return std::nullopt;
-            return Word{control.epoch, Phase::Ended};
+    const std::uint64_t first = read;
+    int done = 0;
+    bool over = false;
+    while (done < frames && !over) {
+        std::uint64_t limit = std::min<std::uint64_t>(range.write, read + (frames - done));
+        // A track that ends within reach (not the one the cued file already follows): play up
+        // to its end, then see what follows.
+        const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
+        const bool endAhead = DeckStream::epochOf(end) == control.epoch &&
+                              DeckStream::distance(read, DeckStream::indexOf(end)) >= 0 &&
+                              DeckStream::distance(DeckStream::indexOf(end), limit) >= 0 &&
+                              !(control.phase == Phase::Cued && DeckStream::indexOf(end) == cuedAt);
+        if (endAhead) limit = read + DeckStream::distance(read, DeckStream::indexOf(end));
+        for (; read < limit; ++read, ++done) {
+            const float g = from + step * static_cast<float>(done + 1);
+            const StereoFrame& frame = stream.ring.at(read);
+            out[done].left += frame.left * g;
+            out[done].right += frame.right * g;
+        }
+        if (!endAhead) break;
+        const std::uint64_t boundary = DeckStream::indexOf(end);
+        // The cued file goes on only behind a track the UI played, not behind one it has not
+        // taken up yet.
+        const bool onward = control.phase == Phase::Playing &&
+                            stream.continuation.load(std::memory_order_acquire) == end;
+        control = stream.control.change([&](Word now) -> std::optional<Word> {
+            if (now.epoch != control.epoch || now.phase != control.phase) return std::nullopt;
+            if (onward) return Word{now.epoch, Phase::Cued};
+            return Word{now.epoch, Phase::Ended};
         });
-    } else {
-        stream.underruns.fetch_add(static_cast<std::uint64_t>(frames - n),
-                                   std::memory_order_relaxed);
+        if (control.phase == Phase::Cued && onward) {
+            cuedAt = boundary;
+            // Nothing more of the epoch at the very boundary yet: wait, it follows.
+            if (read == range.write) break;
+        } else {
+            over = true;  // ended, or a command came in between
+        }
     }
+    // A cued file the UI has not taken up for a while is not going to be.
+    if (control.phase == Phase::Cued &&
+        DeckStream::distance(cuedAt, read) > static_cast<std::int64_t>(kAdoptionFrames))
+        stream.control.change([&](Word now) -> std::optional<Word> {
+            if (now != control) return std::nullopt;
+            return Word{now.epoch, Phase::Ended};
+        });
+    appliedGain = to;
+    releaseTo(read, range.write);
+    if (read != first)
+        stream.clock.record({DeckStream::mark(control.epoch, read),
+                             static_cast<std::uint32_t>(read - first), deviceTime});
+    if (done < frames && !over)
+        stream.underruns.fetch_add(static_cast<std::uint64_t>(frames - done),
+                                   std::memory_order_relaxed);
 }
 
 void DeckVoice::releaseTo(std::uint64_t read, std::uint64_t write) noexcept {
@@ -63,7 +96,7 @@ void DeckVoice::releaseTo(std::uint64_t read, std::uint64_t write) noexcept {
 void DeckVoice::outputLost() noexcept {
     bool wasPlaying = false;
     stream.control.change([&](Word now) -> std::optional<Word> {
-        wasPlaying = now.phase == Phase::Playing;
+        wasPlaying = now.phase == Phase::Playing || now.phase == Phase::Cued;
         if (!wasPlaying) return std::nullopt;
         return Word{now.epoch, Phase::Ended};
     });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "components/audio_source.h"
 
 struct DeckStream;
@@ -21,5 +23,6 @@ private:
     DeckStream& stream;
     // Audio thread only.
     float appliedGain = 1.0f;
-    bool sounding = false;  // the last buffer played this deck
+    bool sounding = false;         // the last buffer played this deck
+    std::uint64_t cuedAt = ~0ull;  // ring index where the cued file began, while Cued
 };

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -28,9 +29,24 @@ public:
     void loop();
 
 private:
+    // The file the UI cued, opened ahead; it follows the current one within the epoch.
+    struct Cue {
+        std::uint32_t trackId = 0;  // kept once taken up, so the same orders do not reopen it
+        std::string path;
+        std::unique_ptr<Mp3Decoder> decoder;
+        OpenReport report;
+    };
+
     void openTrack(const Orders& orders);
     void startEpoch(const Orders& orders);
+    void setCue(const Orders& orders);
     void fill();  // until the ring is full, the track is over or new orders wait
+    void write();
+    // At the end of the current track: the cued file goes on behind it, at the same rate
+    // without a seam through the resampler; false when there is none to take.
+    bool continueSeamlessly();
+    void continueAfterEnd();
+    void takeCue();
     // The exact length of a file without an Info/Xing header, found on a thread of its own
     // with a second handle, so that no command waits for it. A new file abandons it.
     void startScan();
@@ -45,11 +61,16 @@ private:
     std::uint32_t trackId = 0;
     std::uint32_t epoch = 0;
     bool ended = true;
+    bool endedCleanly = false;  // the track played to its last frame
     bool finishing = false;  // the decoder is done; what is left goes into the ring, then the end
     bool scanned = true;
     std::thread scanner;
     std::string failure;
+    Cue cue;
     SoxrResampler resampler;
+    std::uint64_t resamplerStart = 0;  // ring index of the resampler's first output frame
+    // Ring index where the cued file's output begins, before its marks are published.
+    std::optional<std::uint64_t> boundary;
     std::vector<StereoFrame> decoded = std::vector<StereoFrame>(kDecodeFrames);
     std::vector<StereoFrame> converted;
     std::size_t convertedPos = 0;
@@ -63,13 +84,15 @@ void DecoderWorker::Run::loop() {
             if (!worker.takeOrders(orders)) return;
             if (orders.trackId != trackId) openTrack(orders);
             if (orders.epoch != epoch) startEpoch(orders);
+            if (orders.cueTrackId != cue.trackId) setCue(orders);
             continue;
         }
         if (stream.outputLost.exchange(false, std::memory_order_acquire))
             worker.errors.report("Sound output lost while playing " + file);
         fill();
         if (worker.ordersWaiting()) continue;
-        if (decoder && !scanned) startScan();  // once the ring is full: playing comes first
+        // Once the ring is full, playing comes first; a cued file waits until it is taken up.
+        if (decoder && !scanned && trackWanted()) startScan();
         stream.wake.wait();
     }
 }
@@ -81,7 +104,10 @@ void DecoderWorker::Run::openTrack(const Orders& orders) {
     endScan();
     OpenReport report;
     report.trackId = trackId;
-    if (!file.empty()) {
+    if (trackId == cue.trackId) {  // opened already as the cue, whatever came of it
+        decoder = std::move(cue.decoder);
+        report = cue.report;
+    } else if (!file.empty()) {
         const std::function<bool()> abandoned = [this] { return !trackWanted(); };
         auto opened = Mp3Decoder::open(file, abandoned);
         if (opened.decoder) {
@@ -94,7 +120,7 @@ void DecoderWorker::Run::openTrack(const Orders& orders) {
         }
     }
     scanned = !decoder || decoder->lengthIsExact();
-    worker.publish(report);
+    worker.publish(report, false);
 }
 
 void DecoderWorker::Run::startEpoch(const Orders& orders) {
@@ -103,7 +129,9 @@ void DecoderWorker::Run::startEpoch(const Orders& orders) {
     convertedPos = 0;
     finishing = false;
     failure.clear();
+    boundary.reset();
     ended = true;
+    endedCleanly = false;
     if (decoder) {
         if (decoder->seek(orders.target) >= 0) {
             resampler.reset(decoder->rate(), worker.outputRate);
@@ -112,22 +140,101 @@ void DecoderWorker::Run::startEpoch(const Orders& orders) {
             worker.errors.report("Cannot play " + file + ": cannot seek in the file");
         }
     }
-    stream.segment.store(DeckStream::mark(epoch, stream.ring.writeIndex()),
-                         std::memory_order_release);
+    resamplerStart = stream.ring.writeIndex();
+    stream.segment.store(DeckStream::mark(epoch, resamplerStart), std::memory_order_release);
     if (ended) publishEnd();
+}
+
+void DecoderWorker::Run::setCue(const Orders& orders) {
+    cue = Cue{};
+    if (orders.cueTrackId == 0) return;
+    cue.trackId = orders.cueTrackId;
+    cue.path = orders.cuePath;
+    cue.report.trackId = cue.trackId;
+    bool gaveUp = false;
+    const std::function<bool()> abandoned = [&] { return gaveUp = worker.ordersWaiting(); };
+    auto opened = Mp3Decoder::open(cue.path, abandoned);
+    if (gaveUp) {  // newer orders: they say whether this cue still stands
+        cue = Cue{};
+        return;
+    }
+    if (opened.decoder) {
+        cue.decoder = std::move(opened.decoder);
+        cue.report.ok = true;
+        cue.report.rate = cue.decoder->rate();
+        cue.report.length = cue.decoder->length();
+    } else {
+        cue.report.error = opened.error;  // told when the file is set, not now
+    }
+    worker.publish(cue.report, true);
+    // Cued late: the current track is decoded to its end, and its end is the ring's end.
+    if (ended && endedCleanly && cue.decoder &&
+        DeckStream::indexOf(stream.endMark.load(std::memory_order_relaxed)) ==
+            (stream.ring.writeIndex() & DeckStream::kIndexMask))
+        continueAfterEnd();
+}
+
+void DecoderWorker::Run::takeCue() {
+    decoder = std::move(cue.decoder);
+    file = cue.path;
+    trackId = cue.trackId;
+    scanned = decoder->lengthIsExact();
+    failure.clear();
+}
+
+bool DecoderWorker::Run::continueSeamlessly() {
+    if (!cue.decoder || cue.decoder->rate() != decoder->rate() || boundary) return false;
+    boundary = resamplerStart + resampler.outputFor(resampler.inputCount());
+    takeCue();
+    return true;
+}
+
+void DecoderWorker::Run::continueAfterEnd() {
+    const std::uint64_t end = stream.ring.writeIndex();
+    stream.continuation.store(DeckStream::mark(epoch, end), std::memory_order_release);
+    publishEnd();
+    takeCue();
+    resampler.reset(decoder->rate(), worker.outputRate);
+    resamplerStart = end;
+    finishing = false;
+    ended = false;
+    endedCleanly = false;
+}
+
+void DecoderWorker::Run::write() {
+    auto rest = std::span<const StereoFrame>(converted).subspan(convertedPos);
+    if (boundary) {
+        // Up to the cued file's start, then its marks, then its frames.
+        const std::int64_t room = DeckStream::distance(stream.ring.writeIndex(), *boundary);
+        if (room <= 0) {
+            stream.continuation.store(DeckStream::mark(epoch, stream.ring.writeIndex()),
+                                      std::memory_order_release);
+            publishEnd();
+            boundary.reset();
+        } else {
+            rest = rest.first(std::min<std::size_t>(rest.size(), static_cast<std::size_t>(room)));
+        }
+    }
+    convertedPos += stream.ring.write(rest);
 }
 
 void DecoderWorker::Run::fill() {
     while (decoder && !ended && !worker.ordersWaiting()) {
-        if (convertedPos < converted.size()) {
-            convertedPos +=
-                stream.ring.write(std::span<const StereoFrame>(converted).subspan(convertedPos));
-            if (convertedPos < converted.size()) return;  // the ring is full
+        const bool atBoundary = boundary && *boundary == stream.ring.writeIndex();
+        if (convertedPos < converted.size() || atBoundary) {
+            const std::size_t before = convertedPos;
+            write();
+            if (convertedPos == before && stream.ring.writable() == 0) return;  // the ring is full
             continue;
         }
         if (finishing) {
+            if (cue.decoder && failure.empty()) {
+                continueAfterEnd();  // another rate: the resampler starts afresh
+                continue;
+            }
             publishEnd();
             ended = true;
+            endedCleanly = failure.empty();
             if (!failure.empty() && trackWanted())
                 worker.errors.report("Playback of " + file + " ended early: " + failure);
             return;
@@ -136,6 +243,7 @@ void DecoderWorker::Run::fill() {
         converted.clear();
         convertedPos = 0;
         resampler.process(std::span<const StereoFrame>(decoded.data(), result.frames), converted);
+        if (result.status == Mp3Decoder::Status::End && continueSeamlessly()) continue;
         if (result.status != Mp3Decoder::Status::Ok) {
             resampler.finish(converted);
             finishing = true;
@@ -208,16 +316,17 @@ bool DecoderWorker::takeOrders(Orders& into) {
     return true;
 }
 
-void DecoderWorker::publish(const OpenReport& report) {
+void DecoderWorker::publish(const OpenReport& report, bool forCue) {
     {
         std::lock_guard lock(mutex);
-        lastReport = report;
+        (forCue ? cueReport : lastReport) = report;
     }
     reported.notify_all();
 }
 
 DecoderWorker::OpenReport DecoderWorker::awaitOpen(std::uint32_t trackId) const {
     std::unique_lock lock(mutex);
-    reported.wait(lock, [&] { return lastReport.trackId == trackId; });
-    return lastReport;
+    reported.wait(lock,
+                  [&] { return lastReport.trackId == trackId || cueReport.trackId == trackId; });
+    return lastReport.trackId == trackId ? lastReport : cueReport;
 }

@@ -22,6 +22,10 @@ public:
         std::string path;  // "" for no file
         std::uint32_t epoch = 0;
         std::int64_t target = 0;  // source frame where the epoch begins
+        // The file to open now and to play right behind the current one's last sample, in
+        // this epoch; 0 for none. Orders naming cueTrackId as their track take up that file.
+        std::uint32_t cueTrackId = 0;
+        std::string cuePath;
     };
     // What opening a track found.
     struct OpenReport {
@@ -41,7 +45,7 @@ public:
     // UI thread only. Replaces the orders and wakes the worker.
     void order(const Orders& orders);
     // UI thread only. Waits until the worker has tried to open `trackId`, which the orders
-    // must name (or have named).
+    // must name (or have named) as their track or their cue.
     OpenReport awaitOpen(std::uint32_t trackId) const;
 
 private:
@@ -51,7 +55,7 @@ private:
     bool ordersWaiting() const {
         return postedSerial.load(std::memory_order_relaxed) != takenSerial;
     }
-    void publish(const OpenReport& report);
+    void publish(const OpenReport& report, bool forCue);
 
     DeckStream& stream;
     ErrorSink& errors;
@@ -63,6 +67,7 @@ private:
     Orders posted;
     bool quit = false;
     OpenReport lastReport;
+    OpenReport cueReport;
     // Bumped by the UI after each order, so the worker can leave a long task at once.
     std::atomic<std::uint64_t> postedSerial{0};
     std::uint64_t takenSerial = 0;  // decoder thread only

@@ -23,6 +23,13 @@ Phase playing(Phase) {
     return Phase::Playing;
 }
 
+std::string absolutePath(const std::string& name) {
+    if (name.empty()) return {};
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(name, ec);
+    return ec ? name : absolute.string();
+}
+
 }  // namespace
 
 Mp3Deck::Mp3Deck(AudioOutput& output, ErrorSink& errors)
@@ -35,20 +42,52 @@ Mp3Deck::~Mp3Deck() = default;
 
 void Mp3Deck::setFileName(const std::string& name) {
     givenName = name;
-    path.clear();
-    if (!name.empty()) {
-        std::error_code ec;
-        const auto absolute = std::filesystem::absolute(name, ec);
-        path = ec ? name : absolute.string();
+    path = absolutePath(name);
+    if (cueTrackId == 0 || path != cuePath) {
+        requestOpen();
+        return;
     }
-    requestOpen();
+    // The file cued: open already, and sounding already if the last track has ended.
+    trackId = cueTrackId;
+    shared.track.store(trackId, std::memory_order_relaxed);
+    cueTrackId = 0;
+    cuePath.clear();
+    openReport.reset();
+    reportShown = false;
+    if (shared.control.load(std::memory_order_acquire).phase == Phase::Cued) {
+        adoptedStart = DeckStream::indexOf(shared.continuation.load(std::memory_order_acquire));
+        epochStart = 0;
+        sendOrders();
+        return;
+    }
+    startEpoch(0, stopped);
 }
 
 void Mp3Deck::requestOpen() {
-    trackId = shared.track.fetch_add(1, std::memory_order_relaxed) + 1;
+    trackId = ++lastTrackId;
+    shared.track.store(trackId, std::memory_order_relaxed);
     openReport.reset();
     reportShown = false;
     startEpoch(0, stopped);
+}
+
+void Mp3Deck::cueNext(const std::string& name) {
+    const std::string wanted = absolutePath(name);
+    if (wanted == cuePath || givenName.empty()) return;
+    cuePath = wanted;
+    cueTrackId = wanted.empty() ? 0 : ++lastTrackId;
+    sendOrders();
+}
+
+void Mp3Deck::sendOrders() {
+    DecoderWorker::Orders orders;
+    orders.trackId = trackId;
+    orders.path = path;
+    orders.epoch = epoch;
+    orders.target = epochStart;
+    orders.cueTrackId = cueTrackId;
+    orders.cuePath = cuePath;
+    worker.order(orders);
 }
 
 const DecoderWorker::OpenReport& Mp3Deck::opened() const {
@@ -64,11 +103,14 @@ std::string Mp3Deck::fileName() const {
 void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase)) {
     epoch = DeckControl::nextEpoch(epoch);
     epochStart = targetFrame;
+    adoptedStart.reset();
+    cueTrackId = 0;  // a cue belongs to the epoch it was given in
+    cuePath.clear();
     // Named before the decoder hears of it: the callback drops data of older epochs only.
     shared.control.change([&](Word now) -> std::optional<Word> {
         return Word{epoch, phaseFor(now.phase)};
     });
-    worker.order({trackId, path, epoch, targetFrame});
+    sendOrders();
 }
 
 void Mp3Deck::play() {
@@ -80,14 +122,15 @@ void Mp3Deck::play() {
         return;
     }
     output.ensureOpen();  // reports by itself; without a device the deck waits, silent
-    if (shared.control.load(std::memory_order_acquire).phase == Phase::Ended) {
-        startEpoch(0, playing);  // from the start again
-        return;
-    }
-    shared.control.change([&](Word now) -> std::optional<Word> {
-        if (now.phase != Phase::Paused && now.phase != Phase::Stopped) return std::nullopt;
+    // Paused, stopped, or the cued file taken up and sounding: on it goes.
+    const Word left = shared.control.change([&](Word now) -> std::optional<Word> {
+        if (now.phase == Phase::Playing || now.phase == Phase::Ended ||
+            soundsUnadoptedCue(now.phase))
+            return std::nullopt;
         return Word{now.epoch, Phase::Playing};
     });
+    if (left.phase == Phase::Ended || soundsUnadoptedCue(left.phase))
+        startEpoch(0, playing);  // from the start again
 }
 
 void Mp3Deck::pause() {
@@ -132,7 +175,7 @@ double Mp3Deck::duration() const {
 double Mp3Deck::currentPosition() const {
     if (!loaded()) return 0;
     const Phase phase = shared.control.load(std::memory_order_acquire).phase;
-    if (phase == Phase::Ended) return 0;  // rewound
+    if (phase == Phase::Ended || soundsUnadoptedCue(phase)) return 0;  // rewound
     if (phase == Phase::Paused && pausedEpoch == epoch) return pausedAt;
     return std::min(positionNow(phase == Phase::Playing), duration());
 }
@@ -142,9 +185,10 @@ double Mp3Deck::positionNow(bool interpolate) const {
     const std::uint64_t segmentMark = shared.segment.load(std::memory_order_acquire);
     double frames = 0;
     if (DeckStream::epochOf(reading.playedMark) == epoch &&
-        DeckStream::epochOf(segmentMark) == epoch) {
-        const auto handed = static_cast<double>(DeckStream::distance(
-            DeckStream::indexOf(segmentMark), DeckStream::indexOf(reading.playedMark)));
+        (adoptedStart || DeckStream::epochOf(segmentMark) == epoch)) {
+        const std::uint64_t start = adoptedStart ? *adoptedStart : DeckStream::indexOf(segmentMark);
+        const auto handed = static_cast<double>(
+            DeckStream::distance(start, DeckStream::indexOf(reading.playedMark)));
         frames = handed;
         if (interpolate && reading.atNanoseconds != 0) {
             // The last buffer sounds from the callback on: count it out as time passes, but

@@ -34,6 +34,7 @@ public:
     void stepForward() override;
     void stepBack() override;
     void seek(double seconds) override;
+    void cueNext(const std::string& name) override;
 
     // Diagnostics and tests that drive the output by hand.
     const DeckStream& stream() const { return shared; }
@@ -44,6 +45,11 @@ public:
 private:
     // A new track id for `path`, opened by the decoder thread, in a new stopped epoch at 0.
     void requestOpen();
+    void sendOrders();
+    // The cued file sounds behind the ended track, not yet taken up by setFileName.
+    bool soundsUnadoptedCue(DeckControl::Phase phase) const {
+        return phase == DeckControl::Phase::Cued && !adoptedStart;
+    }
     // What opening the current file found; waits for the decoder thread the first time.
     const DecoderWorker::OpenReport& opened() const;
     bool loaded() const { return !givenName.empty() && opened().ok; }
@@ -60,6 +66,11 @@ private:
     std::string givenName;
     std::string path;  // absolute
     std::uint32_t trackId = 0;
+    std::uint32_t lastTrackId = 0;  // ids for files set and cued
+    std::uint32_t cueTrackId = 0;   // 0: nothing cued
+    std::string cuePath;            // absolute
+    // Ring index where the cued file taken up began: positions count from there.
+    std::optional<std::uint64_t> adoptedStart;
     mutable std::optional<DecoderWorker::OpenReport> openReport;
     bool reportShown = false;  // play() has used the open's outcome; the next play opens again
     std::uint32_t epoch = 0;

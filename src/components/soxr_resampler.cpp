@@ -68,15 +68,18 @@ void SoxrResampler::process(std::span<const StereoFrame> in, std::vector<StereoF
     if (!in.empty()) drain(in.data(), in.size(), out);
 }
 
+std::uint64_t SoxrResampler::outputFor(std::uint64_t input) const {
+    // As many output frames as the input lasts, to the nearest.
+    return (input * static_cast<std::uint64_t>(to) + static_cast<std::uint64_t>(from) / 2) /
+           static_cast<std::uint64_t>(from);
+}
+
 void SoxrResampler::finish(std::vector<StereoFrame>& out) {
     if (!resampler) return;
     const std::size_t start = out.size();
     const std::uint64_t before = outputFrames;
     drain(nullptr, 0, out);
-    // The output frames whose instants fall within the input: as many as the input lasts.
-    const std::uint64_t exact =
-        (inputFrames * static_cast<std::uint64_t>(to) + static_cast<std::uint64_t>(from) / 2) /
-        static_cast<std::uint64_t>(from);
+    const std::uint64_t exact = outputFor(inputFrames);
     const std::uint64_t made = outputFrames;
     if (made > exact) {
         out.resize(start + static_cast<std::size_t>(exact > before ? exact - before : 0));

@@ -27,6 +27,9 @@ public:
     void process(std::span<const StereoFrame> in, std::vector<StereoFrame>& out);
     // At the end of the stream: the rest of the output, up to its exact length.
     void finish(std::vector<StereoFrame>& out);
+    // Input frames taken since the reset, and the output frames they make in all.
+    std::uint64_t inputCount() const { return inputFrames; }
+    std::uint64_t outputFor(std::uint64_t input) const;
 
 private:
     void drain(const StereoFrame* in, std::size_t frames, std::vector<StereoFrame>& out);

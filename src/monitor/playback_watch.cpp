@@ -11,9 +11,15 @@ PlaybackWatch::PlaybackWatch(SharedState& state, Deck& deck1, PlaylistNavigation
                              ErrorSink& errors)
     : state(state), MediaPlayer1(deck1), navigation(navigation), errors(errors) {}
 
+namespace {
+// Time enough to open the next file and decode its start before the last sample sounds.
+constexpr double kCueSeconds = 3.0;
+}  // namespace
+
 void PlaybackWatch::step() {
     if (MediaPlayer1.playState() == Deck::Playing) {
         failedInARow = 0;
+        cueTheNextEntry();
         return;
     }
     if (state.playerState != PlayerState::Playing) {
@@ -34,4 +40,11 @@ void PlaybackWatch::step() {
         state.playerState = PlayerState::Stopped;
         errors.report(PlaylistNavigation::kNothingPlayable);
     }
+}
+
+void PlaybackWatch::cueTheNextEntry() {
+    if (state.playerState != PlayerState::Playing || state.TrackCount == 0) return;
+    const double length = MediaPlayer1.duration();
+    if (length <= 0 || length - MediaPlayer1.currentPosition() > kCueSeconds) return;
+    MediaPlayer1.cueNext(navigation.nextFilePath());
 }

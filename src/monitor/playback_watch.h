@@ -14,6 +14,10 @@ public:
     void step();
 
 private:
+    // Near the end of a track the watch will follow with the next entry, deck 1 is told which
+    // file that is, so that it can join it without a gap.
+    void cueTheNextEntry();
+
     SharedState& state;
     Deck& MediaPlayer1;
     PlaylistNavigation& navigation;

@@ -64,6 +64,11 @@ void PlaylistNavigation::Command5_Click() {
     MediaPlayer1.stepBack();
 }
 
+std::string PlaylistNavigation::nextFilePath() const {
+    if (state.TrackCount == 0) return {};
+    return deckPathOf(state, entry(nextPosition(state.TrackNumber, state.TrackCount) - 1));
+}
+
 void PlaylistNavigation::PlayTheNextFile() {
     if (state.TrackCount == 0) {
         state.playerState = PlayerState::Stopped;

@@ -21,6 +21,8 @@ public:
     void Command5_Click();   // "<"
     void List4_DblClick();
     void PlayTheNextFile();
+    // What the next-file step would give deck 1 now; "" with an empty playlist.
+    std::string nextFilePath() const;
 
     // Joystick button 1: on to the next entry while playing, or start the current one.
     void joystickNextAction();

@@ -2,7 +2,6 @@
 // length scan, a broken file is opened once, and a deck whose thread cannot start leaves
 // nothing behind in the output.
 #include <gtest/gtest.h>
-#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <thread>
 
 #include "support/manual_deck_rig.h"
+#include "support/open_counter.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
@@ -129,29 +129,6 @@ TEST(Mp3DeckThreads, ACommandIsServedBeforeALengthScan) {
     EXPECT_DOUBLE_EQ(deck.duration(), exact) << "the scan was made after all";
     EXPECT_TRUE(rig.errors.taken().empty());
 }
-
-// Opens of `path` seen by inotify since the watch was set.
-class OpenCounter {
-public:
-    explicit OpenCounter(const std::string& path) : fd(inotify_init1(IN_NONBLOCK)) {
-        inotify_add_watch(fd, path.c_str(), IN_OPEN);
-    }
-    ~OpenCounter() { ::close(fd); }
-    int take() {
-        alignas(inotify_event) char buffer[4096];
-        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-            for (char* at = buffer; at < buffer + n;) {
-                const auto* event = reinterpret_cast<inotify_event*>(at);
-                opens += (event->mask & IN_OPEN) != 0;
-                at += sizeof(inotify_event) + event->len;
-            }
-        return opens;
-    }
-
-private:
-    int fd;
-    int opens = 0;
-};
 
 TEST(Mp3DeckThreads, ABrokenFileIsOpenedOncePerPlay) {
     TempDir dir;

@@ -28,6 +28,8 @@ public:
     void setVolume(int v) override;
     void stepForward() override { calls.push_back("stepForward"); }
     void stepBack() override { calls.push_back("stepBack"); }
+    void cueNext(const std::string& name) override { cues.push_back(name); }
+    std::vector<std::string> cues;       // every cue given, kept apart from the transport calls
     void seek(double seconds) override;  // "seek <whole milliseconds>"
 
     // Calls that change the deck, without setVolume (which the tick may repeat).

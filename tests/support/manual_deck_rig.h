@@ -29,16 +29,21 @@ struct ManualDeckRig {
     Mp3Deck& deck(int i = 0) { return *decks[i]; }
 
     // True when deck i has the next `frames` frames ready, or nothing to wait for (not
-    // playing, or its track is fully decoded).
+    // playing, or its track ends within what is decoded and nothing follows it).
     bool readyFor(int i, int frames) const {
         const DeckStream& stream = decks[i]->stream();
         const DeckControl::Word control = stream.control.load(std::memory_order_acquire);
-        if (control.phase != DeckControl::Phase::Playing) return true;
+        if (control.phase != DeckControl::Phase::Playing &&
+            control.phase != DeckControl::Phase::Cued)
+            return true;
         const DeckStream::ReadableRange range = stream.readableRange(control.epoch);
         if (!range.current) return false;
+        if (range.write - range.read >= static_cast<std::uint64_t>(frames)) return true;
         const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
-        if (DeckStream::epochOf(end) == control.epoch) return true;
-        return range.write - range.read >= static_cast<std::uint64_t>(frames);
+        return DeckStream::epochOf(end) == control.epoch &&
+               DeckStream::distance(range.read, DeckStream::indexOf(end)) >= 0 &&
+               DeckStream::distance(DeckStream::indexOf(end), range.write) >= 0 &&
+               stream.continuation.load(std::memory_order_acquire) != end;
     }
     // Waits until every deck is ready for `frames` frames.
     bool waitUntilReady(int frames, std::chrono::milliseconds timeout) {

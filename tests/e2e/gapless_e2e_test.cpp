@@ -1,0 +1,92 @@
+// The real window and decks through SDL's disk driver: when the playlist moves on by itself,
+// the last sample of one track is followed directly by the first of the next.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <cmath>
+#include <fstream>
+
+#include "app/form1.h"
+#include "components/audio_output.h"
+#include "components/mp3_deck.h"
+#include "doubles/fake_file_dialog.h"
+#include "doubles/fake_joystick.h"
+#include "doubles/fake_mixer.h"
+#include "doubles/recording_error_sink.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "support/tone_files.h"
+
+namespace {
+
+std::vector<float> readFloats(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<float> out;
+    for (float f; in.read(reinterpret_cast<char*>(&f), sizeof f);) out.push_back(f);
+    return out;
+}
+
+// Where `reference` (interleaved stereo) begins in `recorded`, to the sample; npos if nowhere.
+std::size_t findStart(const std::vector<float>& recorded, const std::vector<float>& reference) {
+    const std::size_t probe = std::min<std::size_t>(reference.size(), 2 * 4800);
+    for (std::size_t at = 0; at + probe <= recorded.size(); at += 2) {
+        std::size_t i = 0;
+        while (i < probe && std::fabs(recorded[at + i] - reference[i]) < 1e-6f) ++i;
+        if (i == probe) return at;
+    }
+    return std::string::npos;
+}
+
+double worstDifference(const std::vector<float>& recorded, std::size_t at,
+                       const std::vector<float>& reference, std::size_t count) {
+    double worst = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        worst = std::max(worst, double(std::fabs(recorded[at + i] - reference[i])));
+    return worst;
+}
+
+TEST(EndToEndGapless, AnAutomaticAdvanceJoinsTheTracksSampleExactly) {
+    TempDir music, work;
+    const std::string first = makeToneMp3(music.path(), "1 low.mp3", 440, 2, {.rate = 48000});
+    const std::string second = makeToneMp3(music.path(), "2 mid.mp3", 660, 2, {.rate = 48000});
+    const DecodedAudio referenceA = decodeWithMpg123(first);
+    const DecodedAudio referenceB = decodeWithMpg123(second);
+    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+    ScopedEnv file("SDL_DISKAUDIOFILE", work.file("out.raw"));
+    ScopedEnv delay("SDL_DISKAUDIODELAY", "10");  // ms per 21.3 ms buffer: twice real time
+    RecordingErrorSink errors;
+    {
+        FakeMixer mixer;
+        FakeJoystick joystick;
+        FakeFileDialog playFileDialog, playDirDialog;
+        AudioOutput output(errors);
+        Mp3Deck deck1(output, errors), deck2(output, errors);
+        Form1 form({deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
+                   work.file("velmor-mp3-player.ini"));
+        form.show();
+        playDirDialog.answer = first;
+        QTest::mouseClick(form.controls().Command6, Qt::LeftButton);  // "Play Dir"
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return form.state().TrackNumber == 2 && deck1.currentPosition() > 1.0; }, 20000));
+        // The window moved on as it always does.
+        EXPECT_EQ(form.state().CurrentFile, "2 mid.mp3");
+        EXPECT_EQ(form.controls().List4->currentRow(), 1);
+        EXPECT_TRUE(form.windowTitle().endsWith("2 mid.mp3"));
+        EXPECT_EQ(deck1.playState(), Deck::Playing);
+        EXPECT_EQ(deck1.underrunFrames(), 0u) << "the machine was too busy to judge the join";
+    }
+    EXPECT_TRUE(errors.taken().empty());
+    const std::vector<float> recorded = readFloats(work.file("out.raw"));
+    const std::size_t start = findStart(recorded, referenceA.samples);
+    ASSERT_NE(start, std::string::npos) << "the first track is not there sample for sample";
+    const std::size_t join = start + referenceA.samples.size();
+    ASSERT_LE(join + 48000 * 2, recorded.size());
+    EXPECT_LT(worstDifference(recorded, start, referenceA.samples, referenceA.samples.size()),
+              1e-6);
+    EXPECT_LT(worstDifference(recorded, join, referenceB.samples, 48000 * 2), 1e-6)
+        << "the second track does not follow the first directly";
+}
+
+}  // namespace
