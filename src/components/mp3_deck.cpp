@@ -175,7 +175,8 @@ double Mp3Deck::duration() const {
 double Mp3Deck::currentPosition() const {
     if (!loaded()) return 0;
     const Phase phase = shared.control.load(std::memory_order_acquire).phase;
-    if (phase == Phase::Ended || soundsUnadoptedCue(phase)) return 0;  // rewound
+    // Ended: rewound. Cued: reads as stopped at 0 until played, even once taken up.
+    if (phase == Phase::Ended || phase == Phase::Cued) return 0;
     if (phase == Phase::Paused && pausedEpoch == epoch) return pausedAt;
     return std::min(positionNow(phase == Phase::Playing), duration());
 }

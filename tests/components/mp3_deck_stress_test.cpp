@@ -43,7 +43,7 @@ TEST(Mp3DeckStress, RandomCommandsWhileTheCallbackRuns) {
     Mp3Deck* decks[] = {&deck1, &deck2};
     for (int i = 0; i < 3000; ++i) {
         Mp3Deck& deck = *decks[random() % 2];
-        switch (random() % 9) {
+        switch (random() % 10) {
             case 0:
                 deck.setFileName(files[random() % files.size()]);
                 EXPECT_EQ(deck.playState(), Deck::Stopped);
@@ -76,6 +76,9 @@ TEST(Mp3DeckStress, RandomCommandsWhileTheCallbackRuns) {
                 break;
             case 8:
                 std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+                break;
+            case 9:
+                deck.cueNext(random() % 4 ? files[random() % files.size()] : std::string());
                 break;
         }
         const double length = deck.duration();  // may grow or shrink once a scan is done
