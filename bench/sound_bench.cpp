@@ -53,7 +53,7 @@ pid_t spawn(const std::vector<std::string>& command) {
     return pid;
 }
 
-// SIGKILL: a program on SDL may take SIGTERM as a request it never reads.
+// At once, whatever the program would do on SIGTERM.
 void end(pid_t pid) {
     ::kill(pid, SIGKILL);
     int status = 0;
