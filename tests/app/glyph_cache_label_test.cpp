@@ -142,11 +142,14 @@ TEST(GlyphCacheLabel, RepaintsAnyPartOfItself) {
                          .arg(part.width())
                          .arg(part.height())
                          .toStdString());
-        QImage painted(cached.size(), QImage::Format_RGB32);
+        const qreal ratio = expected.devicePixelRatio();
+        QImage painted(expected.size(), QImage::Format_RGB32);
+        painted.setDevicePixelRatio(ratio);
         painted.fill(Qt::magenta);
         // The region's corner lands on the target offset.
         cached.render(&painted, part.topLeft(), QRegion(part), QWidget::DrawChildren);
-        EXPECT_LE(largestDifference(painted.copy(part), expected.copy(part)), 1);
+        const QRect pixels(part.topLeft() * ratio, part.size() * ratio);
+        EXPECT_LE(largestDifference(painted.copy(pixels), expected.copy(pixels)), 1);
     }
 }
 
@@ -181,13 +184,12 @@ TEST(GlyphCacheLabel, TextChangesRepaintNeitherParentNorPanelBelow) {
     // And what the window shows is the last text.
     QLabel plain(label.text());
     style(plain, QColor(0, 255, 0), clockFont());
-    const QImage shown = label.window()
-                             ->windowHandle()
-                             ->screen()
-                             ->grabWindow(window.winId())
-                             .toImage()
-                             .copy(label.geometry());
-    EXPECT_LE(largestDifference(shown, plain.grab().toImage()), 1);
+    const QImage shown =
+        label.window()->windowHandle()->screen()->grabWindow(window.winId()).toImage();
+    const QImage expected = plain.grab().toImage();
+    const qreal ratio = expected.devicePixelRatio();
+    EXPECT_LE(largestDifference(shown.copy(QRect(label.pos() * ratio, expected.size())), expected),
+              1);
 }
 
 }  // namespace
