@@ -24,7 +24,7 @@ AudioOutput::AudioOutput(ErrorSink& errors, Options options) : errors(errors), o
 
 AudioOutput::~AudioOutput() {
     if (device) {
-        device->retired = true;
+        device->retired.store(true, std::memory_order_release);
         SDL_CloseAudioDevice(device->id);
         device.reset();
     }
@@ -33,13 +33,13 @@ AudioOutput::~AudioOutput() {
 }
 
 bool AudioOutput::isOpen() const {
-    return !options.useDevice || (device && !device->lost.load());
+    return !options.useDevice || (device && !device->lost.load(std::memory_order_acquire));
 }
 
 bool AudioOutput::ensureOpen() {
     if (!options.useDevice) return true;
     reapClosers(false);
-    if (device && device->lost.load()) retire(std::move(device));
+    if (device && device->lost.load(std::memory_order_acquire)) retire(std::move(device));
     if (device) return true;
     if (!sdlStarted) {
         // SDL would catch SIGINT and SIGTERM as events nobody reads: the player could not be
@@ -79,18 +79,18 @@ bool AudioOutput::ensureOpen() {
 }
 
 void AudioOutput::retire(std::unique_ptr<Device> old) {
-    old->retired = true;
+    old->retired.store(true, std::memory_order_release);
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::thread thread([d = std::move(old), done] {
         SDL_CloseAudioDevice(d->id);
-        done->store(true);
+        done->store(true, std::memory_order_release);
     });
     closers.push_back({std::move(thread), done});
 }
 
 void AudioOutput::reapClosers(bool wait) {
     for (auto it = closers.begin(); it != closers.end();) {
-        if (wait || it->done->load()) {
+        if (wait || it->done->load(std::memory_order_acquire)) {
             it->thread.join();
             it = closers.erase(it);
         } else {
@@ -102,24 +102,26 @@ void AudioOutput::reapClosers(bool wait) {
 void AudioOutput::addSource(AudioSource* source) {
     for (auto& slot : sources) {
         AudioSource* empty = nullptr;
-        if (slot.compare_exchange_strong(empty, source)) return;
+        if (slot.compare_exchange_strong(empty, source, std::memory_order_seq_cst)) return;
     }
 }
 
 void AudioOutput::removeSource(AudioSource* source) {
     for (auto& slot : sources) {
         AudioSource* expected = source;
-        slot.compare_exchange_strong(expected, nullptr);
+        slot.compare_exchange_strong(expected, nullptr, std::memory_order_seq_cst);
     }
     // A callback that began before the slot was cleared may still hold the source; one that
-    // begins later cannot see it (both sides are sequentially consistent).
-    while (activeCallbacks.load() != 0) std::this_thread::yield();
+    // begins later cannot see it: the slot and the count are both sequentially consistent,
+    // so one of the two threads sees the other's write.
+    while (activeCallbacks.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
 }
 
 void AudioOutput::mix(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept {
     std::fill(out, out + frames, StereoFrame{});
     for (auto& slot : sources)
-        if (AudioSource* source = slot.load()) source->mixInto(out, frames, deviceTime);
+        if (AudioSource* source = slot.load(std::memory_order_seq_cst))
+            source->mixInto(out, frames, deviceTime);
     for (int i = 0; i < frames; ++i) {
         out[i].left = std::clamp(out[i].left, -1.0f, 1.0f);
         out[i].right = std::clamp(out[i].right, -1.0f, 1.0f);
@@ -127,9 +129,9 @@ void AudioOutput::mix(StereoFrame* out, int frames, std::int64_t deviceTime) noe
 }
 
 void AudioOutput::render(StereoFrame* out, int frames) noexcept {
-    activeCallbacks.fetch_add(1);
+    activeCallbacks.fetch_add(1, std::memory_order_seq_cst);
     mix(out, frames, 0);
-    activeCallbacks.fetch_sub(1);
+    activeCallbacks.fetch_sub(1, std::memory_order_seq_cst);
 }
 
 void AudioOutput::callback(void* userdata, unsigned char* stream, int length) {
@@ -137,21 +139,23 @@ void AudioOutput::callback(void* userdata, unsigned char* stream, int length) {
     AudioOutput& self = *device->owner;
     auto* out = reinterpret_cast<StereoFrame*>(stream);
     const int frames = length / static_cast<int>(sizeof(StereoFrame));
-    self.activeCallbacks.fetch_add(1);
-    if (device->retired.load()) {
+    self.activeCallbacks.fetch_add(1, std::memory_order_seq_cst);
+    if (device->retired.load(std::memory_order_acquire)) {
         std::fill(out, out + frames, StereoFrame{});
-    } else if (device->lost.load() || SDL_GetAudioDeviceStatus(device->id) != SDL_AUDIO_PLAYING) {
+    } else if (device->lost.load(std::memory_order_acquire) ||
+               SDL_GetAudioDeviceStatus(device->id) != SDL_AUDIO_PLAYING) {
         // SDL goes on calling back after the device is gone: consume nothing, so that the
         // decks' clocks stop with the sound.
         std::fill(out, out + frames, StereoFrame{});
-        if (!device->lost.exchange(true))
+        if (!device->lost.exchange(true, std::memory_order_acq_rel))
             for (auto& slot : self.sources)
-                if (AudioSource* source = slot.load()) source->outputLost();
+                if (AudioSource* source = slot.load(std::memory_order_seq_cst))
+                    source->outputLost();
     } else {
         const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count();
         self.mix(out, frames, now);
     }
-    self.activeCallbacks.fetch_sub(1);
+    self.activeCallbacks.fetch_sub(1, std::memory_order_seq_cst);
 }

@@ -62,6 +62,9 @@ private:
     std::array<std::atomic<AudioSource*>, kMaxSources> sources{};
     // Callbacks (or render calls) under way; removeSource() waits for it to reach 0.
     std::atomic<int> activeCallbacks{0};
+    static_assert(std::atomic<AudioSource*>::is_always_lock_free);
+    static_assert(std::atomic<int>::is_always_lock_free);
+    static_assert(std::atomic<bool>::is_always_lock_free);
     bool sdlStarted = false;
     std::unique_ptr<Device> device;
     struct Closer {

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <cassert>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -310,6 +311,8 @@ void DecoderWorker::order(const Orders& orders) {
 
 bool DecoderWorker::takeOrders(Orders& into) {
     std::lock_guard lock(mutex);
+    // Under the lock: the UI wrote `thread` before its first order.
+    assert(std::this_thread::get_id() == thread.get_id());
     if (quit) return false;
     into = posted;
     takenSerial = postedSerial.load(std::memory_order_relaxed);

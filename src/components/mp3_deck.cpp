@@ -41,6 +41,7 @@ Mp3Deck::Mp3Deck(AudioOutput& output, ErrorSink& errors)
 Mp3Deck::~Mp3Deck() = default;
 
 void Mp3Deck::setFileName(const std::string& name) {
+    assertUiThread();
     givenName = name;
     path = absolutePath(name);
     if (cueTrackId == 0 || path != cuePath) {
@@ -72,6 +73,7 @@ void Mp3Deck::requestOpen() {
 }
 
 void Mp3Deck::cueNext(const std::string& name) {
+    assertUiThread();
     const std::string wanted = absolutePath(name);
     if (wanted == cuePath || givenName.empty()) return;
     cuePath = wanted;
@@ -114,6 +116,7 @@ void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase)) {
 }
 
 void Mp3Deck::play() {
+    assertUiThread();
     if (givenName.empty()) return;
     if (!opened().ok && reportShown) requestOpen();  // a refused file is tried again
     reportShown = true;
@@ -134,6 +137,7 @@ void Mp3Deck::play() {
 }
 
 void Mp3Deck::pause() {
+    assertUiThread();
     const double position = currentPosition();
     const Word left = shared.control.change([&](Word now) -> std::optional<Word> {
         if (now.phase != Phase::Playing) return std::nullopt;
@@ -146,6 +150,7 @@ void Mp3Deck::pause() {
 }
 
 void Mp3Deck::stop() {
+    assertUiThread();
     const Word now = shared.control.load(std::memory_order_acquire);
     if (now.phase == Phase::Stopped && epochStart == 0) return;  // nothing to rewind
     if (!loaded()) return;
@@ -208,6 +213,7 @@ double Mp3Deck::positionNow(bool interpolate) const {
 }
 
 void Mp3Deck::setVolume(int volume) {
+    assertUiThread();
     volume = std::clamp(volume, -10000, 0);
     shared.gain.store(volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0)),
                       std::memory_order_relaxed);
@@ -218,16 +224,19 @@ void Mp3Deck::seekTo(double seconds) {
 }
 
 void Mp3Deck::stepForward() {
+    assertUiThread();
     if (!loaded()) return;
     seek(currentPosition() + kStepSeconds);
 }
 
 void Mp3Deck::stepBack() {
+    assertUiThread();
     if (!loaded()) return;
     seek(currentPosition() - kStepSeconds);
 }
 
 void Mp3Deck::seek(double seconds) {
+    assertUiThread();
     if (!loaded()) return;
     if (seconds >= duration()) {  // past the end: the track is over
         startEpoch(0, stopped);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "components/deck.h"
 #include "components/deck_stream.h"
@@ -46,6 +48,8 @@ private:
     // A new track id for `path`, opened by the decoder thread, in a new stopped epoch at 0.
     void requestOpen();
     void sendOrders();
+    // Debug builds check that every command comes from the thread that made the deck.
+    void assertUiThread() const { assert(std::this_thread::get_id() == uiThread); }
     // The cued file sounds behind the ended track, not yet taken up by setFileName.
     bool soundsUnadoptedCue(DeckControl::Phase phase) const {
         return phase == DeckControl::Phase::Cued && !adoptedStart;
@@ -62,6 +66,7 @@ private:
 
     AudioOutput& output;
     ErrorSink& errors;
+    const std::thread::id uiThread = std::this_thread::get_id();
 
     std::string givenName;
     std::string path;  // absolute

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -44,7 +45,11 @@ public:
     const T& at(std::uint64_t index) const { return items[index & mask]; }
     // Gives back everything below index (which must lie between readIndex and the
     // published write index).
-    void releaseTo(std::uint64_t index) { read.store(index, std::memory_order_release); }
+    void releaseTo(std::uint64_t index) {
+        assert(index >= read.load(std::memory_order_relaxed) &&
+               index <= written.load(std::memory_order_acquire));
+        read.store(index, std::memory_order_release);
+    }
 
 private:
     const std::size_t size;
