@@ -35,7 +35,8 @@
 //                 buffer and its time, after each buffer it played (PlayClock's protocol).
 //   track         UI: bumped on every new file (or retry); the decoder gives up an open, and
 //                 the scanner a scan, of an older one.
-//   exactLength   scanner: (track, frames of the file) once a scan is done.
+//   exactLength   scanner: (track, frames of the file) once a scan is done; decoder: the same
+//                 once it decoded to the end (the truth, whatever a header said).
 //   gain          UI; the callback ramps to it.
 //   outputLost    callback sets it; the decoder takes it and reports.
 //   underruns     callback; diagnostics only.

@@ -65,6 +65,10 @@ private:
     bool endedCleanly = false;  // the track played to its last frame
     bool finishing = false;  // the decoder is done; what is left goes into the ring, then the end
     bool scanned = true;
+    // Where the decoder stands in the file, once this epoch has decoded anything: a seek past
+    // the end reports the frame asked for, not one that exists.
+    std::int64_t sourceFrame = 0;
+    bool decodedSinceSeek = false;
     std::thread scanner;
     std::string failure;
     Cue cue;
@@ -134,7 +138,9 @@ void DecoderWorker::Run::startEpoch(const Orders& orders) {
     ended = true;
     endedCleanly = false;
     if (decoder) {
-        if (decoder->seek(orders.target) >= 0) {
+        if (const std::int64_t reached = decoder->seek(orders.target); reached >= 0) {
+            sourceFrame = reached;
+            decodedSinceSeek = false;
             resampler.reset(decoder->rate(), worker.outputRate);
             ended = false;
         } else if (trackWanted()) {
@@ -241,6 +247,16 @@ void DecoderWorker::Run::fill() {
             return;
         }
         const auto result = decoder->read(decoded);
+        sourceFrame += static_cast<std::int64_t>(result.frames);
+        decodedSinceSeek = decodedSinceSeek || result.frames > 0;
+        if (result.status == Mp3Decoder::Status::End && decodedSinceSeek) {
+            // The end is where the file really ends, whatever its header said.
+            scanned = true;
+            if (trackWanted())
+                stream.exactLength.store(
+                    DeckStream::mark(trackId, static_cast<std::uint64_t>(sourceFrame)),
+                    std::memory_order_release);
+        }
         converted.clear();
         convertedPos = 0;
         resampler.process(std::span<const StereoFrame>(decoded.data(), result.frames), converted);

@@ -170,6 +170,12 @@ int Mp3Deck::playState() const {
 
 double Mp3Deck::duration() const {
     if (!loaded()) return 0;
+    // An estimate, or a header that undercounts, must not stop the clock: the length follows
+    // the position until a scan or the end of the file says how long it is.
+    return std::max(knownLength(), currentPosition());
+}
+
+double Mp3Deck::knownLength() const {
     const std::uint64_t exact = shared.exactLength.load(std::memory_order_acquire);
     const std::int64_t frames = DeckStream::epochOf(exact) == (trackId & DeckControl::kEpochMask)
                                     ? static_cast<std::int64_t>(DeckStream::indexOf(exact))
@@ -183,7 +189,7 @@ double Mp3Deck::currentPosition() const {
     // Ended: rewound. Cued: reads as stopped at 0 until played, even once taken up.
     if (phase == Phase::Ended || phase == Phase::Cued) return 0;
     if (phase == Phase::Paused && pausedEpoch == epoch) return pausedAt;
-    return std::min(positionNow(phase == Phase::Playing), duration());
+    return positionNow(phase == Phase::Playing);
 }
 
 double Mp3Deck::positionNow(bool interpolate) const {

@@ -63,6 +63,7 @@ private:
     // phase it replaces: one atomic step, so that the end of the track cannot slip in between.
     void startEpoch(std::int64_t targetFrame, DeckControl::Phase (*phaseFor)(DeckControl::Phase));
     void seekTo(double seconds);
+    double knownLength() const;  // seconds: exact once scanned or played to the end
 
     AudioOutput& output;
     ErrorSink& errors;

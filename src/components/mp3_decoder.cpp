@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -15,6 +17,9 @@ namespace {
 constexpr long kResyncLimit = 64 * 1024;
 // Frames of 26 bytes (8 kbit/s at 22.05 kHz) may borrow 511 bytes from 20 frames before.
 constexpr long kSeekPreroll = 21;
+// The bit rates an MP3 stream can have, with room for a header frame or tags.
+constexpr double kMinKbps = 8;
+constexpr double kMaxKbps = 640;
 
 bool initLibrary() {
     static const bool ok = mpg123_init() == MPG123_OK;
@@ -91,13 +96,46 @@ Mp3Decoder::Opened Mp3Decoder::open(const std::string& path,
     if (st.st_size == 0) return {nullptr, "the file is empty"};
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
-    int err = MPG123_OK;
-    d->handle = mpg123_new(nullptr, &err);
-    if (!d->handle) return {nullptr, mpg123_plain_strerror(err)};
+    const int rc = d->openHandle(0);
+    if (rc == MPG123_BAD_OUTFORMAT) return {nullptr, "unsupported output format"};
+    if (rc != MPG123_OK) return {nullptr, d->causeOfFailure(rc)};
     mpg123_handle* mh = d->handle;
+    long rate = 0;
+    int channels = 0;
+    int encoding = 0;
+    mpg123_getformat(mh, &rate, &channels, &encoding);
+    d->sampleRate = static_cast<int>(rate);
+    mpg123_frameinfo info{};
+    d->channelCount = mpg123_info(mh, &info) == MPG123_OK && info.mode == MPG123_M_MONO ? 1 : 2;
+
+    long encoderDelay = -1;
+    mpg123_getstate(mh, MPG123_ENC_DELAY, &encoderDelay, nullptr);
+    const off_t length = mpg123_length(mh);
+    d->frames = length > 0 ? length : 0;
+    // Without an Info/Xing header the length is guessed from the size, which for VBR can be
+    // far off: scan() makes it exact.
+    d->exact = encoderDelay >= 0 && length > 0;
+    if (length > 0) d->checkHeaderLength(st.st_size);
+    d->reader->giveUp = nullptr;
+    return {std::move(d), {}};
+}
+
+int Mp3Decoder::openHandle(long extraFlags) {
+    if (handle) {
+        mpg123_close(handle);
+        mpg123_delete(handle);
+        handle = nullptr;
+    }
+    reader->offset = 0;
+    reader->lastErrno = 0;
+    int err = MPG123_OK;
+    handle = mpg123_new(nullptr, &err);
+    if (!handle) return err;
+    mpg123_handle* mh = handle;
     // Added to the defaults, which keep automatic resampling for a stray frame of another
     // rate. Never MPG123_FUZZY: it makes seeks land seconds off.
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET | MPG123_SKIP_ID3V2, 0);
+    mpg123_param(mh, MPG123_ADD_FLAGS,
+                 MPG123_GAPLESS | MPG123_QUIET | MPG123_SKIP_ID3V2 | extraFlags, 0);
     mpg123_param(mh, MPG123_RESYNC_LIMIT, kResyncLimit, 0);
     // After a seek, decode enough frames before the target to refill the bit reservoir: with
     // the default (4), a quiet VBR file comes out silent for 70 ms after each seek.
@@ -111,33 +149,54 @@ Mp3Decoder::Opened Mp3Decoder::open(const std::string& path,
     for (size_t i = 0; i < rateCount; ++i)
         mpg123_format(mh, rates[i], MPG123_STEREO, MPG123_ENC_FLOAT_32);
     if (mpg123_replace_reader_handle(mh, &Reader::read, &Reader::seek, nullptr) != MPG123_OK ||
-        mpg123_open_handle(mh, d->reader.get()) != MPG123_OK)
-        return {nullptr, d->causeOfFailure(MPG123_ERR)};
+        mpg123_open_handle(mh, reader.get()) != MPG123_OK)
+        return MPG123_ERR;
 
     long rate = 0;
     int channels = 0;
     int encoding = 0;
     const int rc = mpg123_getformat(mh, &rate, &channels, &encoding);
-    if (rc != MPG123_OK) return {nullptr, d->causeOfFailure(rc)};
-    if (channels != 2 || encoding != MPG123_ENC_FLOAT_32)
-        return {nullptr, "unsupported output format"};
-    d->sampleRate = static_cast<int>(rate);
-    mpg123_frameinfo info{};
-    d->channelCount = mpg123_info(mh, &info) == MPG123_OK && info.mode == MPG123_M_MONO ? 1 : 2;
+    if (rc != MPG123_OK) return rc;
+    if (channels != 2 || encoding != MPG123_ENC_FLOAT_32) return MPG123_BAD_OUTFORMAT;
     // Lock the output to this rate: a stray frame of another rate (junk that looks like a
     // header, streams stuck together) is resampled by libmpg123 instead of changing it.
     mpg123_format_none(mh);
     mpg123_format(mh, rate, MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    return MPG123_OK;
+}
 
-    long encoderDelay = -1;
-    mpg123_getstate(mh, MPG123_ENC_DELAY, &encoderDelay, nullptr);
-    const off_t length = mpg123_length(mh);
-    d->frames = length > 0 ? length : 0;
-    // Without an Info/Xing header the length is guessed from the size, which for VBR can be
-    // far off: scan() makes it exact.
-    d->exact = encoderDelay >= 0 && length > 0;
-    d->reader->giveUp = nullptr;
-    return {std::move(d), {}};
+void Mp3Decoder::checkHeaderLength(std::int64_t fileBytes) {
+    // What the file's size implies when the header's length is believed. MP3 holds 8 to 640
+    // kbit/s; outside that the header lies (a frame count of 0xFFFFFFFF, or one copied from
+    // another file), and every use of it (the length shown, seeks, the end) would go wrong.
+    const std::int64_t audioStart = std::max<std::int64_t>(0, mpg123_framepos(handle));
+    const double seconds = static_cast<double>(frames) / sampleRate;
+    const double kbps = static_cast<double>(fileBytes - audioStart) * 8 / seconds / 1000;
+    const bool plausible = kbps >= kMinKbps && kbps <= kMaxKbps;
+    if (plausible && !exact) return;  // an estimate: scanned anyway
+    // libmpg123 falls back to an estimate from the size by itself for some broken headers (a
+    // frame count of 0): what it gives with the header ignored tells the two apart.
+    const off_t resumeAt = reader->offset;
+    mpg123_handle* believing = std::exchange(handle, nullptr);
+    const off_t estimate =
+        openHandle(MPG123_IGNORE_STREAMLENGTH) == MPG123_OK ? mpg123_length(handle) : off_t{-1};
+    if (!plausible && estimate > 0) {
+        // Decode without the header's length too, so that no seek or end relies on it.
+        mpg123_close(believing);
+        mpg123_delete(believing);
+        frames = estimate;
+        exact = false;
+        return;
+    }
+    if (handle) {
+        mpg123_close(handle);
+        mpg123_delete(handle);
+    }
+    handle = believing;
+    reader->offset = resumeAt;
+    reader->lastErrno = 0;
+    if (!plausible) frames = 0;
+    if (!plausible || estimate == frames) exact = false;
 }
 
 Mp3Decoder::~Mp3Decoder() {

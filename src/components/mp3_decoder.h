@@ -51,6 +51,10 @@ private:
     struct Reader;
     Mp3Decoder() = default;
     std::string causeOfFailure(int code) const;
+    // (Re)opens `handle` on the file from its start; an mpg123 error code.
+    int openHandle(long extraFlags);
+    // Turns a header length the file cannot hold into an estimate, to be scanned.
+    void checkHeaderLength(std::int64_t fileBytes);
 
     mpg123_handle_struct* handle = nullptr;
     std::unique_ptr<Reader> reader;
