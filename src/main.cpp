@@ -9,11 +9,13 @@
 
 #include "app/form1.h"
 #include "app/real_components.h"
+#include "components/stderr_filter.h"
 #include "desktop/command_line.h"
 #include "desktop/desktop_session.h"
 #include "shared/settings_paths.h"
 
 int main(int argc, char** argv) {
+    StderrFilter::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName("velmor-mp3-player");
     QApplication::setApplicationVersion(VELMOR_VERSION);
