@@ -16,7 +16,7 @@ constexpr int32_t kLevelMax = 65535;
 // The classic mixer interface kept short line names to this many characters.
 constexpr std::size_t kShortNameChars = 16;
 
-std::string cause(int err) {
+std::string alsaError(int err) {
     return snd_strerror(err);
 }
 
@@ -120,12 +120,13 @@ void AlsaMixer::prepareMixer() {
     reportNew(failures);
 }
 
-void AlsaMixer::openMixer(const std::string& device, int card, std::vector<std::string>& failures) {
+std::unique_ptr<_snd_mixer, AlsaMixer::MixerCloser> AlsaMixer::loadMixer(const std::string& device,
+                                                                         std::string& cause) {
     snd_mixer_t* raw = nullptr;
     int err = snd_mixer_open(&raw, 0);
     if (err < 0) {
-        failures.push_back("Mixer " + device + " could not be created: " + cause(err));
-        return;
+        cause = "could not be created: " + alsaError(err);
+        return nullptr;
     }
     std::unique_ptr<_snd_mixer, MixerCloser> handle(raw);
     const char* step = "opened";
@@ -137,10 +138,20 @@ void AlsaMixer::openMixer(const std::string& device, int card, std::vector<std::
         }
     }
     if (err < 0) {
-        failures.push_back("Mixer " + device + " could not be " + step + ": " + cause(err));
+        cause = std::string("could not be ") + step + ": " + alsaError(err);
+        return nullptr;
+    }
+    return handle;
+}
+
+void AlsaMixer::openMixer(const std::string& device, int card, std::vector<std::string>& failures) {
+    std::string cause;
+    auto handle = loadMixer(device, cause);
+    if (!handle) {
+        failures.push_back("Mixer " + device + " " + cause);
         return;
     }
-
+    snd_mixer_t* raw = handle.get();
     OpenMixer mixer{std::move(handle), device, device, card};
     if (card >= 0) {
         mixer.name = cardName(card);
@@ -158,12 +169,16 @@ void AlsaMixer::openMixer(const std::string& device, int card, std::vector<std::
         l.name = snd_mixer_selem_get_name(elem);
         l.index = static_cast<int32_t>(snd_mixer_selem_get_index(elem));
         if (snd_mixer_selem_get_playback_volume_range(elem, &l.min, &l.max) < 0) l.max = l.min;
-        // A card that goes away removes its elements inside snd_mixer_handle_events.
-        snd_mixer_elem_set_callback_private(elem, this);
-        snd_mixer_elem_set_callback(elem, &AlsaMixer::elementEvent);
+        watchElement(elem);
         lines.push_back(std::move(l));
     }
     mixers.push_back(std::move(mixer));
+}
+
+void AlsaMixer::watchElement(_snd_mixer_elem* elem) {
+    // A card that goes away removes its elements inside snd_mixer_handle_events.
+    snd_mixer_elem_set_callback_private(elem, this);
+    snd_mixer_elem_set_callback(elem, &AlsaMixer::elementEvent);
 }
 
 void AlsaMixer::reportNew(const std::vector<std::string>& failures) {
@@ -201,18 +216,46 @@ AlsaMixer::Line* AlsaMixer::line(int32_t deviceNumber) {
     if (deviceNumber < 1 || static_cast<std::size_t>(deviceNumber) > lines.size()) return nullptr;
     Line* l = &lines[static_cast<std::size_t>(deviceNumber) - 1];
     // Pending events may remove the element (card unplugged) or change its value.
-    if (!l->elem || !refresh(mixers[l->mixer]) || !l->elem) return nullptr;
+    if (!refresh(l->mixer) || !l->elem) return nullptr;
     return l;
 }
 
-bool AlsaMixer::refresh(OpenMixer& mixer) {
-    if (mixer.failed) return false;
+bool AlsaMixer::refresh(std::size_t position) {
+    OpenMixer& mixer = mixers[position];
+    if (mixer.failed) return reopen(position);
     // The mixer's controls are non-blocking: this only takes what is already queued.
-    int err = snd_mixer_handle_events(mixer.handle.get());
+    const int err = snd_mixer_handle_events(mixer.handle.get());
     if (err >= 0) return true;
+    // A sound server that restarted leaves the old connection broken: a new one finds it.
+    if (reopen(position)) return true;
     mixer.failed = true;
-    errors.report("Mixer " + mixer.name + " stopped answering: " + cause(err));
+    errors.report("Mixer " + mixer.name + " stopped answering: " + alsaError(err));
     return false;
+}
+
+bool AlsaMixer::reopen(std::size_t position) {
+    OpenMixer& mixer = mixers[position];
+    const auto now = std::chrono::steady_clock::now();
+    if (now - mixer.lastAttempt < std::chrono::seconds(1)) return false;
+    mixer.lastAttempt = now;
+    std::string cause;
+    auto handle = loadMixer(mixer.device, cause);
+    if (!handle) return false;
+    for (Line& l : lines) {
+        if (l.mixer != position) continue;
+        snd_mixer_selem_id_t* id = nullptr;
+        snd_mixer_selem_id_alloca(&id);
+        snd_mixer_selem_id_set_name(id, l.name.c_str());
+        snd_mixer_selem_id_set_index(id, static_cast<unsigned>(l.index));
+        l.elem = snd_mixer_find_selem(handle.get(), id);
+        if (!l.elem) continue;
+        if (snd_mixer_selem_get_playback_volume_range(l.elem, &l.min, &l.max) < 0) l.max = l.min;
+        watchElement(l.elem);
+    }
+    // The old handle's elements are gone with it; their remove events find no line now.
+    mixer.handle = std::move(handle);
+    mixer.failed = false;
+    return true;
 }
 
 int AlsaMixer::elementEvent(_snd_mixer_elem* elem, unsigned int mask) {
@@ -235,10 +278,13 @@ bool AlsaMixer::setLineLevel(int32_t deviceNumber, float percent) {
     // a slider drag repeats the same percentage many times: skip what is already set.
     if (allChannelsAt(l->elem, raw)) return true;
     int err = snd_mixer_selem_set_playback_volume_all(l->elem, raw);
+    // Once more on a new handle, if the old one broke since the last events were taken.
+    if (err < 0 && reopen(l->mixer) && l->elem)
+        err = snd_mixer_selem_set_playback_volume_all(l->elem, raw);
     if (err < 0) {
         errors.report("Mixer line " + l->name + " on " + mixers[l->mixer].name +
                       " refused the level " + std::to_string(std::lround(percent)) +
-                      "%: " + cause(err));
+                      "%: " + alsaError(err));
         return false;
     }
     return true;
@@ -260,8 +306,9 @@ bool AlsaMixer::getLineLevel(int32_t deviceNumber, int32_t& level) {
         any = true;
     }
     if (err < 0 || !any) {
-        errors.report("Mixer line " + l->name + " on " + mixers[l->mixer].name +
-                      " gave no level: " + (err < 0 ? cause(err) : "it has no playback channel"));
+        errors.report(
+            "Mixer line " + l->name + " on " + mixers[l->mixer].name +
+            " gave no level: " + (err < 0 ? alsaError(err) : "it has no playback channel"));
         return false;
     }
     level = levelFromRaw(loudest, l->min, l->max);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -51,7 +52,8 @@ private:
         std::string device;  // ALSA name, e.g. "hw:0"
         std::string name;    // what the mixer list shows
         int card = -1;
-        bool failed = false;  // its control went away; reported once
+        bool failed = false;  // its control went away and did not come back; reported once
+        std::chrono::steady_clock::time_point lastAttempt{};
     };
     struct Line {
         _snd_mixer_elem* elem = nullptr;  // null once ALSA removed the element
@@ -63,11 +65,18 @@ private:
 
     static int elementEvent(_snd_mixer_elem* elem, unsigned int mask);
     std::vector<std::pair<std::string, int>> devicesToOpen() const;
+    // A loaded mixer on `device`, or null with the failing step in `cause`.
+    static std::unique_ptr<_snd_mixer, MixerCloser> loadMixer(const std::string& device,
+                                                              std::string& cause);
     void openMixer(const std::string& device, int card, std::vector<std::string>& failures);
+    void watchElement(_snd_mixer_elem* elem);
     void reportNew(const std::vector<std::string>& failures);
     void ensurePrepared();
     Line* line(int32_t deviceNumber);
-    bool refresh(OpenMixer& mixer);
+    bool refresh(std::size_t position);
+    // A new handle for a mixer whose control failed (a sound server that restarted), its lines
+    // found again by name and index. Tried at most once a second.
+    bool reopen(std::size_t position);
     void forgetElement(_snd_mixer_elem* elem);
 
     ErrorSink& errors;

@@ -1,13 +1,22 @@
 #include "components/audio_output.h"
 
 #include <SDL2/SDL.h>
+#include <pthread.h>
 
 #include <algorithm>
-#include <chrono>
-#include <string>
+#include <system_error>
 
 #include "components/audio_source.h"
 #include "components/error_sink.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+// A device has started once it called back this often (about 200 ms of sound); before that
+// it may wait longer for the server.
+constexpr std::uint64_t kSteadyCallbacks = 20;
+constexpr std::chrono::seconds kStartLimit{5};
+}  // namespace
 
 // What one opened SDL device's callback sees. It lives until SDL_CloseAudioDevice has
 // returned, as the callback may run until then.
@@ -16,38 +25,70 @@ struct AudioOutput::Device {
     SDL_AudioDeviceID id = 0;
     std::atomic<bool> lost{false};     // set by the callback when SDL disabled the device
     std::atomic<bool> retired{false};  // being closed: the callback touches nothing
+    std::atomic<std::uint64_t> callbacks{0};
+    static_assert(std::atomic<bool>::is_always_lock_free);
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 };
 
 AudioOutput::AudioOutput(ErrorSink& errors) : AudioOutput(errors, Options{}) {}
 
-AudioOutput::AudioOutput(ErrorSink& errors, Options options) : errors(errors), options(options) {}
+AudioOutput::AudioOutput(ErrorSink& errors, Options options) : errors(errors), options(options) {
+    if (!options.useDevice) return;
+    // Read when SDL's audio starts: sound settings list the stream under the player's name,
+    // not "SDL Application".
+    SDL_SetHint(SDL_HINT_APP_NAME, this->options.appName.c_str());
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, this->options.appName.c_str());
+}
 
 AudioOutput::~AudioOutput() {
-    if (device) {
-        device->retired.store(true, std::memory_order_release);
-        SDL_CloseAudioDevice(device->id);
-        device.reset();
+    {
+        std::lock_guard lock(mutex);
+        quit = true;
     }
-    reapClosers(true);
+    keeperWake.notify_all();
+    if (keeper.joinable()) keeper.join();
+    if (device) closeDevice(std::move(device));
     if (sdlStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 bool AudioOutput::isOpen() const {
-    return !options.useDevice || (device && !device->lost.load(std::memory_order_acquire));
+    if (!options.useDevice) return true;
+    std::lock_guard lock(mutex);
+    return state == State::Open && device && !device->lost.load(std::memory_order_relaxed);
 }
 
 bool AudioOutput::ensureOpen() {
     if (!options.useDevice) return true;
-    reapClosers(false);
-    if (device && device->lost.load(std::memory_order_acquire)) retire(std::move(device));
-    if (device) return true;
+    std::unique_lock lock(mutex);
+    if (state == State::Open) return true;  // a loss not yet seen is the keeper's to handle
+    if (state == State::Reopening) {
+        retryNow = true;
+        keeperWake.notify_one();
+        return false;
+    }
+    std::string cause;
+    device = openDevice(cause);
+    state = device ? State::Open : State::Reopening;
+    if (!keeper.joinable()) {
+        try {
+            keeper = std::thread([this] { keep(); });
+        } catch (const std::system_error&) {
+            // No thread to spare: a lost device stays lost until the program starts again.
+        }
+    }
+    lock.unlock();
+    if (!device) errors.report("No sound output: " + cause);
+    return state == State::Open;
+}
+
+std::unique_ptr<AudioOutput::Device> AudioOutput::openDevice(std::string& cause) {
     if (!sdlStarted) {
         // SDL would catch SIGINT and SIGTERM as events nobody reads: the player could not be
         // ended.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            errors.report(std::string("No sound output: ") + SDL_GetError());
-            return false;
+            cause = SDL_GetError();
+            return nullptr;
         }
         sdlStarted = true;
     }
@@ -64,39 +105,121 @@ bool AudioOutput::ensureOpen() {
     // No "allow" flags: SDL converts to whatever the hardware wants, so our rate is fixed.
     opened->id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (opened->id == 0) {
-        errors.report(std::string("No sound output: ") + SDL_GetError());
+        cause = SDL_GetError();
         // Start SDL's audio afresh next time, so that a sound server that has come back (or
-        // another driver) is found.
-        if (closers.empty()) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            sdlStarted = false;
-        }
-        return false;
+        // another driver) is found: SDL keeps its first connection to the server for good.
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdlStarted = false;
+        return nullptr;
     }
-    device = std::move(opened);
-    SDL_PauseAudioDevice(device->id, 0);
+    SDL_PauseAudioDevice(opened->id, 0);
+    return opened;
+}
+
+void AudioOutput::closeDevice(std::unique_ptr<Device> old) {
+    old->retired.store(true, std::memory_order_release);
+    // May block for a while on a server that went away: never on the UI thread's time, but
+    // at the end of the program.
+    SDL_CloseAudioDevice(old->id);
+}
+
+void AudioOutput::keep() {
+    pthread_setname_np(pthread_self(), "audio keeper");
+    std::unique_lock lock(mutex);
+    while (!quit) {
+        switch (state) {
+            case State::Idle:
+                keeperWake.wait(lock);
+                break;
+            case State::Open:
+                if (!watch(lock)) {
+                    std::unique_ptr<Device> lost = std::move(device);
+                    state = State::Reopening;
+                    retryNow = false;
+                    const std::string names = playingNames();
+                    lock.unlock();
+                    errors.report(names.empty() ? "Sound output lost"
+                                                : "Sound output lost while playing " + names);
+                    closeDevice(std::move(lost));
+                    // The old connection to the server is dead: start SDL's audio afresh.
+                    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+                    lock.lock();
+                    sdlStarted = false;
+                }
+                break;
+            case State::Reopening:
+                reopen(lock);
+                break;
+        }
+    }
+}
+
+bool AudioOutput::watch(std::unique_lock<std::mutex>& lock) {
+    // A device that runs calls back every buffer; one that has not called back for
+    // `stallLimit` is gone, whatever SDL says. Only once it runs steadily, though: a new
+    // stream may wait a second for the server after its first buffer. The keeper's own
+    // lateness (a machine so busy that no thread ran) does not count against the device.
+    const auto period = options.stallLimit / 4;
+    std::uint64_t seen = device->callbacks.load(std::memory_order_relaxed);
+    auto progressAt = Clock::now();
+    auto checkedAt = progressAt;
+    while (!quit && state == State::Open) {
+        keeperWake.wait_for(lock, period);
+        if (quit || state != State::Open) return true;
+        const auto now = Clock::now();
+        if (device->lost.load(std::memory_order_relaxed)) return false;
+        const std::uint64_t count = device->callbacks.load(std::memory_order_relaxed);
+        const auto limit = count >= kSteadyCallbacks ? options.stallLimit : kStartLimit;
+        if (count != seen || now - checkedAt > 2 * period) {
+            seen = count;
+            progressAt = now;
+        } else if (now - progressAt >= limit) {
+            return false;
+        }
+        checkedAt = now;
+    }
     return true;
 }
 
-void AudioOutput::retire(std::unique_ptr<Device> old) {
-    old->retired.store(true, std::memory_order_release);
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([d = std::move(old), done] {
-        SDL_CloseAudioDevice(d->id);
-        done->store(true, std::memory_order_release);
-    });
-    closers.push_back({std::move(thread), done});
+void AudioOutput::reopen(std::unique_lock<std::mutex>& lock) {
+    keeperWake.wait_for(lock, options.retryInterval, [&] { return quit || retryNow; });
+    if (quit) return;
+    const bool wanted = std::exchange(retryNow, false) || anySourcePlaying();
+    lock.unlock();
+    std::string cause;
+    std::unique_ptr<Device> opened = wanted ? openDevice(cause) : nullptr;
+    if (opened) errors.report("Sound output is back");
+    lock.lock();
+    if (!opened) return;
+    if (quit) {
+        lock.unlock();
+        closeDevice(std::move(opened));
+        lock.lock();
+        return;
+    }
+    device = std::move(opened);
+    state = State::Open;
 }
 
-void AudioOutput::reapClosers(bool wait) {
-    for (auto it = closers.begin(); it != closers.end();) {
-        if (wait || it->done->load(std::memory_order_acquire)) {
-            it->thread.join();
-            it = closers.erase(it);
-        } else {
-            ++it;
-        }
+// Keeper, holding `mutex`: removeSource() takes it too, so no source goes away meanwhile.
+bool AudioOutput::anySourcePlaying() const {
+    for (const auto& slot : sources)
+        if (AudioSource* source = slot.load(std::memory_order_seq_cst);
+            source && source->isPlaying())
+            return true;
+    return false;
+}
+
+std::string AudioOutput::playingNames() const {
+    std::string names;
+    for (const auto& slot : sources) {
+        AudioSource* source = slot.load(std::memory_order_seq_cst);
+        if (!source) continue;
+        const std::string name = source->playingName();
+        if (name.empty()) continue;
+        names += (names.empty() ? "" : " and ") + name;
     }
+    return names;
 }
 
 void AudioOutput::addSource(AudioSource* source) {
@@ -107,6 +230,8 @@ void AudioOutput::addSource(AudioSource* source) {
 }
 
 void AudioOutput::removeSource(AudioSource* source) {
+    // The keeper asks the sources for their states and names while it holds the mutex.
+    std::lock_guard lock(mutex);
     for (auto& slot : sources) {
         AudioSource* expected = source;
         slot.compare_exchange_strong(expected, nullptr, std::memory_order_seq_cst);
@@ -140,21 +265,19 @@ void AudioOutput::callback(void* userdata, unsigned char* stream, int length) {
     auto* out = reinterpret_cast<StereoFrame*>(stream);
     const int frames = length / static_cast<int>(sizeof(StereoFrame));
     self.activeCallbacks.fetch_add(1, std::memory_order_seq_cst);
-    if (device->retired.load(std::memory_order_acquire)) {
+    device->callbacks.fetch_add(1, std::memory_order_relaxed);
+    if (device->retired.load(std::memory_order_acquire) ||
+        device->lost.load(std::memory_order_relaxed)) {
         std::fill(out, out + frames, StereoFrame{});
-    } else if (device->lost.load(std::memory_order_acquire) ||
-               SDL_GetAudioDeviceStatus(device->id) != SDL_AUDIO_PLAYING) {
-        // SDL goes on calling back after the device is gone: consume nothing, so that the
-        // decks' clocks stop with the sound.
+    } else if (SDL_GetAudioDeviceStatus(device->id) != SDL_AUDIO_PLAYING) {
+        // SDL may call back once more after the device is gone: consume nothing, so that the
+        // sources keep their places for the device that replaces it.
         std::fill(out, out + frames, StereoFrame{});
-        if (!device->lost.exchange(true, std::memory_order_acq_rel))
-            for (auto& slot : self.sources)
-                if (AudioSource* source = slot.load(std::memory_order_seq_cst))
-                    source->outputLost();
+        device->lost.store(true, std::memory_order_relaxed);
     } else {
-        const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count();
+        const std::int64_t now =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+                .count();
         self.mix(out, frames, now);
     }
     self.activeCallbacks.fetch_sub(1, std::memory_order_seq_cst);

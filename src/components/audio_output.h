@@ -2,19 +2,32 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
-#include <vector>
 
 #include "components/stereo_frame.h"
 
 class AudioSource;
 class ErrorSink;
 
-// The one SDL audio device of the player; its callback mixes every registered source. The
-// device opens on the first ensureOpen() (the first play) and is opened again on a later call
-// after a failure or after it was lost. All calls but render() come from the UI thread.
+// The one SDL audio device of the player; its callback mixes every registered source.
+//
+// The device opens on the first ensureOpen() (the first play), on the calling thread. A device
+// that fails to open, or is lost later (SDL disables it when the sound server goes away, or its
+// callback stops coming, as a restarted PipeWire leaves it), is not the end of anything: the
+// sources keep their places and states, and the output's keeper thread opens a device again
+// in the background, once a second while a source is playing, until one plays; the sources
+// then go on where they were. The loss is reported once, naming what was playing, and the
+// return once.
+//
+// Threads: the UI thread calls everything but render(); the keeper thread watches the device
+// and reopens it; the callback mixes. SDL's audio calls are made by the UI thread only while
+// no device has been asked for yet, and by the keeper only after that, so they never overlap.
 class AudioOutput {
 public:
     struct Options {
@@ -26,6 +39,12 @@ public:
         // false: no SDL device at all; the owner calls render() (tests that need exact
         // samples without real-time pacing).
         bool useDevice = true;
+        // How the sound server lists the stream (its application name).
+        std::string appName = "Velmor´s MP3-Player";
+        // A running device whose callback has not come for this long is taken as lost.
+        std::chrono::milliseconds stallLimit{500};
+        // Between two attempts to open a device again while a source is playing.
+        std::chrono::milliseconds retryInterval{1000};
     };
 
     explicit AudioOutput(ErrorSink& errors);
@@ -35,8 +54,9 @@ public:
     AudioOutput& operator=(const AudioOutput&) = delete;
 
     int rate() const { return options.rate; }
-    // Opens the device if it is not open; reports "No sound output: <cause>" once per failed
-    // attempt. True when a device is playing (always true without a device).
+    // UI thread. Opens the device when none was asked for yet, and reports "No sound output:
+    // <cause>" if that fails; while the keeper is reopening a lost one, asks it to try again at
+    // once and returns at once. True when a device is playing (always true without a device).
     bool ensureOpen();
     bool isOpen() const;
 
@@ -52,10 +72,19 @@ public:
 
 private:
     struct Device;
+    enum class State { Idle, Open, Reopening };
+
     static void callback(void* userdata, unsigned char* stream, int length);
     void mix(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept;
-    void retire(std::unique_ptr<Device> device);
-    void reapClosers(bool wait);
+    // SDL's audio started if needed, and a device opened and running; the cause when not.
+    std::unique_ptr<Device> openDevice(std::string& cause);
+    void closeDevice(std::unique_ptr<Device> device);
+    void keep();  // the keeper thread
+    // Keeper: false once the device is lost. `lock` holds `mutex`.
+    bool watch(std::unique_lock<std::mutex>& lock);
+    void reopen(std::unique_lock<std::mutex>& lock);
+    bool anySourcePlaying() const;
+    std::string playingNames() const;
 
     ErrorSink& errors;
     const Options options;
@@ -64,14 +93,15 @@ private:
     std::atomic<int> activeCallbacks{0};
     static_assert(std::atomic<AudioSource*>::is_always_lock_free);
     static_assert(std::atomic<int>::is_always_lock_free);
-    static_assert(std::atomic<bool>::is_always_lock_free);
-    bool sdlStarted = false;
+
+    // UI <-> keeper. Held to change the state or the device, and by the UI for the first open
+    // (the keeper has nothing to do then); never by the callback.
+    mutable std::mutex mutex;
+    std::condition_variable keeperWake;
+    State state = State::Idle;
     std::unique_ptr<Device> device;
-    struct Closer {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    // Lost devices are closed on threads of their own: SDL_CloseAudioDevice can block for
-    // seconds, and the UI must not wait for that.
-    std::vector<Closer> closers;
+    bool sdlStarted = false;
+    bool retryNow = false;  // play() while reopening: try at once
+    bool quit = false;
+    std::thread keeper;  // started with the first device asked for
 };

@@ -13,7 +13,7 @@ public:
         Stopped,  // by a command; the position is where the command put it
         Paused,
         Playing,
-        Ended,  // the last sample was played, or the output was lost: reads as stopped, rewound
+        Ended,  // the last sample was played: reads as stopped, rewound
         // The last sample was played and the cued next file sounds on right behind it; reads
         // as stopped until the UI adopts that file and plays it.
         Cued,

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "components/deck_control.h"
+#include "components/locked_text.h"
 #include "components/play_clock.h"
 #include "components/spsc_ring.h"
 #include "components/stereo_frame.h"
@@ -38,12 +39,12 @@
 //   exactLength   scanner: (track, frames of the file) once a scan is done; decoder: the same
 //                 once it decoded to the end (the truth, whatever a header said).
 //   gain          UI; the callback ramps to it.
-//   outputLost    callback sets it; the decoder takes it and reports.
+//   path          UI, with each new file; the output's keeper reads it to name what was
+//                 playing when the sound went away. Behind a mutex: the callback never reads it.
 //   underruns     callback; diagnostics only.
 //   wake          posted by the UI after each order to the decoder, and by the callback when
-//                 the ring's fill falls below kRefillMark or the output is lost; the decoder
-//                 sleeps on it whenever it has nothing to do (the ring full, or no data to
-//                 make), so it never polls.
+//                 the ring's fill falls below kRefillMark; the decoder sleeps on it whenever
+//                 it has nothing to do (the ring full, or no data to make), so it never polls.
 //
 // Orderings that carry weight:
 //   - The ring's write index is released by the decoder and acquired by the callback, so the
@@ -103,11 +104,10 @@ struct DeckStream {
     std::atomic<std::uint32_t> track{0};
     std::atomic<std::uint64_t> exactLength{0};
     std::atomic<float> gain{1.0f};
-    std::atomic<bool> outputLost{false};
+    LockedText path;
     std::atomic<std::uint64_t> underruns{0};
     WakeSignal wake;
 
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
     static_assert(std::atomic<float>::is_always_lock_free);
-    static_assert(std::atomic<bool>::is_always_lock_free);
 };

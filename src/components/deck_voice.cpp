@@ -93,15 +93,12 @@ void DeckVoice::releaseTo(std::uint64_t read, std::uint64_t write) noexcept {
         stream.wake.post();
 }
 
-void DeckVoice::outputLost() noexcept {
-    bool wasPlaying = false;
-    stream.control.change([&](Word now) -> std::optional<Word> {
-        wasPlaying = now.phase == Phase::Playing || now.phase == Phase::Cued;
-        if (!wasPlaying) return std::nullopt;
-        return Word{now.epoch, Phase::Ended};
-    });
-    if (wasPlaying) {
-        stream.outputLost.store(true, std::memory_order_release);
-        stream.wake.post();
-    }
+bool DeckVoice::isPlaying() const noexcept {
+    // A cued file sounds on behind the track that ended.
+    const Phase phase = stream.control.load(std::memory_order_acquire).phase;
+    return phase == Phase::Playing || phase == Phase::Cued;
+}
+
+std::string DeckVoice::playingName() const {
+    return isPlaying() ? stream.path.get() : std::string();
 }

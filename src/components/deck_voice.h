@@ -13,7 +13,8 @@ public:
 
     // Audio callback only: no locks, no allocation, no I/O.
     void mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept override;
-    void outputLost() noexcept override;
+    bool isPlaying() const noexcept override;
+    std::string playingName() const override;
 
 private:
     // Gives back the ring up to `read`; wakes the decoder when that takes the fill below the

@@ -92,8 +92,6 @@ void DecoderWorker::Run::loop() {
             if (orders.cueTrackId != cue.trackId) setCue(orders);
             continue;
         }
-        if (stream.outputLost.exchange(false, std::memory_order_acquire))
-            worker.errors.report("Sound output lost while playing " + file);
         fill();
         if (worker.ordersWaiting()) continue;
         // Once the ring is full, playing comes first; a cued file waits until it is taken up.

@@ -44,6 +44,7 @@ void Mp3Deck::setFileName(const std::string& name) {
     assertUiThread();
     givenName = name;
     path = absolutePath(name);
+    shared.path.set(path);
     if (cueTrackId == 0 || path != cuePath) {
         requestOpen();
         return;

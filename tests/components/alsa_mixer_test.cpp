@@ -15,6 +15,9 @@
 
 #include "components/mixer_events.h"
 #include "doubles/recording_error_sink.h"
+#include "support/own_pulse_server.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -271,3 +274,49 @@ TEST_F(AlsaMixerPulse, UnknownDeviceNumbersChangeNothing) {
 }
 
 }  // namespace
+
+// A sound server of the test's own behind ALSA's "default", killed and started again.
+TEST(AlsaMixerRestart, TheLevelReachesASoundServerThatRestarted) {
+    if (!std::getenv("PULSE_SERVER"))
+        GTEST_SKIP() << "ALSA's default device reaches PulseAudio under scripts/test.sh only";
+    TempDir dir;
+    OwnPulseServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    ScopedEnv address("PULSE_SERVER", server.address());
+    RecordingErrorSink errors;
+    RecordingEvents events;
+    AlsaMixer mixer(errors, {"default"});
+    mixer.setEventHandler(&events);
+    mixer.enumerationStep2();
+    int32_t master = 0;
+    for (const auto& l : events.lines)
+        if (l.known == "MasterVolume") master = l.number;
+    ASSERT_GE(master, 1);
+    ASSERT_TRUE(mixer.setLineLevel(master, 30));
+    EXPECT_EQ(sinkPercent(), 30);
+
+    server.kill();
+    EXPECT_FALSE(mixer.setLineLevel(master, 40));  // nobody to take it
+    auto lines = errors.taken();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Mixer default", 0), 0u) << lines[0];
+    EXPECT_FALSE(mixer.setLineLevel(master, 40));  // said once
+    EXPECT_EQ(errors.taken().size(), 1u);
+
+    ASSERT_TRUE(server.start());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new handle once a second
+    EXPECT_TRUE(mixer.setLineLevel(master, 60));
+    EXPECT_EQ(sinkPercent(), 60);
+    int32_t level = -1;
+    EXPECT_TRUE(mixer.getLineLevel(master, level));
+    EXPECT_NEAR(level, 0.6 * 65535, 700);
+    EXPECT_EQ(errors.taken().size(), 1u);
+
+    // Killed and back before the mixer noticed: the next level goes straight through.
+    server.kill();
+    ASSERT_TRUE(server.start());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_TRUE(mixer.setLineLevel(master, 20));
+    EXPECT_EQ(sinkPercent(), 20);
+    EXPECT_EQ(errors.taken().size(), 1u);
+}

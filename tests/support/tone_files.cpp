@@ -20,15 +20,13 @@ void run(const std::string& command) {
     if (std::system(command.c_str()) != 0) throw std::runtime_error("command failed: " + command);
 }
 
-}  // namespace
-
-std::string makeToneMp3(const std::string& dir, const std::string& name, double frequencyHz,
+std::string makeSineMp3(const std::string& dir, const std::string& name, const std::string& sine,
                         double seconds, const ToneOptions& options) {
     const std::string wav = dir + "/" + name + ".source.wav";
     const std::string mp3 = dir + "/" + name;
     std::ostringstream sox;
     sox << "sox -D -n -r " << options.rate << " -c " << options.channels << " -b 16 " << quoted(wav)
-        << " synth " << seconds << " sine " << frequencyHz << " vol " << options.amplitude;
+        << " synth " << seconds << " sine " << sine << " vol " << options.amplitude;
     run(sox.str());
     std::ostringstream lame;
     lame << "lame --quiet --resample " << options.rate / 1000.0
@@ -41,6 +39,22 @@ std::string makeToneMp3(const std::string& dir, const std::string& name, double 
     run(lame.str());
     std::remove(wav.c_str());
     return mp3;
+}
+
+}  // namespace
+
+std::string makeToneMp3(const std::string& dir, const std::string& name, double frequencyHz,
+                        double seconds, const ToneOptions& options) {
+    std::ostringstream sine;
+    sine << frequencyHz;
+    return makeSineMp3(dir, name, sine.str(), seconds, options);
+}
+
+std::string makeSweepMp3(const std::string& dir, const std::string& name, double fromHz,
+                         double toHz, double seconds, const ToneOptions& options) {
+    std::ostringstream sine;
+    sine << fromHz << "-" << toHz;  // sox: a linear sweep
+    return makeSineMp3(dir, name, sine.str(), seconds, options);
 }
 
 DecodedAudio readWav(const std::string& path) {

@@ -1,0 +1,249 @@
+// The real window with the real decks and mixer on a sound server of the test's own, which
+// goes away while both decks play and comes back, or is not there when the player starts.
+// Each deck plays a sweep, so the frequency heard tells where in its file it is.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <regex>
+
+#include "app/form1.h"
+#include "components/alsa_mixer.h"
+#include "components/audio_output.h"
+#include "components/mp3_deck.h"
+#include "doubles/fake_file_dialog.h"
+#include "doubles/fake_joystick.h"
+#include "doubles/recording_error_sink.h"
+#include "shared/shared_state.h"
+#include "support/own_pulse_server.h"
+#include "support/scoped_env.h"
+#include "support/scroll_drag.h"
+#include "support/sink_recorder.h"
+#include "support/temp_dir.h"
+#include "support/tone_analysis.h"
+#include "support/tone_files.h"
+
+namespace {
+
+constexpr int kRate = SinkRecorder::kRate;
+constexpr double kSweepSeconds = 8;
+// Deck 1's sweep and deck 2's, far enough apart to be told apart in one recording.
+constexpr double kLowFrom = 300, kLowTo = 700;
+constexpr double kHighFrom = 1500, kHighTo = 2300;
+
+// The strongest frequency between `from` and `to`, to 2 Hz.
+double strongest(std::span<const float> window, int rate, double from, double to) {
+    double best = from, bestAmplitude = 0;
+    for (double f = from; f <= to; f += 2) {
+        const double a = toneAmplitude(window, rate, f);
+        if (a > bestAmplitude) {
+            best = f;
+            bestAmplitude = a;
+        }
+    }
+    return best;
+}
+
+// A sweep's file, decoded, to tell which frequency sounds where (sox's sweeps are not quite
+// linear in time).
+class Sweep {
+public:
+    Sweep(const std::string& mp3, double from, double to) : from(from), to(to) {
+        const DecodedAudio audio = decodeWithMpg123(mp3);
+        rate = audio.rate;
+        left = channelOf(audio.samples, audio.channels, 0);
+    }
+    // The frequency 200 ms of the file around `seconds` sound at.
+    double frequencyAt(double seconds) const {
+        const auto start = static_cast<std::size_t>(std::max(0.0, seconds - 0.1) * rate);
+        return strongest(std::span<const float>(left).subspan(start, rate / 5), rate, from, to);
+    }
+    // True when `window` of a recording sounds like the file at `seconds`, give or take
+    // `tolerance` seconds.
+    bool soundsAt(std::span<const float> window, double seconds, double tolerance) const {
+        const double heard = strongest(window, kRate, from, to);
+        const bool ok =
+            heard >= frequencyAt(seconds - tolerance) && heard <= frequencyAt(seconds + tolerance);
+        if (!ok)
+            ADD_FAILURE() << heard << " Hz is not between " << frequencyAt(seconds - tolerance)
+                          << " and " << frequencyAt(seconds + tolerance) << " Hz";
+        return ok;
+    }
+
+private:
+    std::vector<float> left;
+    int rate = 0;
+    double from, to;
+};
+
+int sinkPercent() {
+    std::string out;
+    if (FILE* pipe = popen("pactl get-sink-volume @DEFAULT_SINK@ 2>&1", "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        pclose(pipe);
+    }
+    std::smatch m;
+    return std::regex_search(out, m, std::regex(R"((\d+)%)")) ? std::stoi(m[1]) : -1;
+}
+
+template <typename Condition>
+bool waitFor(Condition condition, int milliseconds) {
+    for (int waited = 0; !condition(); waited += 20) {
+        if (waited > milliseconds) return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+class EndToEndPulseRestart : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // ALSA's "default" reaches PulseAudio under the test script only.
+        if (!underTestScript) GTEST_SKIP() << "no private PulseAudio (PULSE_SERVER)";
+        ToneOptions options;
+        options.amplitude = 0.3;
+        low = makeSweepMp3(music.path(), "1 low.mp3", kLowFrom, kLowTo, kSweepSeconds, options);
+        makeToneMp3(music.path(), "2 plain.mp3", 1000, 2, options);
+        high = makeSweepMp3(music.path(), "3 high.mp3", kHighFrom, kHighTo, kSweepSeconds, options);
+    }
+    void TearDown() override {
+        form.reset();
+        deck1.reset();
+        deck2.reset();
+        mixer.reset();
+        output.reset();
+    }
+    // The player, as main wires it, on whatever server is there now.
+    void startPlayer() {
+        output = std::make_unique<AudioOutput>(errors);
+        deck1 = std::make_unique<Mp3Deck>(*output, errors);
+        deck2 = std::make_unique<Mp3Deck>(*output, errors);
+        mixer = std::make_unique<AlsaMixer>(errors, std::vector<std::string>{"default"});
+        form = std::make_unique<Form1>(
+            Components{*deck1, *deck2, *mixer, playFileDialog, playDirDialog, joystick, errors},
+            music.file("velmor-mp3-player.ini"));
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void playDir() {
+        playDirDialog.answer = low;
+        QTest::mouseClick(form->controls().Command6, Qt::LeftButton);
+    }
+    void doubleClickEntry(int row) {
+        QListWidget* list = form->controls().List4;
+        const QRect r = list->visualItemRect(list->item(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    }
+
+    const bool underTestScript = SinkRecorder::available();  // before PULSE_SERVER is ours
+    TempDir music;
+    TempDir runtime;
+    OwnPulseServer server{runtime.path()};
+    ScopedEnv driver{"SDL_AUDIODRIVER", "pulseaudio"};
+    ScopedEnv address{"PULSE_SERVER", server.address()};
+    std::string low, high;
+    RecordingErrorSink errors;
+    FakeJoystick joystick;
+    FakeFileDialog playFileDialog, playDirDialog;
+    std::unique_ptr<AudioOutput> output;
+    std::unique_ptr<Mp3Deck> deck1, deck2;
+    std::unique_ptr<AlsaMixer> mixer;
+    std::unique_ptr<Form1> form;
+};
+
+}  // namespace
+
+TEST_F(EndToEndPulseRestart, BothDecksComeBackWhereTheyStoppedAndTheMasterWorksAgain) {
+    ASSERT_TRUE(server.start());
+    startPlayer();
+    ASSERT_NE(form->state().MasterVolumeDevice, 0);
+    playDir();
+    doubleClickEntry(2);
+    ASSERT_EQ(deck2->playState(), Deck::Playing);
+    ASSERT_TRUE(waitFor([&] { return deck1->currentPosition() > 2.0; }, 6000));
+    const int track = form->state().TrackNumber;
+    const std::string entry = form->state().CurrentFile;
+
+    server.kill();
+    ASSERT_TRUE(waitFor([&] { return !errors.taken().empty(); }, 3000));
+    const double stopped1 = deck1->currentPosition();
+    const double stopped2 = deck2->currentPosition();
+    QTest::qWait(1500);  // ticks go on; the watch must not take the silence for an end
+    EXPECT_EQ(deck1->playState(), Deck::Playing);
+    EXPECT_EQ(deck1->currentPosition(), stopped1);
+    EXPECT_EQ(form->state().playerState, PlayerState::Playing);
+    EXPECT_EQ(form->state().TrackNumber, track);
+    EXPECT_EQ(form->state().CurrentFile, entry);
+
+    ASSERT_TRUE(server.start());
+    SinkRecorder recorder;
+    // The clocks go on from where they stood, never from anywhere else.
+    double resumed1 = stopped1, resumed2 = stopped2;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            if (resumed1 == stopped1) resumed1 = deck1->currentPosition();
+            if (resumed2 == stopped2) resumed2 = deck2->currentPosition();
+            return deck1->currentPosition() > stopped1 + 1.5;
+        },
+        8000));
+    EXPECT_NEAR(resumed1, stopped1, 0.3);
+    EXPECT_NEAR(resumed2, stopped2, 0.3);
+    const double clock1 = deck1->currentPosition();
+    const double clock2 = deck2->currentPosition();
+    const std::vector<float> left = channelOf(recorder.stop(), SinkRecorder::kChannels, 0);
+    ASSERT_GT(left.size(), std::size_t(kRate));
+
+    // What is heard is where the clocks are: the last 200 ms of the recording, about 150 ms
+    // behind them (the window's middle, and the server's latency)...
+    const Sweep sweep1(low, kLowFrom, kLowTo), sweep2(high, kHighFrom, kHighTo);
+    const std::span<const float> last(left.data() + left.size() - kRate / 5, kRate / 5);
+    EXPECT_TRUE(sweep1.soundsAt(last, clock1 - 0.15, 0.5));
+    EXPECT_TRUE(sweep2.soundsAt(last, clock2 - 0.15, 0.5));
+    // ... and, where the recording began before the sound came back, the first sound is
+    // where each deck stopped.
+    const std::size_t back = firstAbove(left, 0.05f);
+    if (back > std::size_t(kRate / 10) && back + kRate / 2 < left.size()) {
+        const std::span<const float> first(left.data() + back + kRate / 10, kRate / 5);
+        EXPECT_TRUE(sweep1.soundsAt(first, stopped1 + 0.2, 0.5));
+        EXPECT_TRUE(sweep2.soundsAt(first, stopped2 + 0.2, 0.5));
+    }
+    EXPECT_EQ(form->state().TrackNumber, track);
+    EXPECT_EQ(deck1->fileName(), "1 low.mp3");
+
+    // The master bar reaches the new server.
+    dragThumb(form->controls().VScroll1, 0.5);
+    EXPECT_NEAR(sinkPercent(), 50, 3);
+
+    const auto lines = errors.taken();
+    ASSERT_EQ(lines.size(), 2u) << lines.back();
+    EXPECT_EQ(lines[0], "Sound output lost while playing " + low + " and " + high);
+    EXPECT_EQ(lines[1], "Sound output is back");
+}
+
+TEST_F(EndToEndPulseRestart, NoServerAtStartThenPlayOnceItIsUp) {
+    startPlayer();
+    playDir();
+    EXPECT_EQ(form->state().playerState, PlayerState::Playing);
+    auto lines = errors.taken();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("No sound output: ", 0), 0u) << lines.back();
+    QTest::mouseClick(form->controls().Command3, Qt::LeftButton);  // "Stop"
+
+    ASSERT_TRUE(server.start());
+    SinkRecorder recorder;
+    QTest::mouseClick(form->controls().Command1, Qt::LeftButton);  // "Play"
+    ASSERT_TRUE(waitFor([&] { return deck1->currentPosition() > 1.0; }, 8000));
+    const std::vector<float> left = channelOf(recorder.stop(), SinkRecorder::kChannels, 0);
+    const std::size_t start = firstAbove(left, 0.05f);
+    ASSERT_LT(start + kRate / 2, left.size()) << "no sound";
+    const std::span<const float> window(left.data() + start + kRate / 10, kRate / 5);
+    EXPECT_TRUE(Sweep(low, kLowFrom, kLowTo).soundsAt(window, 0.2, 0.5));  // from the start
+    EXPECT_EQ(errors.taken().back(), "Sound output is back");
+}
