@@ -156,9 +156,10 @@ void AudioOutput::keep() {
 
 bool AudioOutput::watch(std::unique_lock<std::mutex>& lock) {
     // A device that runs calls back every buffer; one that has not called back for
-    // `stallLimit` is gone, whatever SDL says. Only once it runs steadily, though: a new
-    // stream may wait a second for the server after its first buffer. The keeper's own
-    // lateness (a machine so busy that no thread ran) does not count against the device.
+    // `stallLimit` while a source plays is gone, whatever SDL says. Only once it runs
+    // steadily, though: a new stream may wait a second for the server after its first buffer.
+    // The keeper's own lateness (a machine so busy that no thread ran) does not count against
+    // the device.
     const auto period = options.stallLimit / 4;
     std::uint64_t seen = device->callbacks.load(std::memory_order_relaxed);
     auto progressAt = Clock::now();
@@ -173,7 +174,7 @@ bool AudioOutput::watch(std::unique_lock<std::mutex>& lock) {
         if (count != seen || now - checkedAt > 2 * period) {
             seen = count;
             progressAt = now;
-        } else if (now - progressAt >= limit) {
+        } else if (now - progressAt >= limit && anySourcePlaying()) {
             return false;
         }
         checkedAt = now;

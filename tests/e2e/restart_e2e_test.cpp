@@ -32,7 +32,7 @@
 namespace {
 
 constexpr int kRate = SinkRecorder::kRate;
-constexpr double kSweepSeconds = 8;
+constexpr double kSweepSeconds = 12;  // longer than the test: no deck reaches its end
 // Deck 1's sweep and deck 2's, far enough apart to be told apart in one recording.
 constexpr double kLowFrom = 300, kLowTo = 700;
 constexpr double kHighFrom = 1500, kHighTo = 2300;
