@@ -189,8 +189,11 @@ TEST(Mp3DeckSdl, NoSoundServerAtStartThenOneComesUp) {
     deck.pause();
     deck.play();  // tried again in the background; said once
     EXPECT_EQ(errors.taken().size(), 1u);
+    deck.stop();
 
+    // The server comes up while the deck is stopped: "Play" finds it.
     ASSERT_TRUE(server.start());
+    deck.play();
     EXPECT_TRUE(waitFor([&] { return deck.currentPosition() > 0.1; }, 5000ms));
     EXPECT_TRUE(output.isOpen());
     lines = errors.taken();

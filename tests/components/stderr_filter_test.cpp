@@ -15,22 +15,6 @@
 
 namespace {
 
-struct ChatterCase {
-    const char* line;
-    bool chatter;
-};
-
-TEST(StderrFilter, KnowsTheLibrariesLinesAndNothingElse) {
-    const ChatterCase cases[] = {
-        {"Truncating stereo boundary to sideband limit.", true},
-        {"Truncating stereo boundary to sideband limit. ", false},
-        {"12:00:00  Cannot play /a.mp3: not an MP3 file", false},
-        {"", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(StderrFilter::isLibraryChatter(c.line), c.chatter) << c.line;
-}
-
 // What reaches descriptor 2 while `write` runs.
 template <typename Write>
 std::string capturedStderr(const TempDir& dir, Write write) {
