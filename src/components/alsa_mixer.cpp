@@ -3,6 +3,7 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -228,9 +229,15 @@ bool AlsaMixer::refresh(std::size_t position) {
     if (err >= 0) return true;
     // A sound server that restarted leaves the old connection broken: a new one finds it.
     if (reopen(position)) return true;
+    markFailed(position, err);
+    return false;
+}
+
+void AlsaMixer::markFailed(std::size_t position, int err) {
+    OpenMixer& mixer = mixers[position];
+    if (mixer.failed) return;
     mixer.failed = true;
     errors.report("Mixer " + mixer.name + " stopped answering: " + alsaError(err));
-    return false;
 }
 
 bool AlsaMixer::reopen(std::size_t position) {
@@ -278,9 +285,15 @@ bool AlsaMixer::setLineLevel(int32_t deviceNumber, float percent) {
     // a slider drag repeats the same percentage many times: skip what is already set.
     if (allChannelsAt(l->elem, raw)) return true;
     int err = snd_mixer_selem_set_playback_volume_all(l->elem, raw);
-    // Once more on a new handle, if the old one broke since the last events were taken.
-    if (err < 0 && reopen(l->mixer) && l->elem)
-        err = snd_mixer_selem_set_playback_volume_all(l->elem, raw);
+    if (err < 0) {
+        // The old handle may have broken since the last events were taken: once more on a new
+        // one. Without one, the mixer is gone, which is said once, not per level.
+        if (!reopen(l->mixer)) {
+            markFailed(l->mixer, err);
+            return false;
+        }
+        err = l->elem ? snd_mixer_selem_set_playback_volume_all(l->elem, raw) : -ENODEV;
+    }
     if (err < 0) {
         errors.report("Mixer line " + l->name + " on " + mixers[l->mixer].name +
                       " refused the level " + std::to_string(std::lround(percent)) +

@@ -77,6 +77,7 @@ private:
     // A new handle for a mixer whose control failed (a sound server that restarted), its lines
     // found again by name and index. Tried at most once a second.
     bool reopen(std::size_t position);
+    void markFailed(std::size_t position, int err);  // reported once, until a reopen works
     void forgetElement(_snd_mixer_elem* elem);
 
     ErrorSink& errors;
