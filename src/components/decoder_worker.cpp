@@ -184,6 +184,8 @@ void DecoderWorker::Run::takeCue() {
     file = cue.path;
     trackId = cue.trackId;
     scanned = decoder->lengthIsExact();
+    sourceFrame = 0;
+    decodedSinceSeek = false;
     failure.clear();
 }
 
