@@ -12,6 +12,7 @@
 #include "components/audio_output.h"
 #include "components/mp3_deck.h"
 #include "doubles/recording_error_sink.h"
+#include "support/kept_up.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
 #include "support/spectrum.h"
@@ -41,6 +42,12 @@ std::vector<float> readFloats(const std::string& path) {
     return out;
 }
 
+// What the disk driver was handed, and how much of it the decks could not fill in time.
+struct DiskRun {
+    std::vector<float> samples;
+    std::uint64_t underruns = 0;
+};
+
 TEST(Mp3DeckSdl, DiskDriverGetsBothDecksMixedAtTheirVolumes) {
     TempDir dir;
     const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 2, {.rate = 44100});
@@ -49,28 +56,35 @@ TEST(Mp3DeckSdl, DiskDriverGetsBothDecksMixedAtTheirVolumes) {
     ScopedEnv driver("SDL_AUDIODRIVER", "disk");
     ScopedEnv file("SDL_DISKAUDIOFILE", raw);
     ScopedEnv delay("SDL_DISKAUDIODELAY", "4");  // ms per 21.3 ms buffer: five times real time
-    {
-        RecordingErrorSink errors;
-        AudioOutput output(errors);
-        Mp3Deck deck1(output, errors);
-        Mp3Deck deck2(output, errors);
-        deck1.setFileName(a);
-        deck2.setFileName(b);
-        deck2.setVolume(-600);
-        deck1.play();
-        deck2.play();
-        EXPECT_EQ(deck1.playState(), Deck::Playing);
-        EXPECT_EQ(deck2.playState(), Deck::Playing);
-        EXPECT_TRUE(waitFor([&] { return deck1.currentPosition() > 0; }, 2000ms));
-        EXPECT_TRUE(waitFor(
-            [&] {
-                return deck1.playState() == Deck::Stopped && deck2.playState() == Deck::Stopped;
-            },
-            10000ms));
-        EXPECT_TRUE(errors.taken().empty());
-    }
-    const auto samples = readFloats(raw);
-    const auto left = channelOf(samples, 2, 0);
+    const DiskRun run = firstRunThatKeptUp([&] {
+        DiskRun result;
+        {
+            RecordingErrorSink errors;
+            AudioOutput output(errors);
+            Mp3Deck deck1(output, errors);
+            Mp3Deck deck2(output, errors);
+            deck1.setFileName(a);
+            deck2.setFileName(b);
+            deck2.setVolume(-600);
+            deck1.play();
+            deck2.play();
+            EXPECT_EQ(deck1.playState(), Deck::Playing);
+            EXPECT_EQ(deck2.playState(), Deck::Playing);
+            EXPECT_TRUE(waitFor([&] { return deck1.currentPosition() > 0; }, 2000ms));
+            EXPECT_TRUE(waitFor(
+                [&] {
+                    return deck1.playState() == Deck::Stopped &&
+                           deck2.playState() == Deck::Stopped;
+                },
+                10000ms));
+            EXPECT_TRUE(errors.taken().empty());
+            result.underruns = deck1.underrunFrames() + deck2.underrunFrames();
+        }
+        result.samples = readFloats(raw);
+        return result;
+    });
+    ASSERT_EQ(run.underruns, 0u) << "the machine was too busy to judge the sound";
+    const auto left = channelOf(run.samples, 2, 0);
     const std::size_t start = firstAbove(left, 1e-3f);
     ASSERT_LT(start + 48000, left.size());
     const std::span<const float> second(left.data() + start + 24000, 48000);
@@ -91,17 +105,23 @@ TEST(Mp3DeckSdl, ResamplingKeepsTheToneAndAddsNothingAbove90DecibelsBelowIt) {
     ScopedEnv driver("SDL_AUDIODRIVER", "disk");
     ScopedEnv file("SDL_DISKAUDIOFILE", raw);
     ScopedEnv delay("SDL_DISKAUDIODELAY", "4");
-    {
-        RecordingErrorSink errors;
-        AudioOutput output(errors);
-        Mp3Deck deck(output, errors);
-        deck.setFileName(mp3);
-        deck.play();
-        ASSERT_TRUE(waitFor([&] { return deck.playState() == Deck::Stopped; }, 20000ms));
-        ASSERT_EQ(deck.underrunFrames(), 0u) << "the machine was too busy to judge the sound";
-        EXPECT_TRUE(errors.taken().empty());
-    }
-    const auto left = channelOf(readFloats(raw), 2, 0);
+    const DiskRun run = firstRunThatKeptUp([&] {
+        DiskRun result;
+        {
+            RecordingErrorSink errors;
+            AudioOutput output(errors);
+            Mp3Deck deck(output, errors);
+            deck.setFileName(mp3);
+            deck.play();
+            EXPECT_TRUE(waitFor([&] { return deck.playState() == Deck::Stopped; }, 20000ms));
+            EXPECT_TRUE(errors.taken().empty());
+            result.underruns = deck.underrunFrames();
+        }
+        result.samples = readFloats(raw);
+        return result;
+    });
+    ASSERT_EQ(run.underruns, 0u) << "the machine was too busy to judge the sound";
+    const auto left = channelOf(run.samples, 2, 0);
     const std::size_t start = firstAbove(left, 1e-3f);
     ASSERT_LT(start + 3 * 48000, left.size());
     const std::span<const float> middle(left.data() + start + 48000 / 2, 3 * 48000);
