@@ -35,13 +35,14 @@ void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) n
     bool over = false;
     while (done < frames && !over) {
         std::uint64_t limit = std::min<std::uint64_t>(range.write, read + (frames - done));
-        // A track that ends within reach (not the one the cued file already follows): play up
-        // to its end, then see what follows.
+        // A track that ends within reach: play up to its end, then see what follows. Not the
+        // end the cued file already follows: once the UI has taken that file up, the read may
+        // still stand at its boundary, waiting for the file's first frames.
         const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
         const bool endAhead = DeckStream::epochOf(end) == control.epoch &&
                               DeckStream::distance(read, DeckStream::indexOf(end)) >= 0 &&
                               DeckStream::distance(DeckStream::indexOf(end), limit) >= 0 &&
-                              !(control.phase == Phase::Cued && DeckStream::indexOf(end) == cuedAt);
+                              end != passedEnd;
         if (endAhead) limit = read + DeckStream::distance(read, DeckStream::indexOf(end));
         for (; read < limit; ++read, ++done) {
             const float g = from + step * static_cast<float>(done + 1);
@@ -62,6 +63,7 @@ void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) n
         });
         if (control.phase == Phase::Cued && onward) {
             cuedAt = boundary;
+            passedEnd = end;
             // Nothing more of the epoch at the very boundary yet: wait, it follows.
             if (read == range.write) break;
         } else {
