@@ -17,4 +17,4 @@ start_private_pulse
 trap stop_private_pulse EXIT
 export TSAN_OPTIONS="suppressions=$PWD/tests/support/tsan.supp halt_on_error=1 exitcode=66"
 build-tsan/tests/component_tests \
-    --gtest_filter="${TSAN_FILTER:-Mp3Deck*:DeckControl.*:SoxrResampler.*:SpscRing.*}"
+    --gtest_filter="${TSAN_FILTER:-Mp3Deck*:DeckControl.*:DeckVoice.*:SoxrResampler.*:SpscRing.*}"
