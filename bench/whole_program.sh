@@ -110,6 +110,12 @@ echo "== whole program: CPU in % of one core over ${seconds} s (after ${settle} 
 printf '%-34s %8s %12s %9s %12s\n' "what plays" "program" "sound server" "X server" "peak RSS"
 "$player" >"$work/idle.log" 2>&1 &
 measure idle "player, window shown, nothing" $!
+# The floor under every figure of the player: any Qt window whose 10 ms timer does nothing, and
+# one whose timer sets a label's text each time, as the ticking time label does.
+"$build/bench/timer_floor" >"$work/floor.log" 2>&1 &
+measure floor "bare Qt window, empty 10 ms timer" $!
+"$build/bench/timer_floor" --paint >>"$work/floor.log" 2>&1 &
+measure floorpaint "bare Qt window, a label each 10 ms" $!
 "$player" "$work/music/" >"$work/one-deck.log" 2>&1 &
 measure one "player, one deck" $!
 "$build/bench/two_deck_player" "$work/music/" "$work/two-deck.ini" >"$work/two-deck.log" 2>&1 &
@@ -133,6 +139,10 @@ echo "one deck, sound server for player / for mpg123: $(ratio "$(less_floor "${s
 echo "both decks, player + server / two mpg123 + server: $(ratio "$(sum "${program[two]}" "${server[two]}")" "$(sum "${program[mpg123x2]}" "${server[mpg123x2]}")")  (at most 1.2)"
 echo "nothing playing, window shown:                  ${program[idle]} % of a core  (at most 0.5)"
 echo "peak RSS, both decks:                           ${rss[two]} MB  (under 60)"
+echo "-- what the 10 ms tick costs by itself, in any Qt window --"
+echo "empty timer / one mpg123:                       $(ratio "${program[floor]}" "${program[mpg123]}")"
+echo "a label each tick / one mpg123:                 $(ratio "${program[floorpaint]}" "${program[mpg123]}")"
+echo "player, one deck, less a label each tick:       $(awk -v a="${program[one]}" -v b="${program[floorpaint]}" 'BEGIN { printf "%.2f", a - b }') % of a core"
 
 echo "== silence at an automatic advance: three 2 s tone tracks (goal: 0 ms) =="
 "$build/bench/sound_bench" joins 8 "${tones[@]}" -- \
