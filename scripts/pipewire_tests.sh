@@ -9,6 +9,7 @@ source scripts/private_pipewire.sh
 start_private_pipewire
 trap stop_private_pipewire EXIT
 sound_tests='^(EndToEnd|Mp3DeckPulse|AlsaMixerPulse)'
+export VELMOR_TEST_SERVER=pipewire  # for bounds that depend on the server's own timing
 # One at a time: they take turns on the sink anyway, and a busy CPU makes the sound stutter.
 status=0
 echo "PipeWire, SDL's choice of output:"

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "components/audio_output.h"
@@ -123,8 +124,12 @@ TEST_F(Mp3DeckPulse, PlaysInRealTimeAndPausesAndResumesPromptly) {
     const double stopLatency = double(endOfSound(fromPause, 0.01f)) / kRate;
     std::printf("play to sound %.1f ms, pause to silence %.1f ms (upper bounds)\n",
                 startLatency * 1000, stopLatency * 1000);
-    EXPECT_LT(startLatency, 0.05);
-    EXPECT_LT(stopLatency, 0.05);
+    // PipeWire's graph moves in quanta of 1024 frames (21 ms) that the recorder waits for too:
+    // there the bound carries one quantum more. The 50 ms goal is PulseAudio's.
+    const char* server = std::getenv("VELMOR_TEST_SERVER");
+    const double bound = server && std::string(server) == "pipewire" ? 0.05 + 0.0213 : 0.05;
+    EXPECT_LT(startLatency, bound);
+    EXPECT_LT(stopLatency, bound);
     // The pause kept the place: the sound resumed, and the tone is there at full level.
     const std::span<const float> tone(left.data() + playMark + kRate / 4, kRate / 2);
     EXPECT_NEAR(dB(medianOverWindows(tone, 440) / 0.5), 0.0, 0.5);
