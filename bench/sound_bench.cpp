@@ -41,6 +41,8 @@ using std::chrono::milliseconds;
 
 constexpr float kOnset = 0.05f;  // the tone files are at half scale
 constexpr auto kQuiet = milliseconds(400);
+// Longer than the output keeps a device open with nothing playing (AudioOutput::Options).
+constexpr auto kRested = milliseconds(11000);
 constexpr auto kLongestWait = milliseconds(2000);
 
 pid_t spawn(const std::vector<std::string>& command) {
@@ -124,11 +126,11 @@ int latency(int argc, char** argv) {
     form->openPath(dir);
     runFor(milliseconds(500));
 
-    const auto measure = [&](auto&& start) {
+    const auto measureAfter = [&](milliseconds quiet, int count, auto&& start) {
         std::vector<std::optional<double>> results;
-        for (int i = 0; i < tries; ++i) {
+        for (int i = 0; i < count; ++i) {
             form->controls().Command3->click();  // "Stop"
-            runFor(kQuiet);
+            runFor(quiet);
             const std::size_t from = recorder.frames();
             const Clock::time_point t0 = Clock::now();
             start();
@@ -136,8 +138,12 @@ int latency(int argc, char** argv) {
         }
         return results;
     };
+    const auto measure = [&](auto&& start) { return measureAfter(kQuiet, tries, start); };
     report("player: \"Play\" after \"Stop\"", measure([&] { form->controls().Command1->click(); }));
     report("player: \"Play Dir\" after \"Stop\"", measure([&] { form->openPath(dir); }));
+    // Stopped for longer than the output keeps an unused device open: "Play" opens it again.
+    report("player: \"Play\", device closed",
+           measureAfter(kRested, std::min(tries, 5), [&] { form->controls().Command1->click(); }));
     form->controls().Command3->click();
     runFor(kQuiet);
 

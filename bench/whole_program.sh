@@ -118,6 +118,15 @@ measure floor "bare Qt window, empty 10 ms timer" $!
 measure floorpaint "bare Qt window, a label each 10 ms" $!
 "$player" "$work/music/" >"$work/one-deck.log" 2>&1 &
 measure one "player, one deck" $!
+# Played, then stopped (through MPRIS, as a media key does), and left alone longer than the
+# output keeps an unused device open.
+"$player" "$work/music/" >"$work/stopped.log" 2>&1 &
+stopped=$!
+sleep "$settle"
+dbus-send --session --type=method_call --dest=org.mpris.MediaPlayer2.velmor_mp3_player \
+    /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Player.Stop
+sleep 11
+measure stopped "player, played, then stopped" "$stopped"
 "$build/bench/two_deck_player" "$work/music/" "$work/two-deck.ini" >"$work/two-deck.log" 2>&1 &
 measure two "player, both decks" $!
 grep -q "deck 1: Playing, deck 2: Playing" "$work/two-deck.log" ||
@@ -138,6 +147,7 @@ echo "one deck, player / one mpg123:                  $(ratio "${program[one]}" 
 echo "one deck, sound server for player / for mpg123: $(ratio "$(less_floor "${server[one]}")" "$(less_floor "${server[mpg123]}")")  (at most 1.2; the server's floor taken off)"
 echo "both decks, player + server / two mpg123 + server: $(ratio "$(sum "${program[two]}" "${server[two]}")" "$(sum "${program[mpg123x2]}" "${server[mpg123x2]}")")  (at most 1.2)"
 echo "nothing playing, window shown:                  ${program[idle]} % of a core  (at most 0.5)"
+echo "  the same after playing and a stop:            ${program[stopped]} % of a core, sound server ${server[stopped]}"
 echo "peak RSS, both decks:                           ${rss[two]} MB  (under 60)"
 echo "-- what the 10 ms tick costs by itself, in any Qt window --"
 echo "empty timer / one mpg123:                       $(ratio "${program[floor]}" "${program[mpg123]}")"

@@ -61,7 +61,7 @@ bool AudioOutput::ensureOpen() {
     if (!options.useDevice) return true;
     std::unique_lock lock(mutex);
     if (state == State::Open) return true;  // a loss not yet seen is the keeper's to handle
-    if (state == State::Reopening) {
+    if (state == State::Reopening || state == State::Resting) {
         retryNow = true;
         keeperWake.notify_one();
         return false;
@@ -132,29 +132,46 @@ void AudioOutput::keep() {
                 keeperWake.wait(lock);
                 break;
             case State::Open:
-                if (!watch(lock)) {
-                    std::unique_ptr<Device> lost = std::move(device);
+                switch (watch(lock)) {
+                    case Watched::Quit:
+                        break;
+                    case Watched::Unused: {
+                        std::unique_ptr<Device> unused = std::move(device);
+                        state = State::Resting;
+                        retryNow = false;
+                        lock.unlock();
+                        closeDevice(std::move(unused));
+                        lock.lock();
+                        break;
+                    }
+                    case Watched::Lost: {
+                        std::unique_ptr<Device> lost = std::move(device);
                     state = State::Reopening;
                     retryNow = false;
                     const std::string names = playingNames();
                     lock.unlock();
-                    errors.report(names.empty() ? "Sound output lost"
-                                                : "Sound output lost while playing " + names);
-                    closeDevice(std::move(lost));
-                    // The old connection to the server is dead: start SDL's audio afresh.
-                    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-                    lock.lock();
-                    sdlStarted = false;
+                        errors.report(names.empty() ? "Sound output lost"
+                                                    : "Sound output lost while playing " + names);
+                        closeDevice(std::move(lost));
+                        // The old connection to the server is dead: start SDL's audio afresh.
+                        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+                        lock.lock();
+                        sdlStarted = false;
+                        break;
+                    }
                 }
                 break;
             case State::Reopening:
                 reopen(lock);
                 break;
+            case State::Resting:
+                wakeFromRest(lock);
+                break;
         }
     }
 }
 
-bool AudioOutput::watch(std::unique_lock<std::mutex>& lock) {
+AudioOutput::Watched AudioOutput::watch(std::unique_lock<std::mutex>& lock) {
     // A device that runs calls back every buffer; one that has not called back for
     // `stallLimit` while a source plays is gone, whatever SDL says. Only once it runs
     // steadily, though: a new stream may wait a second for the server after its first buffer.
@@ -164,22 +181,50 @@ bool AudioOutput::watch(std::unique_lock<std::mutex>& lock) {
     std::uint64_t seen = device->callbacks.load(std::memory_order_relaxed);
     auto progressAt = Clock::now();
     auto checkedAt = progressAt;
+    auto playedAt = progressAt;
     while (!quit && state == State::Open) {
         keeperWake.wait_for(lock, period);
-        if (quit || state != State::Open) return true;
+        if (quit || state != State::Open) return Watched::Quit;
         const auto now = Clock::now();
-        if (device->lost.load(std::memory_order_relaxed)) return false;
+        if (device->lost.load(std::memory_order_relaxed)) return Watched::Lost;
+        const bool playing = anySourcePlaying();
+        if (playing) playedAt = now;
         const std::uint64_t count = device->callbacks.load(std::memory_order_relaxed);
         const auto limit = count >= kSteadyCallbacks ? options.stallLimit : kStartLimit;
         if (count != seen || now - checkedAt > 2 * period) {
             seen = count;
             progressAt = now;
-        } else if (now - progressAt >= limit && anySourcePlaying()) {
-            return false;
+        } else if (now - progressAt >= limit && playing) {
+            return Watched::Lost;
         }
         checkedAt = now;
+        if (options.restAfter.count() > 0 && now - playedAt >= options.restAfter)
+            return Watched::Unused;
     }
-    return true;
+    return Watched::Quit;
+}
+
+void AudioOutput::wakeFromRest(std::unique_lock<std::mutex>& lock) {
+    keeperWake.wait(lock, [&] { return quit || retryNow; });
+    if (quit) return;
+    retryNow = false;
+    lock.unlock();
+    std::string cause;
+    std::unique_ptr<Device> opened = openDevice(cause);
+    if (!opened) errors.report("No sound output: " + cause);
+    lock.lock();
+    if (!opened) {
+        state = State::Reopening;  // tried again once a second while a source plays
+        return;
+    }
+    if (quit) {
+        lock.unlock();
+        closeDevice(std::move(opened));
+        lock.lock();
+        return;
+    }
+    device = std::move(opened);
+    state = State::Open;
 }
 
 void AudioOutput::reopen(std::unique_lock<std::mutex>& lock) {

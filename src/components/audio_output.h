@@ -23,7 +23,8 @@ class ErrorSink;
 // sources keep their places and states, and the output's keeper thread opens a device again
 // in the background, once a second while a source is playing, until one plays; the sources
 // then go on where they were. The loss is reported once, naming what was playing, and the
-// return once.
+// return once. A device through which nothing has played for a while is closed by the keeper
+// without a word, and opened again by the next ensureOpen().
 //
 // Threads: the UI thread calls everything but render(); the keeper thread watches the device
 // and reopens it; the callback mixes. SDL's audio calls are made by the UI thread only while
@@ -45,6 +46,10 @@ public:
         std::chrono::milliseconds stallLimit{500};
         // Between two attempts to open a device again while a source is playing.
         std::chrono::milliseconds retryInterval{1000};
+        // A device through which nothing has played for this long is closed: an open stream
+        // costs the player and the sound server a few percent of a core even when silent. The
+        // next play opens one again, on the keeper's thread. Zero: never.
+        std::chrono::milliseconds restAfter{10000};
     };
 
     explicit AudioOutput(ErrorSink& errors);
@@ -55,8 +60,9 @@ public:
 
     int rate() const { return options.rate; }
     // UI thread. Opens the device when none was asked for yet, and reports "No sound output:
-    // <cause>" if that fails; while the keeper is reopening a lost one, asks it to try again at
-    // once and returns at once. True when a device is playing (always true without a device).
+    // <cause>" if that fails; while the keeper is reopening a lost one, or has closed an unused
+    // one, asks it to open one at once and returns at once. True when a device is playing
+    // (always true without a device).
     bool ensureOpen();
     bool isOpen() const;
 
@@ -72,7 +78,9 @@ public:
 
 private:
     struct Device;
-    enum class State { Idle, Open, Reopening };
+    // Idle: none asked for yet. Resting: closed after a silence, opened again on demand.
+    enum class State { Idle, Open, Reopening, Resting };
+    enum class Watched { Quit, Lost, Unused };
 
     static void callback(void* userdata, unsigned char* stream, int length);
     void mix(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept;
@@ -80,9 +88,11 @@ private:
     std::unique_ptr<Device> openDevice(std::string& cause);
     void closeDevice(std::unique_ptr<Device> device);
     void keep();  // the keeper thread
-    // Keeper: false once the device is lost. `lock` holds `mutex`.
-    bool watch(std::unique_lock<std::mutex>& lock);
+    // Keeper, while the device is open: returns when it is lost, has been unused for
+    // `restAfter`, or the state changed. `lock` holds `mutex`.
+    Watched watch(std::unique_lock<std::mutex>& lock);
     void reopen(std::unique_lock<std::mutex>& lock);
+    void wakeFromRest(std::unique_lock<std::mutex>& lock);
     bool anySourcePlaying() const;
     std::string playingNames() const;
 
@@ -101,7 +111,7 @@ private:
     State state = State::Idle;
     std::unique_ptr<Device> device;
     bool sdlStarted = false;
-    bool retryNow = false;  // play() while reopening: try at once
+    bool retryNow = false;  // play() while reopening or resting: open one at once
     bool quit = false;
     std::thread keeper;  // started with the first device asked for
 };

@@ -221,6 +221,34 @@ TEST(Mp3DeckSdl, NoSoundServerAtStartThenOneComesUp) {
     EXPECT_EQ(lines[1], "Sound output is back");
 }
 
+// A device through which nothing plays for a while is closed without a word; "Play" opens one
+// again and the deck goes on from where it was paused.
+TEST(Mp3DeckSdl, AnUnusedDeviceIsClosedAndPlayOpensOneAgain) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 4, {.rate = 48000});
+    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+    ScopedEnv file("SDL_DISKAUDIOFILE", dir.file("out.raw"));
+    ScopedEnv delay("SDL_DISKAUDIODELAY", "21");  // about real time
+    RecordingErrorSink errors;
+    AudioOutput::Options options;
+    options.restAfter = 300ms;
+    AudioOutput output(errors, options);
+    Mp3Deck deck(output, errors);
+    deck.setFileName(mp3);
+    deck.play();
+    ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > 0.3; }, 3000ms));
+    std::this_thread::sleep_for(400ms);
+    EXPECT_TRUE(output.isOpen()) << "closed while a deck played";
+    deck.pause();
+    const double pausedAt = deck.currentPosition();
+    EXPECT_TRUE(waitFor([&] { return !output.isOpen(); }, 2000ms));
+    deck.play();
+    EXPECT_TRUE(waitFor([&] { return deck.currentPosition() > pausedAt + 0.2; }, 3000ms));
+    EXPECT_TRUE(output.isOpen());
+    EXPECT_GE(deck.currentPosition(), pausedAt);
+    EXPECT_TRUE(errors.taken().empty());
+}
+
 // How a sound server goes away and comes back.
 struct Outage {
     const char* name;
