@@ -217,14 +217,7 @@ void AudioOutput::wakeFromRest(std::unique_lock<std::mutex>& lock) {
         state = State::Reopening;  // tried again once a second while a source plays
         return;
     }
-    if (quit) {
-        lock.unlock();
-        closeDevice(std::move(opened));
-        lock.lock();
-        return;
-    }
-    device = std::move(opened);
-    state = State::Open;
+    takeIntoUse(lock, std::move(opened));
 }
 
 void AudioOutput::reopen(std::unique_lock<std::mutex>& lock) {
@@ -237,7 +230,11 @@ void AudioOutput::reopen(std::unique_lock<std::mutex>& lock) {
     if (opened) errors.report("Sound output is back");
     lock.lock();
     if (!opened) return;
-    if (quit) {
+    takeIntoUse(lock, std::move(opened));
+}
+
+void AudioOutput::takeIntoUse(std::unique_lock<std::mutex>& lock, std::unique_ptr<Device> opened) {
+    if (quit) {  // the output is ending
         lock.unlock();
         closeDevice(std::move(opened));
         lock.lock();

@@ -93,6 +93,8 @@ private:
     Watched watch(std::unique_lock<std::mutex>& lock);
     void reopen(std::unique_lock<std::mutex>& lock);
     void wakeFromRest(std::unique_lock<std::mutex>& lock);
+    // Keeper: a device it opened becomes the output's device, or is closed if the output ends.
+    void takeIntoUse(std::unique_lock<std::mutex>& lock, std::unique_ptr<Device> opened);
     bool anySourcePlaying() const;
     std::string playingNames() const;
 
