@@ -30,13 +30,13 @@
 #include "app/form1.h"
 #include "app/real_components.h"
 #include "sound_measures.h"
-#include "timed_recorder.h"
+#include "support/sink_recorder.h"
 
 extern char** environ;
 
 namespace {
 
-using Clock = TimedRecorder::Clock;
+using Clock = SinkRecorder::Clock;
 using std::chrono::milliseconds;
 
 constexpr float kOnset = 0.05f;  // the tone files are at half scale
@@ -44,6 +44,8 @@ constexpr auto kQuiet = milliseconds(400);
 // Longer than the output keeps a device open with nothing playing (AudioOutput::Options).
 constexpr auto kRested = milliseconds(11000);
 constexpr auto kLongestWait = milliseconds(2000);
+// The recorder's pieces: small, so that each arrives soon after the sink rendered it.
+constexpr int kPieceMs = 2;
 
 pid_t spawn(const std::vector<std::string>& command) {
     std::vector<char*> argv;
@@ -73,7 +75,7 @@ void runFor(Clock::duration span) {
 
 // Milliseconds from `start` to the first sound recorded from frame `from` on; nullopt when
 // none comes within kLongestWait. The event loop keeps running meanwhile.
-std::optional<double> waitForSound(const TimedRecorder& recorder, std::size_t from,
+std::optional<double> waitForSound(const SinkRecorder& recorder, std::size_t from,
                                    Clock::time_point start) {
     while (Clock::now() - start < kLongestWait) {
         if (const auto onset = recorder.firstAbove(from, kOnset)) {
@@ -121,8 +123,8 @@ int latency(int argc, char** argv) {
         SettingsPaths(settings.filePath("velmor-mp3-player.ini").toStdString()));
     form->show();
     runFor(milliseconds(500));
-    auto owned = std::make_unique<TimedRecorder>();
-    const TimedRecorder& recorder = *owned;
+    auto owned = std::make_unique<SinkRecorder>("velmor_null.monitor", kPieceMs);
+    const SinkRecorder& recorder = *owned;
     form->openPath(dir);
     runFor(milliseconds(500));
 
@@ -170,19 +172,22 @@ int joins(int argc, char** argv) {
     if (i + 1 >= argc || frequencies.size() < 2) throw std::runtime_error("no command or tones");
     const std::vector<std::string> command(argv + i + 1, argv + argc);
 
-    TimedRecorder recorder;
+    SinkRecorder recorder("velmor_null.monitor", kPieceMs);
     const pid_t pid = spawn(command);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     end(pid);
-    const std::vector<float> recording = recorder.samples();
-    // For a closer look: the recording as raw 32-bit float frames, mono, 48 kHz.
+    const std::vector<float> stereo = recorder.samples();
+    std::vector<float> recording(stereo.size() / SinkRecorder::kChannels);
+    for (std::size_t i = 0; i < recording.size(); ++i)
+        recording[i] = stereo[i * SinkRecorder::kChannels];
+    // For a closer look: the recording (left channel) as raw 32-bit float frames, 48 kHz.
     if (const char* keep = std::getenv("SOUND_BENCH_RECORDING")) {
         if (FILE* out = std::fopen(keep, "wb")) {
             std::fwrite(recording.data(), sizeof(float), recording.size(), out);
             std::fclose(out);
         }
     }
-    const ToneSequence heard = measureToneSequence(recording, TimedRecorder::kRate, frequencies);
+    const ToneSequence heard = measureToneSequence(recording, SinkRecorder::kRate, frequencies);
     std::string silences;
     for (const Join& join : heard.joins) {
         char item[64];

@@ -54,6 +54,7 @@ void Mp3Deck::setFileName(const std::string& name) {
     shared.track.store(trackId, std::memory_order_relaxed);
     cueTrackId = 0;
     cuePath.clear();
+    cueGivenName.clear();
     openReport.reset();
     reportShown = false;
     if (shared.control.load(std::memory_order_acquire).phase == Phase::Cued) {
@@ -75,8 +76,11 @@ void Mp3Deck::requestOpen() {
 
 void Mp3Deck::cueNext(const std::string& name) {
     assertUiThread();
+    // The watch repeats its cue on every tick near a track's end: the same name costs nothing.
+    if (givenName.empty() || (name == cueGivenName && !name.empty())) return;
+    cueGivenName = name;
     const std::string wanted = absolutePath(name);
-    if (wanted == cuePath || givenName.empty()) return;
+    if (wanted == cuePath) return;
     cuePath = wanted;
     cueTrackId = wanted.empty() ? 0 : ++lastTrackId;
     sendOrders();
@@ -109,6 +113,7 @@ void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase)) {
     adoptedStart.reset();
     cueTrackId = 0;  // a cue belongs to the epoch it was given in
     cuePath.clear();
+    cueGivenName.clear();
     // Named before the decoder hears of it: the callback drops data of older epochs only.
     shared.control.change([&](Word now) -> std::optional<Word> {
         return Word{epoch, phaseFor(now.phase)};

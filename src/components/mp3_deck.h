@@ -75,6 +75,7 @@ private:
     std::uint32_t lastTrackId = 0;  // ids for files set and cued
     std::uint32_t cueTrackId = 0;   // 0: nothing cued
     std::string cuePath;            // absolute
+    std::string cueGivenName;       // as the caller gave it
     // Ring index where the cued file taken up began: positions count from there.
     std::optional<std::uint64_t> adoptedStart;
     mutable std::optional<DecoderWorker::OpenReport> openReport;

@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 extern char** environ;
 
@@ -18,15 +21,16 @@ bool SinkRecorder::available() {
     return std::getenv("PULSE_SERVER") != nullptr;
 }
 
-SinkRecorder::SinkRecorder(const std::string& source) {
+SinkRecorder::SinkRecorder(const std::string& source, int latencyMs) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     const std::string device = "--device=" + source;
+    const std::string latency = "--latency-msec=" + std::to_string(latencyMs);
     const char* argv[] = {"parec",        device.c_str(), "--format=float32le", "--rate=48000",
-                          "--channels=2", "--raw",        "--latency-msec=10",  nullptr};
+                          "--channels=2", "--raw",        latency.c_str(),      nullptr};
     const int rc =
         posix_spawnp(&child, "parec", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -37,9 +41,9 @@ SinkRecorder::SinkRecorder(const std::string& source) {
     }
     pipeFd = fds[0];
     reader = std::thread(&SinkRecorder::readLoop, this);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
     while (frames() == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
+        if (Clock::now() > deadline) {
             stop();
             throw std::runtime_error("parec records nothing from " + source);
         }
@@ -56,6 +60,7 @@ void SinkRecorder::readLoop() {
     std::size_t carry = 0;  // bytes of an incomplete sample
     for (;;) {
         const ssize_t n = ::read(pipeFd, buffer.data() + carry, buffer.size() - carry);
+        const Clock::time_point now = Clock::now();
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         const std::size_t total = carry + static_cast<std::size_t>(n);
@@ -65,6 +70,7 @@ void SinkRecorder::readLoop() {
             const std::size_t old = recorded.size();
             recorded.resize(old + whole);
             std::memcpy(recorded.data() + old, buffer.data(), whole * sizeof(float));
+            arrivals.emplace_back(recorded.size() / kChannels, now);
         }
         carry = total - whole * sizeof(float);
         std::memmove(buffer.data(), buffer.data() + whole * sizeof(float), carry);
@@ -94,4 +100,24 @@ std::vector<float> SinkRecorder::stop() {
     }
     std::lock_guard lock(mutex);
     return recorded;
+}
+
+SinkRecorder::Clock::time_point SinkRecorder::timeOf(std::size_t index) const {
+    std::lock_guard lock(mutex);
+    const auto piece =
+        std::upper_bound(arrivals.begin(), arrivals.end(), index,
+                         [](std::size_t i, const std::pair<std::size_t, Clock::time_point>& a) {
+                             return i < a.first;
+                         });
+    if (piece == arrivals.end()) return Clock::now();
+    const auto framesAfter =
+        std::chrono::duration<double>(double(piece->first - 1 - index) / kRate);
+    return piece->second - std::chrono::duration_cast<Clock::duration>(framesAfter);
+}
+
+std::optional<std::size_t> SinkRecorder::firstAbove(std::size_t from, float threshold) const {
+    std::lock_guard lock(mutex);
+    for (std::size_t i = from * kChannels; i < recorded.size(); ++i)
+        if (std::fabs(recorded[i]) >= threshold) return i / kChannels;
+    return std::nullopt;
 }
