@@ -10,16 +10,12 @@
 #include <iterator>
 #include <random>
 
+#include "support/file_text.h"
 #include "support/manual_deck_rig.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
 
 namespace {
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
@@ -96,7 +92,7 @@ struct LyingFile {
 };
 
 std::string vbrTone(const TempDir& dir) {
-    return readBytes(makeToneMp3(dir.path(), "tone.mp3", 440, 3, {.vbr = true}));
+    return fileText(makeToneMp3(dir.path(), "tone.mp3", 440, 3, {.vbr = true}));
 }
 
 const LyingFile kLyingFiles[] = {
@@ -133,7 +129,7 @@ class Mp3DeckLyingLength : public ::testing::TestWithParam<LyingFile> {};
 TEST_P(Mp3DeckLyingLength, TheClockRunsWithTheSoundAndTheLengthFitsTheFile) {
     TempDir dir;
     const std::string path = GetParam().make(dir);
-    const double fileBits = double(readBytes(path).size()) * 8;
+    const double fileBits = double(fileText(path).size()) * 8;
     ManualDeckRig rig(44100);
     Mp3Deck& deck = rig.deck();
 

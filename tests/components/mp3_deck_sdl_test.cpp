@@ -12,6 +12,7 @@
 #include "components/audio_output.h"
 #include "components/mp3_deck.h"
 #include "doubles/recording_error_sink.h"
+#include "support/file_text.h"
 #include "support/kept_up.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
@@ -32,14 +33,6 @@ bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
         std::this_thread::sleep_for(1ms);
     }
     return true;
-}
-
-std::vector<float> readFloats(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<float> out;
-    float f;
-    while (in.read(reinterpret_cast<char*>(&f), sizeof f)) out.push_back(f);
-    return out;
 }
 
 // What the disk driver was handed, and how much of it the decks could not fill in time.
@@ -80,7 +73,7 @@ TEST(Mp3DeckSdl, DiskDriverGetsBothDecksMixedAtTheirVolumes) {
             EXPECT_TRUE(errors.taken().empty());
             result.underruns = deck1.underrunFrames() + deck2.underrunFrames();
         }
-        result.samples = readFloats(raw);
+        result.samples = fileFloats(raw);
         return result;
     });
     ASSERT_EQ(run.underruns, 0u) << "the machine was too busy to judge the sound";
@@ -117,7 +110,7 @@ TEST(Mp3DeckSdl, ResamplingKeepsTheToneAndAddsNothingAbove90DecibelsBelowIt) {
             EXPECT_TRUE(errors.taken().empty());
             result.underruns = deck.underrunFrames();
         }
-        result.samples = readFloats(raw);
+        result.samples = fileFloats(raw);
         return result;
     });
     ASSERT_EQ(run.underruns, 0u) << "the machine was too busy to judge the sound";

@@ -12,6 +12,7 @@
 #include <random>
 #include <thread>
 
+#include "support/file_text.h"
 #include "support/manual_deck_rig.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
@@ -51,11 +52,6 @@ bool allSilent(const std::vector<StereoFrame>& frames, std::size_t from = 0) {
 
 void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
-}
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::string randomBytes(std::size_t n, unsigned seed) {
@@ -454,7 +450,7 @@ TEST_F(Mp3DeckBadInput, HugeId3TagIsSkipped) {
     const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
     const DecodedAudio ref = decodeWithMpg123(mp3);
     const std::string tagged = dir.file("tagged.mp3");
-    writeBytes(tagged, id3Tag(6 * 1024 * 1024) + readBytes(mp3));
+    writeBytes(tagged, id3Tag(6 * 1024 * 1024) + fileText(mp3));
     deck().setFileName(tagged);
     EXPECT_DOUBLE_EQ(deck().duration(), 8.0);
     deck().play();
@@ -466,7 +462,7 @@ TEST_F(Mp3DeckBadInput, HugeId3TagIsSkipped) {
 
 TEST_F(Mp3DeckBadInput, TruncatedFileEndsEarly) {
     const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
-    const std::string bytes = readBytes(mp3);
+    const std::string bytes = fileText(mp3);
     writeBytes(dir.file("half.mp3"), bytes.substr(0, bytes.size() / 2 + 77));
     deck().setFileName(dir.file("half.mp3"));
     deck().play();
@@ -477,7 +473,7 @@ TEST_F(Mp3DeckBadInput, TruncatedFileEndsEarly) {
 
 TEST_F(Mp3DeckBadInput, JunkBetweenFramesIsSkipped) {
     const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 8);
-    std::string bytes = readBytes(mp3);
+    std::string bytes = fileText(mp3);
     bytes.insert(bytes.size() / 2 + 13, randomBytes(20000, 3));
     writeBytes(dir.file("junk.mp3"), bytes);
     deck().setFileName(dir.file("junk.mp3"));
@@ -529,7 +525,7 @@ TEST_F(Mp3DeckBadInput, FileOverwrittenWithGarbageWhilePlayingEndsOrSkips) {
     deck().setFileName(mp3);
     deck().play();
     rig.render(44100);
-    writeBytes(mp3, randomBytes(readBytes(mp3).size(), 9));  // same size, all garbage
+    writeBytes(mp3, randomBytes(fileText(mp3).size(), 9));  // same size, all garbage
     const auto played = rig.renderUntilStopped(60 * 44100);
     EXPECT_EQ(deck().playState(), Deck::Stopped);
     EXPECT_LT(played.size(), 9u * 44100);

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <thread>
 
+#include "support/file_text.h"
 #include "support/manual_deck_rig.h"
 #include "support/open_counter.h"
 #include "support/temp_dir.h"
@@ -25,11 +26,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 [[maybe_unused]] std::vector<float> leftOf(const std::vector<StereoFrame>& frames) {
     std::vector<float> out;
@@ -92,7 +88,7 @@ TEST(Mp3DeckThreads, ACommandIsServedBeforeALengthScan) {
     TempDir dir;
     const std::string one =
         makeToneMp3(dir.path(), "one.mp3", 440, 1, {.rate = 44100, .vbr = true, .infoTag = false});
-    const std::string bytes = readBytes(one);
+    const std::string bytes = fileText(one);
     auto repeated = [&](const std::string& name, int times) {
         std::ofstream out(dir.file(name), std::ios::binary);
         for (int i = 0; i < times; ++i) out.write(bytes.data(), std::streamsize(bytes.size()));

@@ -15,19 +15,13 @@
 #include "doubles/fake_joystick.h"
 #include "doubles/fake_mixer.h"
 #include "doubles/recording_error_sink.h"
+#include "support/file_text.h"
 #include "support/kept_up.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
 
 namespace {
-
-std::vector<float> readFloats(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<float> out;
-    for (float f; in.read(reinterpret_cast<char*>(&f), sizeof f);) out.push_back(f);
-    return out;
-}
 
 // Where `reference` (interleaved stereo) begins in `recorded`, to the sample; npos if nowhere.
 std::size_t findStart(const std::vector<float>& recorded, const std::vector<float>& reference) {
@@ -86,7 +80,7 @@ TEST(EndToEndGapless, AnAutomaticAdvanceJoinsTheTracksSampleExactly) {
             result.underruns = deck1.underrunFrames();
         }
         EXPECT_TRUE(errors.taken().empty());
-        result.recorded = readFloats(work.file("out.raw"));
+        result.recorded = fileFloats(work.file("out.raw"));
         return result;
     });
     ASSERT_EQ(run.underruns, 0u) << "the machine was too busy to judge the join";
