@@ -115,7 +115,8 @@ Mp3Decoder::Opened Mp3Decoder::open(const std::string& path,
     // Without an Info/Xing header the length is guessed from the size, which for VBR can be
     // far off: scan() makes it exact.
     d->exact = encoderDelay >= 0 && length > 0;
-    if (length > 0) d->checkHeaderLength(st.st_size);
+    d->fileBytes = st.st_size;
+    if (length > 0) d->checkHeaderLength();
     d->reader->giveUp = nullptr;
     return {std::move(d), {}};
 }
@@ -165,13 +166,12 @@ int Mp3Decoder::openHandle(long extraFlags) {
     return MPG123_OK;
 }
 
-void Mp3Decoder::checkHeaderLength(std::int64_t fileBytes) {
+void Mp3Decoder::checkHeaderLength() {
     // What the file's size implies when the header's length is believed. MP3 holds 8 to 640
     // kbit/s; outside that the header lies (a frame count of 0xFFFFFFFF, or one copied from
     // another file), and every use of it (the length shown, seeks, the end) would go wrong.
     const std::int64_t audioStart = std::max<std::int64_t>(0, mpg123_framepos(handle));
-    const double seconds = static_cast<double>(frames) / sampleRate;
-    const double kbps = static_cast<double>(fileBytes - audioStart) * 8 / seconds / 1000;
+    const double kbps = impliedKbps(frames, fileBytes - audioStart);
     const bool plausible = kbps >= kMinKbps && kbps <= kMaxKbps;
     if (plausible && !exact) return;  // an estimate: scanned anyway
     // libmpg123 falls back to an estimate from the size by itself for some broken headers (a
@@ -197,6 +197,11 @@ void Mp3Decoder::checkHeaderLength(std::int64_t fileBytes) {
     reader->lastErrno = 0;
     if (!plausible) frames = 0;
     if (!plausible || estimate == frames) exact = false;
+}
+
+double Mp3Decoder::impliedKbps(std::int64_t count, std::int64_t bytes) const {
+    const double seconds = static_cast<double>(count) / sampleRate;
+    return static_cast<double>(bytes) * 8 / seconds / 1000;
 }
 
 Mp3Decoder::~Mp3Decoder() {
@@ -239,6 +244,9 @@ Mp3Decoder::ScanResult Mp3Decoder::scan(const std::function<bool()>& interrupted
     if (rc != MPG123_OK) return ScanResult::Failed;
     const off_t length = mpg123_length(handle);
     if (length <= 0) return ScanResult::Failed;
+    // A count the file's bytes cannot hold (a damaged header's delay and padding, stray frames
+    // of another rate) is no more believed from a scan than from a header.
+    if (impliedKbps(length, fileBytes) < kMinKbps) return ScanResult::Failed;
     frames = length;
     exact = true;
     return ScanResult::Exact;

@@ -54,7 +54,9 @@ private:
     // (Re)opens `handle` on the file from its start; an mpg123 error code.
     int openHandle(long extraFlags);
     // Turns a header length the file cannot hold into an estimate, to be scanned.
-    void checkHeaderLength(std::int64_t fileBytes);
+    void checkHeaderLength();
+    // The bit rate, in kbit/s, that `count` frames held in `bytes` bytes would have.
+    double impliedKbps(std::int64_t count, std::int64_t bytes) const;
 
     mpg123_handle_struct* handle = nullptr;
     std::unique_ptr<Reader> reader;
@@ -62,4 +64,5 @@ private:
     int channelCount = 0;
     std::int64_t frames = 0;
     bool exact = false;
+    std::int64_t fileBytes = 0;  // the file's size when it was opened
 };
