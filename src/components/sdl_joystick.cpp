@@ -6,7 +6,7 @@
 
 #include "components/error_sink.h"
 
-SdlJoystick::SdlJoystick(ErrorSink& errors) : errors(errors) {
+SdlJoystick::SdlJoystick(ErrorSink& errors) {
     // SDL would otherwise drop stick movements while an SDL window lacks focus; the player's
     // window is Qt's, so any focus rule SDL applies is the wrong one.
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");

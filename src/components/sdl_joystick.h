@@ -27,7 +27,6 @@ private:
     bool findJoystick();
     void close();
 
-    ErrorSink& errors;
     bool initialised = false;
     int previousEventState = 0;
     _SDL_Joystick* joystick = nullptr;

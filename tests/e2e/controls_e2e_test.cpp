@@ -114,9 +114,12 @@ TEST(EndToEndPulseControls, DraggingADeckBarChangesThatDecksLoudness) {
     SinkRecorder recorder;
     QTest::qWait(1000);
     const std::vector<float> left = channelOf(recorder.stop(), SinkRecorder::kChannels, 0);
-    const double gainDb = 20 * std::log10(toneAmplitude(left, SinkRecorder::kRate, 440) / 0.4);
-    EXPECT_NEAR(gainDb, volume / 100.0, 0.5);
-    EXPECT_NEAR(toneAmplitude(left, SinkRecorder::kRate, 880), 0.4, 0.03);
+    // Deck 2 at full volume is the reference: a moment the server fell behind (seen on
+    // PipeWire) lowers both tones alike and must not read as a wrong gain.
+    const double softer = toneAmplitude(left, SinkRecorder::kRate, 440);
+    const double reference = toneAmplitude(left, SinkRecorder::kRate, 880);
+    EXPECT_NEAR(20 * std::log10(softer / reference), volume / 100.0, 0.5);
+    EXPECT_NEAR(reference, 0.4, 0.05);
 }
 
 TEST(EndToEndJoystick, VirtualJoystickFadesTheDecksAndItsButtonActsOnce) {
