@@ -1,5 +1,6 @@
 #include "support/tone_analysis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -59,4 +60,18 @@ double rms(std::span<const float> mono) {
     double sum = 0;
     for (float s : mono) sum += double(s) * s;
     return std::sqrt(sum / mono.size());
+}
+
+double medianOverWindows(std::span<const float> mono, int rate, double frequencyHz,
+                         double over) {
+    const std::size_t window = static_cast<std::size_t>(rate / 10);
+    std::vector<double> values;
+    for (std::size_t at = 0; at + window <= mono.size(); at += window) {
+        const auto part = mono.subspan(at, window);
+        const double a = toneAmplitude(part, rate, frequencyHz);
+        values.push_back(over > 0 ? a / toneAmplitude(part, rate, over) : a);
+    }
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
 }
