@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$1
 source scripts/private_pipewire.sh
+source scripts/run_tests.sh
 start_private_pipewire
 trap stop_private_pipewire EXIT
 sound_tests='^(EndToEnd|Mp3DeckPulse|AlsaMixerPulse)'
@@ -13,8 +14,8 @@ export VELMOR_TEST_SERVER=pipewire  # for bounds that depend on the server's own
 # One at a time: they take turns on the sink anyway, and a busy CPU makes the sound stutter.
 status=0
 echo "PipeWire, SDL's choice of output:"
-ctest --test-dir "$build" --output-on-failure -R "$sound_tests" || status=1
+run_tests "$build" -R "$sound_tests" || status=1
 echo "PipeWire, SDL_AUDIODRIVER=pipewire:"
-SDL_AUDIODRIVER=pipewire ctest --test-dir "$build" --output-on-failure -R "$sound_tests" ||
+SDL_AUDIODRIVER=pipewire run_tests "$build" -R "$sound_tests" ||
     status=1
 exit $status

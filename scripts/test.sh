@@ -8,14 +8,15 @@ scripts/setup.sh
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMOR_SANITIZE=ON
 source scripts/private_pulse.sh
+source scripts/run_tests.sh
 start_private_pulse
 trap stop_private_pulse EXIT
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
-ctest --test-dir build --output-on-failure -j2 || status=1
-ctest --test-dir build-asan --output-on-failure -j2 || status=1
+run_tests build -j2 || status=1
+run_tests build-asan -j2 || status=1
 scripts/pipewire_tests.sh build || status=1
 scripts/fuzz.sh all 30 || status=1
 exit $status
