@@ -12,6 +12,7 @@
 #include "components/stderr_filter.h"
 #include "desktop/command_line.h"
 #include "desktop/desktop_session.h"
+#include "desktop/end_signals.h"
 #include "shared/settings_paths.h"
 
 int main(int argc, char** argv) {
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
         std::_Exit(0);
     });
     desktop.attach(*form);
+    const EndSignals endSignals([form] { form->close(); });
     form->show();
 
     // After the first activation, which loads the settings the path would otherwise lose.

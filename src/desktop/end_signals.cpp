@@ -1,0 +1,52 @@
+#include "desktop/end_signals.h"
+
+#include <QSocketNotifier>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
+int pipeEnds[2] = {-1, -1};
+std::array<struct sigaction, kSignals.size()> previous{};
+
+void onSignal(int signal) {
+    const int savedErrno = errno;
+    const char byte = static_cast<char>(signal);
+    [[maybe_unused]] const ssize_t written = write(pipeEnds[1], &byte, 1);
+    struct sigaction fallback{};
+    fallback.sa_handler = SIG_DFL;
+    for (const int each : kSignals) sigaction(each, &fallback, nullptr);
+    errno = savedErrno;
+}
+
+}  // namespace
+
+EndSignals::EndSignals(std::function<void()> onEnd) : onEnd(std::move(onEnd)) {
+    if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) return;  // signals keep their default
+    notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char bytes[16];
+        while (read(pipeEnds[0], bytes, sizeof bytes) > 0) {
+        }
+        notifier->setEnabled(false);  // once: the handlers are back at their defaults
+        this->onEnd();
+    });
+    struct sigaction action{};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous[i]);
+}
+
+EndSignals::~EndSignals() {
+    if (!notifier) return;
+    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &previous[i], nullptr);
+    delete notifier;
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    pipeEnds[0] = pipeEnds[1] = -1;
+}
