@@ -12,6 +12,7 @@ namespace {
 constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
 int pipeEnds[2] = {-1, -1};
 std::array<struct sigaction, kSignals.size()> previous{};
+std::array<bool, kSignals.size()> taken{};  // not those ignored by whoever started us (nohup)
 
 void onSignal(int signal) {
     const int savedErrno = errno;
@@ -19,7 +20,8 @@ void onSignal(int signal) {
     [[maybe_unused]] const ssize_t written = write(pipeEnds[1], &byte, 1);
     struct sigaction fallback{};
     fallback.sa_handler = SIG_DFL;
-    for (const int each : kSignals) sigaction(each, &fallback, nullptr);
+    for (std::size_t i = 0; i < kSignals.size(); ++i)
+        if (taken[i]) sigaction(kSignals[i], &fallback, nullptr);
     errno = savedErrno;
 }
 
@@ -39,12 +41,18 @@ EndSignals::EndSignals(std::function<void()> onEnd) : onEnd(std::move(onEnd)) {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous[i]);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        sigaction(kSignals[i], nullptr, &previous[i]);
+        taken[i] = previous[i].sa_handler != SIG_IGN;
+        if (taken[i]) sigaction(kSignals[i], &action, nullptr);
+    }
 }
 
 EndSignals::~EndSignals() {
     if (!notifier) return;
-    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &previous[i], nullptr);
+    for (std::size_t i = 0; i < kSignals.size(); ++i)
+        if (taken[i]) sigaction(kSignals[i], &previous[i], nullptr);
+    taken = {};
     delete notifier;
     close(pipeEnds[0]);
     close(pipeEnds[1]);

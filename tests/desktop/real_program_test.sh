@@ -159,12 +159,17 @@ grep -qx "Data-Path=$work/music/" "$work/bin/velmor-mp3-player.ini" ||
     fail "settings after Quit: $(cat "$work/bin/velmor-mp3-player.ini" 2>&1)"
 ok "Quit closes the window the normal way: the settings are saved"
 
-# The session's end (or `kill`) ends the player the way a closed window does.
+# The session's end (or `kill`) ends the player the way a closed window does; a hang-up
+# ignored by whoever started it (`nohup`) stays ignored.
 rm "$work/bin/velmor-mp3-player.ini"
-"$player" "$work/music" >"$work/player.log" 2>&1 &
+(trap '' HUP && exec "$player" "$work/music") >"$work/player.log" 2>&1 &
 player_pid=$!
 pids+=("$player_pid")
 until_true status_is Playing || fail "the player did not start again"
+kill -HUP "$player_pid"
+sleep 0.5
+ended "$player_pid" && fail "an ignored SIGHUP ended the player"
+ok "a SIGHUP ignored at the start stays ignored"
 kill -TERM "$player_pid"
 until_true ended "$player_pid" || fail "SIGTERM did not end the player"
 wait "$player_pid" || fail "the player ended on SIGTERM with status $?"
