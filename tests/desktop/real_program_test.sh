@@ -46,11 +46,13 @@ start_bus() {
 <allow eavesdrop="true"/><allow own="*"/></policy></busconfig>
 CONF
     dbus-daemon --config-file="$work/$1.conf" --fork --print-address=1 --print-pid=1 >"$work/$1.out"
-    pids+=("$(sed -n 2p "$work/$1.out")")
-    sed -n 1p "$work/$1.out"
 }
-session_bus=$(start_bus session)
-system_bus=$(start_bus system)
+# Not in a command substitution: its subshell would keep the pid from the clean-up.
+start_bus session
+start_bus system
+pids+=("$(sed -n 2p "$work/session.out")" "$(sed -n 2p "$work/system.out")")
+session_bus=$(sed -n 1p "$work/session.out")
+system_bus=$(sed -n 1p "$work/system.out")
 export DBUS_SESSION_BUS_ADDRESS=$session_bus DBUS_SYSTEM_BUS_ADDRESS=$system_bus
 
 has_owner() {  # BUS NAME
