@@ -21,6 +21,14 @@ constexpr long kSeekPreroll = 21;
 constexpr double kMinKbps = 8;
 constexpr double kMaxKbps = 640;
 
+// Closes and frees a handle, and forgets it; nothing for none.
+void release(mpg123_handle*& handle) {
+    if (!handle) return;
+    mpg123_close(handle);
+    mpg123_delete(handle);
+    handle = nullptr;
+}
+
 bool initLibrary() {
     static const bool ok = mpg123_init() == MPG123_OK;
     return ok;
@@ -122,11 +130,7 @@ Mp3Decoder::Opened Mp3Decoder::open(const std::string& path,
 }
 
 int Mp3Decoder::openHandle(long extraFlags) {
-    if (handle) {
-        mpg123_close(handle);
-        mpg123_delete(handle);
-        handle = nullptr;
-    }
+    release(handle);
     reader->offset = 0;
     reader->lastErrno = 0;
     int err = MPG123_OK;
@@ -182,16 +186,12 @@ void Mp3Decoder::checkHeaderLength() {
         openHandle(MPG123_IGNORE_STREAMLENGTH) == MPG123_OK ? mpg123_length(handle) : off_t{-1};
     if (!plausible && estimate > 0) {
         // Decode without the header's length too, so that no seek or end relies on it.
-        mpg123_close(believing);
-        mpg123_delete(believing);
+        release(believing);
         frames = estimate;
         exact = false;
         return;
     }
-    if (handle) {
-        mpg123_close(handle);
-        mpg123_delete(handle);
-    }
+    release(handle);
     handle = believing;
     reader->offset = resumeAt;
     reader->lastErrno = 0;
@@ -205,10 +205,7 @@ double Mp3Decoder::impliedKbps(std::int64_t count, std::int64_t bytes) const {
 }
 
 Mp3Decoder::~Mp3Decoder() {
-    if (handle) {
-        mpg123_close(handle);
-        mpg123_delete(handle);
-    }
+    release(handle);
 }
 
 std::string Mp3Decoder::causeOfFailure(int code) const {

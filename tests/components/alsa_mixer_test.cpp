@@ -5,10 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +14,7 @@
 #include "doubles/recording_error_sink.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
+#include "support/shell_command.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -49,23 +47,8 @@ public:
     }
 };
 
-std::string run(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-    std::string out;
-    char buf[256];
-    while (pipe && fgets(buf, sizeof buf, pipe.get())) out += buf;
-    return out;
-}
-
-// The percentage pactl shows for the default sink's first channel; -1 when it shows none.
-int sinkPercent() {
-    std::string out = run("pactl get-sink-volume @DEFAULT_SINK@");
-    std::smatch m;
-    return std::regex_search(out, m, std::regex(R"((\d+)%)")) ? std::stoi(m[1]) : -1;
-}
-
 void setSinkPercent(int percent) {
-    run("pactl set-sink-volume @DEFAULT_SINK@ " + std::to_string(percent) + "%");
+    commandOutput("pactl set-sink-volume @DEFAULT_SINK@ " + std::to_string(percent) + "%");
 }
 
 TEST(AlsaMixerArithmetic, KnownDeviceByExactElementName) {

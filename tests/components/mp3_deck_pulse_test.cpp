@@ -11,6 +11,7 @@
 #include "components/audio_output.h"
 #include "components/mp3_deck.h"
 #include "doubles/recording_error_sink.h"
+#include "support/loaded_decks.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
@@ -43,11 +44,8 @@ TEST_F(Mp3DeckPulse, BothDecksAreHeardAtTheirVolumes) {
     SinkRecorder recorder;
     RecordingErrorSink errors;
     {
-        AudioOutput output(errors);
-        Mp3Deck deck1(output, errors);
-        Mp3Deck deck2(output, errors);
-        deck1.setFileName(a);
-        deck2.setFileName(b);
+        LoadedDecks decks(errors, a, b);
+        auto& [output, deck1, deck2] = decks;
         deck1.setVolume(0);
         deck2.setVolume(-600);
         deck1.play();

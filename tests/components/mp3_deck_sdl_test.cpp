@@ -14,8 +14,10 @@
 #include "doubles/recording_error_sink.h"
 #include "support/file_text.h"
 #include "support/kept_up.h"
+#include "support/loaded_decks.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
+#include "support/shell_command.h"
 #include "support/spectrum.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
@@ -53,11 +55,8 @@ TEST(Mp3DeckSdl, DiskDriverGetsBothDecksMixedAtTheirVolumes) {
         DiskRun result;
         {
             RecordingErrorSink errors;
-            AudioOutput output(errors);
-            Mp3Deck deck1(output, errors);
-            Mp3Deck deck2(output, errors);
-            deck1.setFileName(a);
-            deck2.setFileName(b);
+            LoadedDecks decks(errors, a, b);
+            auto& [output, deck1, deck2] = decks;
             deck2.setVolume(-600);
             deck1.play();
             deck2.play();
@@ -172,16 +171,6 @@ TEST(Mp3DeckSdl, ThePositionMovesBetweenCallbacksAndStandsStillWhilePaused) {
     EXPECT_TRUE(errors.taken().empty());
 }
 
-std::string commandOutput(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
-        pclose(pipe);
-    }
-    return out;
-}
-
 TEST(Mp3DeckSdl, NoSoundServerAtStartThenOneComesUp) {
     TempDir dir;
     const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 4);
@@ -275,11 +264,8 @@ TEST_P(Mp3DeckOutage, DecksKeepTheirPlacesAndPlayOnOnceTheSoundIsBack) {
     ScopedEnv driver("SDL_AUDIODRIVER", "pulseaudio");
     ScopedEnv address("PULSE_SERVER", server.address());
     RecordingErrorSink errors;
-    AudioOutput output(errors);
-    Mp3Deck deck1(output, errors);
-    Mp3Deck deck2(output, errors);
-    deck1.setFileName(a);
-    deck2.setFileName(b);
+    LoadedDecks decks(errors, a, b);
+    auto& [output, deck1, deck2] = decks;
     deck1.play();
     deck2.play();
     ASSERT_TRUE(output.isOpen()) << (errors.taken().empty() ? "" : errors.taken()[0]);

@@ -7,7 +7,6 @@
 #include <QScrollBar>
 #include <QTest>
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -23,29 +22,13 @@
 #include "doubles/recording_error_sink.h"
 #include "mixer/mixer_sliders.h"
 #include "support/scroll_drag.h"
+#include "support/shell_command.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
 
 namespace {
-
-std::string command(const std::string& cmd) {
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[256];
-        while (fgets(buf, sizeof buf, p)) out += buf;
-        pclose(p);
-    }
-    return out;
-}
-
-// The default sink's volume in percent, as the sound server reports it.
-int sinkPercent() {
-    const std::string out = command("pactl get-sink-volume @DEFAULT_SINK@");
-    const auto slash = out.find('/');
-    return slash == std::string::npos ? -1 : std::atoi(out.c_str() + slash + 1);
-}
 
 class ShownForm {
 public:
@@ -61,7 +44,7 @@ public:
 
 TEST(EndToEndPulseControls, DraggingVolSetsTheSoundServersVolume) {
     if (!SinkRecorder::available()) GTEST_SKIP() << "no private PulseAudio (PULSE_SERVER)";
-    command("pactl set-sink-volume @DEFAULT_SINK@ 100%");
+    commandOutput("pactl set-sink-volume @DEFAULT_SINK@ 100%");
     RecordingErrorSink errors;
     AlsaMixer mixer(errors);
     FakeDeck deck1, deck2;
@@ -81,12 +64,12 @@ TEST(EndToEndPulseControls, DraggingVolSetsTheSoundServersVolume) {
 
     dragThumb(vol, 1.0);
     EXPECT_EQ(sinkPercent(), 0);
-    command("pactl set-sink-volume @DEFAULT_SINK@ 100%");
+    commandOutput("pactl set-sink-volume @DEFAULT_SINK@ 100%");
 }
 
 TEST(EndToEndPulseControls, DraggingADeckBarChangesThatDecksLoudness) {
     if (!SinkRecorder::available()) GTEST_SKIP() << "no private PulseAudio (PULSE_SERVER)";
-    command("pactl set-sink-volume @DEFAULT_SINK@ 100%");
+    commandOutput("pactl set-sink-volume @DEFAULT_SINK@ 100%");
     RecordingErrorSink errors;
     TempDir dir;
     ToneOptions options;

@@ -8,10 +8,8 @@
 #include <QScrollBar>
 #include <QTest>
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <regex>
 
 #include "app/form1.h"
 #include "components/alsa_mixer.h"
@@ -24,6 +22,7 @@
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
 #include "support/scroll_drag.h"
+#include "support/shell_command.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
@@ -81,17 +80,6 @@ private:
     int rate = 0;
     double from, to;
 };
-
-int sinkPercent() {
-    std::string out;
-    if (FILE* pipe = popen("pactl get-sink-volume @DEFAULT_SINK@ 2>&1", "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
-        pclose(pipe);
-    }
-    std::smatch m;
-    return std::regex_search(out, m, std::regex(R"((\d+)%)")) ? std::stoi(m[1]) : -1;
-}
 
 template <typename Condition>
 bool waitFor(Condition condition, int milliseconds) {

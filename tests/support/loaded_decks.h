@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+#include "components/audio_output.h"
+#include "components/error_sink.h"
+#include "components/mp3_deck.h"
+
+// Two real decks on one real output, deck 1 loaded with `a` and deck 2 with `b`: what the
+// tests of real sound start from. `auto& [output, deck1, deck2] = decks;` names the parts.
+struct LoadedDecks {
+    LoadedDecks(ErrorSink& errors, const std::string& a, const std::string& b)
+        : output(errors), deck1(output, errors), deck2(output, errors) {
+        deck1.setFileName(a);
+        deck2.setFileName(b);
+    }
+    AudioOutput output;
+    Mp3Deck deck1;
+    Mp3Deck deck2;
+};
