@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# pipewire_tests.sh BUILD_DIR: the tests that play into the null sink or drive the sound
-# server's volume, once more against a private PipeWire: first with SDL choosing its output,
-# then through SDL's own PipeWire driver.
+# pipewire_tests.sh [--everything] BUILD_DIR...: the tests that play into the null sink or
+# drive the sound server's volume, against a private PipeWire: first with SDL choosing its
+# output, then through SDL's own PipeWire driver. --everything runs every test of each build
+# in the first pass (a machine whose only server is PipeWire); the second pass takes the first
+# build's sound tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=$1
+everything=0
+if [ "${1:-}" = --everything ]; then
+    everything=1
+    shift
+fi
+builds=("$@")
 source scripts/private_pipewire.sh
 source scripts/run_tests.sh
 start_private_pipewire
@@ -14,8 +21,13 @@ export VELMOR_TEST_SERVER=pipewire  # for bounds that depend on the server's own
 # One at a time: they take turns on the sink anyway, and a busy CPU makes the sound stutter.
 status=0
 echo "PipeWire, SDL's choice of output:"
-run_tests "$build" -R "$sound_tests" || status=1
+for build in "${builds[@]}"; do
+    if ((everything)); then
+        run_tests "$build" -j2 || status=1
+    else
+        run_tests "$build" -R "$sound_tests" || status=1
+    fi
+done
 echo "PipeWire, SDL_AUDIODRIVER=pipewire:"
-SDL_AUDIODRIVER=pipewire run_tests "$build" -R "$sound_tests" ||
-    status=1
+SDL_AUDIODRIVER=pipewire run_tests "${builds[0]}" -R "$sound_tests" || status=1
 exit $status

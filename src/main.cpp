@@ -17,11 +17,10 @@
 
 int main(int argc, char** argv) {
     StderrFilter::install();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("velmor-mp3-player");
-    QApplication::setApplicationVersion(VELMOR_VERSION);
+    QCoreApplication::setApplicationName("velmor-mp3-player");
+    QCoreApplication::setApplicationVersion(VELMOR_VERSION);
 
-    // QApplication has taken its own options out of argv.
+    // Before any GUI object: help, the version and a usage error need no display.
     const CommandLine commandLine = parseCommandLine(std::vector<std::string>(argv, argv + argc));
     switch (commandLine.action) {
         case CommandLine::Action::ShowHelp:
@@ -34,6 +33,7 @@ int main(int argc, char** argv) {
         case CommandLine::Action::Run:
             break;
     }
+    QApplication app(argc, argv);
 
     // Before anything else starts: a second start hands its path to the running player.
     DesktopSession desktop(QDBusConnection::sessionBus(), QDBusConnection::systemBus());

@@ -16,5 +16,7 @@ void QtFileDialog::showOpen() {
     chosen = localFileBytes(url);
     // A bare name handed to a deck is looked up where the user last chose a file.
     const auto slash = chosen.rfind('/');
-    if (slash != std::string::npos) (void)::chdir(chosen.substr(0, slash + 1).c_str());
+    if (slash != std::string::npos && ::chdir(chosen.substr(0, slash + 1).c_str()) != 0) {
+        // Best effort: the names the dialog gives are full paths and do not depend on it.
+    }
 }

@@ -5,6 +5,52 @@
 #include <QStringList>
 
 namespace {
+// Qt's own options, which the application object takes out of argv later: the command line is
+// read before that object exists, so a start needs no display to print help or a usage error.
+const char* const kQtOptionsWithValue[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin",   "qwindowgeometry",
+    "geometry", "qwindowtitle",       "title",         "qwindowicon", "icon",
+    "session",  "display",            "style",         "stylesheet", "name",
+};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "testability", "nograb", "dograb",
+                                "sync"};
+
+// "-name", "--name" or "-name=value" of a Qt option; 0 when `arg` is none, else how many words
+// it takes.
+int qtOptionWords(const std::string& arg) {
+    const size_t dashes = arg.rfind("--", 0) == 0 ? 2 : arg.rfind('-', 0) == 0 ? 1 : 0;
+    if (dashes == 0) return 0;
+    const std::string name = arg.substr(dashes, arg.find('=') - dashes);
+    const bool joinedValue = arg.find('=') != std::string::npos;
+    if (name == "qmljsdebugger") return 1;
+    for (const char* option : kQtOptionsWithValue)
+        if (name == option) return joinedValue ? 1 : 2;
+    for (const char* flag : kQtFlags)
+        if (name == flag && !joinedValue) return 1;
+    return 0;
+}
+
+std::vector<std::string> withoutQtOptions(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (i > 0 && args[i] == "--") {
+            out.insert(out.end(), args.begin() + long(i), args.end());
+            break;
+        }
+        const int words = i > 0 ? qtOptionWords(args[i]) : 0;
+        if (words == 0)
+            out.push_back(args[i]);
+        else
+            i += size_t(words - 1);
+    }
+    return out;
+}
+
+std::string programName(const std::vector<std::string>& args) {
+    if (args.empty() || args.front().empty()) return "velmor-mp3-player";
+    return args.front().substr(args.front().rfind('/') + 1);
+}
+
 // The positional arguments as bytes: file names need not be valid text. No option of ours
 // takes a value, so every other word is an option up to "--".
 std::vector<std::string> positionalBytes(const std::vector<std::string>& args) {
@@ -22,7 +68,8 @@ std::vector<std::string> positionalBytes(const std::vector<std::string>& args) {
 }
 }  // namespace
 
-CommandLine parseCommandLine(const std::vector<std::string>& args) {
+CommandLine parseCommandLine(const std::vector<std::string>& argv) {
+    const std::vector<std::string> args = withoutQtOptions(argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Velmor´s MP3-Player: plays the MP3 files of a folder, or "
@@ -39,7 +86,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (words.isEmpty()) words << "velmor-mp3-player";
 
     CommandLine result;
-    const QString usage = parser.helpText();
+    // Without an application object Qt cannot name the program itself.
+    const QString usage = parser.helpText().replace(
+        "<executable_name>", QString::fromLocal8Bit(programName(args)));
     if (!parser.parse(words)) {
         result.action = CommandLine::Action::UsageError;
         result.text = parser.errorText() + "\n\n" + usage;

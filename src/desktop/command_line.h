@@ -13,5 +13,7 @@ struct CommandLine {
     QString text;      // help, version, or the error followed by the usage
 };
 
-// `args` as the process got them (argv[0] first), after Qt took its own options out.
-CommandLine parseCommandLine(const std::vector<std::string>& args);
+// `argv` as the process got them (argv[0] first). Qt's own options (-platform NAME, -style
+// NAME ...) are passed over; the application's name and version are set before. Needs no
+// application object.
+CommandLine parseCommandLine(const std::vector<std::string>& argv);

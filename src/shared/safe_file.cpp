@@ -206,8 +206,9 @@ bool overwriteInPlace(const std::string& path, const std::string& bytes, std::st
         (bytes.size() < old.size() && ::ftruncate(fd, off_t(bytes.size())) != 0)) {
         const int cause = errno;
         // Put back what was there; best effort, the cause is reported either way.
-        (void)writeAll(fd, old.data() + first, old.size() - first, off_t(first));
-        (void)::ftruncate(fd, off_t(old.size()));
+        const bool putBack = writeAll(fd, old.data() + first, old.size() - first, off_t(first)) &&
+                             ::ftruncate(fd, off_t(old.size())) == 0;
+        static_cast<void>(putBack);
         return fail(cause);
     }
     if (::fsync(fd) != 0) return fail(errno);

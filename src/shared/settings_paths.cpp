@@ -13,6 +13,9 @@
 namespace {
 
 constexpr const char* kUserSettings = "/velmor-mp3-player/velmor-mp3-player.ini";
+// What installing (cmake --install, the package) puts beside bin/: the desktop's record of the
+// installed program.
+constexpr const char* kInstalledMetainfo = "/share/metainfo/velmor-mp3-player.metainfo.xml";
 
 bool writable(const std::string& path) {
     return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
@@ -34,12 +37,21 @@ std::string directoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// An executable in the bin/ of a prefix it was installed to. Its directory is shared by every
+// user (and writable by root), so a file there must never take anyone's saves.
+bool installedInPrefix(const std::string& executablePath) {
+    const std::string prefix = directoryOf(directoryOf(executablePath));
+    return isRegularFile((prefix == "/" ? "" : prefix) + kInstalledMetainfo);
+}
+
 }  // namespace
 
 SettingsPaths settingsPathsFor(const std::string& executablePath, const std::string& configHome) {
     const std::string beside = Module1::settingsFilePathFor(executablePath);
-    if (exists(beside) ? isRegularFile(beside) && writable(beside) : writable(directoryOf(beside)))
-        return SettingsPaths(beside);
+    const bool portable = !installedInPrefix(executablePath) &&
+                          (exists(beside) ? isRegularFile(beside) && writable(beside)
+                                          : writable(directoryOf(beside)));
+    if (portable) return SettingsPaths(beside);
     const std::string user = configHome + kUserSettings;
     const bool useBeside = !exists(user) && isRegularFile(beside);
     return SettingsPaths(useBeside ? beside : user, user, true);

@@ -18,7 +18,8 @@ struct SettingsPaths {
     bool createWriteDirectory = false;  // the user's directory, made by the first save
 };
 
-// The file beside the executable where it exists and can be written, or can be created;
+// The file beside the executable where it exists and can be written, or can be created, unless
+// the executable was installed to a prefix (share/metainfo holds its metainfo);
 // otherwise configHome/velmor-mp3-player/velmor-mp3-player.ini, read from the file beside the
 // executable until the user's file exists.
 SettingsPaths settingsPathsFor(const std::string& executablePath, const std::string& configHome);

@@ -30,28 +30,44 @@ enum class Beside { Missing, Writable, WriteProtected };
 class SettingsPlace : public Form1Fixture {};
 
 // A run with the executable in bin/: which file start-up reads, where the save lands, and
-// that nothing lands where it may not.
+// that nothing lands where it may not. "installed" is a bin/ of a prefix the program was
+// installed to, whoever runs it (root can write there).
 TEST_F(SettingsPlace, BesideTheExecutableWhereItCanBeWrittenElseTheUsersFile) {
     struct Case {
         const char* what;
+        bool installed;
         Beside beside;
         bool directoryClosed;
         bool userFileExists;
         const char* dataPathRead;  // the file beside holds /beside/, the user's /user/
         bool savedBeside;
     } cases[] = {
-        {"portable copy, first run", Beside::Missing, false, false, "", true},
-        {"portable copy with its file", Beside::Writable, false, true, "/beside/", true},
-        {"file writable in a closed directory", Beside::Writable, true, false, "/beside/", true},
-        {"installed, first run", Beside::Missing, true, false, "", false},
-        {"installed, later runs", Beside::Missing, true, true, "/user/", false},
-        {"a shipped default, first run", Beside::WriteProtected, true, false, "/beside/", false},
-        {"a shipped default, later runs", Beside::WriteProtected, false, true, "/user/", false},
+        {"portable copy, first run", false, Beside::Missing, false, false, "", true},
+        {"portable copy with its file", false, Beside::Writable, false, true, "/beside/", true},
+        {"file writable in a closed directory", false, Beside::Writable, true, false, "/beside/",
+         true},
+        {"closed directory, first run", false, Beside::Missing, true, false, "", false},
+        {"closed directory, later runs", false, Beside::Missing, true, true, "/user/", false},
+        {"a shipped default, first run", false, Beside::WriteProtected, true, false, "/beside/",
+         false},
+        {"a shipped default, later runs", false, Beside::WriteProtected, false, true, "/user/",
+         false},
+        {"installed, run by root", true, Beside::Missing, false, false, "", false},
+        {"installed, root's file of an older run", true, Beside::Writable, false, false,
+         "/beside/", false},
+        {"installed, later runs beside root's file", true, Beside::Writable, false, true,
+         "/user/", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TempDir bin, config;
-        const std::string beside = bin.file("velmor-mp3-player.ini");
+        TempDir prefix, config;
+        const std::string bin = prefix.file("bin");
+        std::filesystem::create_directory(bin);
+        if (c.installed) {
+            std::filesystem::create_directories(prefix.file("share/metainfo"));
+            std::ofstream(prefix.file("share/metainfo/velmor-mp3-player.metainfo.xml")) << "<x/>";
+        }
+        const std::string beside = bin + "/velmor-mp3-player.ini";
         const std::string user = config.file("velmor-mp3-player/velmor-mp3-player.ini");
         const std::string besideText = "[System]\nData-Path=/beside/\nWaveVolume=50\n";
         const std::string userText = "[System]\nData-Path=/user/\n";
@@ -63,12 +79,12 @@ TEST_F(SettingsPlace, BesideTheExecutableWhereItCanBeWrittenElseTheUsersFile) {
         std::optional<WriteProtect> closedFile, closedDirectory;
         if (c.beside == Beside::WriteProtected && !closedFile.emplace(beside).active())
             GTEST_SKIP() << "cannot protect " << beside;
-        if (c.directoryClosed && !closedDirectory.emplace(bin.path()).active())
-            GTEST_SKIP() << "cannot close " << bin.path();
+        if (c.directoryClosed && !closedDirectory.emplace(bin).active())
+            GTEST_SKIP() << "cannot close " << bin;
 
         form = std::make_unique<Form1>(
             Components{deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
-            settingsPathsFor(bin.file("velmor-mp3-player"), config.path()));
+            settingsPathsFor(bin + "/velmor-mp3-player", config.path()));
         form->Form_Activate();
         EXPECT_EQ(state().DataPath, c.dataPathRead);
         ui().VScroll1->setValue(32767);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
 namespace {
 using Action = CommandLine::Action;
 
@@ -28,6 +30,11 @@ TEST(CommandLineParser, EveryKindOfCommandLine) {
         {{"player", "--volume=3"}, Action::UsageError, "", "volume"},
         {{"player", "-x", "/music/"}, Action::UsageError, "", "[PATH]"},
         {{"player", "a.mp3", "b.mp3"}, Action::UsageError, "", "Only one"},
+        // Qt's own options, which the application object takes later, are passed over.
+        {{"player", "-platform", "offscreen", "/music/"}, Action::Run, "/music/", ""},
+        {{"player", "/music/", "--style=fusion", "-reverse"}, Action::Run, "/music/", ""},
+        {{"player", "-session", "1234", "--version"}, Action::ShowVersion, "", ""},
+        {{"player", "--", "-platform"}, Action::Run, "-platform", ""},
     };
     for (const auto& c : cases) {
         const CommandLine result = parseCommandLine(c.args);
@@ -38,6 +45,34 @@ TEST(CommandLineParser, EveryKindOfCommandLine) {
         EXPECT_TRUE(result.text.contains(QString::fromUtf8(c.textHas)))
             << words << "\n"
             << result.text.toStdString();
+    }
+}
+
+// Over SSH or from a console there is no display: what prints and ends must still work.
+TEST(CommandLineProgram, PrintsAndEndsWithoutADisplay) {
+    struct Case {
+        QStringList args;
+        int exitCode;
+        const char* stdoutHas;
+        const char* stderrHas;
+    } cases[] = {
+        {{"--help"}, 0, "Usage: velmor-mp3-player [options] [PATH]", ""},
+        {{"--version"}, 0, "velmor-mp3-player " VELMOR_VERSION_FOR_TESTS, ""},
+        {{"--bogus"}, 2, "", "Unknown option 'bogus'"},
+        {{"a.mp3", "b.mp3"}, 2, "", "Only one folder or file"},
+    };
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QProcess player;
+        player.setProcessEnvironment(env);
+        player.start(VELMOR_PLAYER_BINARY, c.args);
+        ASSERT_TRUE(player.waitForFinished(20000));
+        EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(player.exitCode(), c.exitCode);
+        EXPECT_TRUE(player.readAllStandardOutput().contains(c.stdoutHas));
+        EXPECT_TRUE(player.readAllStandardError().contains(c.stderrHas));
     }
 }
 

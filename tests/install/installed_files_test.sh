@@ -53,5 +53,22 @@ page=$share/man/man1/velmor-mp3-player.1.gz
 zcat "$page" 2>/dev/null | grep -q '^\.SH NAME' || fail "no readable man page at $page"
 zcat "$page" 2>/dev/null | grep -q '@' && fail "the man page has an unexpanded @VARIABLE@"
 
+# The installed program never writes beside itself, not even run as root, who could: its
+# settings go to the user's configuration directory.
+home=$root/home
+mkdir -p "$home"
+before=$(ls -A "$root/usr/bin")
+HOME=$home XDG_CONFIG_HOME=$home/config QT_QPA_PLATFORM=offscreen \
+    DBUS_SESSION_BUS_ADDRESS=unix:path=$root/no-bus DBUS_SYSTEM_BUS_ADDRESS=unix:path=$root/no-bus \
+    "$root/usr/bin/velmor-mp3-player" >"$root/run.log" 2>&1 &
+player=$!
+sleep 2  # the window shows and reads its settings; the signal then closes it as a user does
+kill -TERM "$player"
+wait "$player" || fail "the installed player ended with $?: $(cat "$root/run.log")"
+[ "$(ls -A "$root/usr/bin")" = "$before" ] ||
+    fail "the installed player wrote into bin/ ($(id -un)): $(ls -A "$root/usr/bin" | tr '\n' ' ')"
+[ -f "$home/config/velmor-mp3-player/velmor-mp3-player.ini" ] ||
+    fail "the installed player saved no settings in \$XDG_CONFIG_HOME: $(cat "$root/run.log")"
+
 [ "$failures" -eq 0 ] && echo "installed files: all checks passed"
 exit $((failures > 0))

@@ -362,8 +362,9 @@ TEST_F(Playlist, NamesThatAreNotUtf8ReachTheDecksByteForByte) {
         const std::vector<std::string> calls = target.transport();
         EXPECT_NE(std::find(calls.begin(), calls.end(), "setFileName " + dir + s.name), calls.end())
             << "step " << int(s.way);
-        if (s.way != DeckTwoPlay)
+        if (s.way != DeckTwoPlay) {
             EXPECT_EQ(form->windowTitle(), "Velmor´s MP3-Player - " + fileNameText(s.name));
+        }
     }
     EXPECT_EQ(text(ui().Label11), "b\uFFFD.mp3");
 }

@@ -11,7 +11,7 @@ struct ToneOptions {
     bool infoTag = true;     // false: lame -t, no Xing/Info/LAME header at all
     double amplitude = 0.5;  // peak, of full scale
     // Tags lame writes (ID3v1 and ID3v2, as lame chooses); none when all are empty.
-    std::string title, artist, album;
+    std::string title{}, artist{}, album{};
 };
 
 // Writes dir/name and returns its full path; throws std::runtime_error when a tool fails.
