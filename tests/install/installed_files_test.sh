@@ -19,7 +19,12 @@ metainfo=$share/metainfo/velmor-mp3-player.metainfo.xml
 
 [ -x "$root/usr/bin/velmor-mp3-player" ] || fail "no executable in bin/"
 desktop-file-validate "$entry" || fail "desktop-file-validate $entry"
-appstreamcli validate --no-net "$metainfo" >&2 || fail "appstreamcli validate $metainfo"
+appstreamcli validate --pedantic --no-net "$metainfo" >&2 || fail "appstreamcli validate $metainfo"
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/velmor-mp3-player" --version | cut -d' ' -f2)
+grep -q "<release version=\"$version\" date=\"" "$metainfo" || fail "the metainfo has no release $version"
+grep -q '<project_license>MIT</project_license>' "$metainfo" || fail "the metainfo names no licence"
+shot=$share/velmor-mp3-player/screenshots/window.png
+[ "$(od -An -c -j1 -N3 "$shot" 2>/dev/null | tr -d ' ')" = PNG ] || fail "no screenshot at $shot"
 
 # What menus, file managers and software centres go by, exactly (´ is not an apostrophe).
 while IFS= read -r line; do
@@ -52,6 +57,13 @@ done
 page=$share/man/man1/velmor-mp3-player.1.gz
 zcat "$page" 2>/dev/null | grep -q '^\.SH NAME' || fail "no readable man page at $page"
 zcat "$page" 2>/dev/null | grep -q '@' && fail "the man page has an unexpanded @VARIABLE@"
+zcat "$page" 2>/dev/null | grep -q '^\.TH [^ ]* 1 "[0-9-]\{10\}"' || fail "the man page has no date"
+for section in MPRIS "DRAG AND DROP" KEYS "SEE ALSO"; do
+    zcat "$page" 2>/dev/null | grep -qx "\.SH $section" || fail "the man page has no $section"
+done
+# groff's own warnings, as lintian reads the page
+warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "the man page: $warnings"
 
 # The installed program never writes beside itself, not even run as root, who could: its
 # settings go to the user's configuration directory.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # package_test.sh BUILD_DIR: builds the Debian package from the build, unpacks it into a
-# temporary root and checks it: it holds what the desktop needs, it depends on the package of
-# every library the executable links, and the unpacked executable starts and tells its version.
+# temporary root and checks it: lintian finds no error or warning, it holds what the desktop
+# needs, it depends on the package of every library the executable links, and the unpacked
+# executable tells its version without a display.
 set -uo pipefail
 build=$(cd "$1" && pwd)
 work=$(mktemp -d /tmp/velmor-package.XXXXXX)
@@ -28,7 +29,10 @@ for path in usr/bin/velmor-mp3-player \
     usr/share/metainfo/velmor-mp3-player.metainfo.xml \
     usr/share/icons/hicolor/16x16/apps/velmor-mp3-player.png \
     usr/share/icons/hicolor/256x256/apps/velmor-mp3-player.png \
-    usr/share/man/man1/velmor-mp3-player.1.gz; do
+    usr/share/man/man1/velmor-mp3-player.1.gz \
+    usr/share/doc/velmor-mp3-player/copyright \
+    usr/share/doc/velmor-mp3-player/changelog.Debian.gz \
+    usr/share/velmor-mp3-player/screenshots/window.png; do
     [ -e "$work/root/$path" ] || fail "the package lacks /$path"
 done
 
@@ -47,8 +51,22 @@ while read -r lib; do
         fail "$lib (from $(echo $owners)) is linked but not in Depends"
 done < <(readelf -d "$exe" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 
+# Debian's checker, as a distribution runs it: any error or warning fails (overrides the
+# package carries, with their reasons, are honoured).
+lintian --fail-on error,warning "$deb" >"$work/lintian.txt" 2>&1
+lintian_status=$?
+lintian_out=$(grep -v '^running with root privileges' "$work/lintian.txt")
+echo "lintian: ${lintian_out:-(nothing)}"
+[ "$lintian_status" -eq 0 ] || fail "lintian ($lintian_status): $lintian_out"
+
 version=$(dpkg-deb -f "$deb" Version)
-QT_QPA_PLATFORM=offscreen timeout -k 5 20 "$exe" --version >"$work/version.txt" 2>&1
+changelog_version=$(zcat "$work/root/usr/share/doc/velmor-mp3-player/changelog.Debian.gz" |
+    sed -n '1s/^[^(]*(\([^)]*\)).*/\1/p')
+[ "$changelog_version" = "$version" ] ||
+    fail "the changelog's first entry is $changelog_version, the package $version"
+version=${version%-*}  # the program's own version, without the package's revision
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout -k 5 20 "$exe" --version \
+    >"$work/version.txt" 2>&1
 status=$?
 shown=$(cat "$work/version.txt")
 [ "$status" -eq 0 ] || fail "the unpacked executable's --version exits with $status: $shown"
