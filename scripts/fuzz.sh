@@ -19,7 +19,7 @@ if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B build-fuzz -G Ninja "${launcher[@]}" -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_FUZZ=ON -DVELMOR_TESTS=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_FUZZ=ON -DVELMOR_TESTS=OFF -DVELMOR_WERROR=ON >/dev/null
 cmake --build build-fuzz --target "${targets[@]/%/_fuzz}"
 mkdir -p build-fuzz/findings
 for target in "${targets[@]}"; do
