@@ -45,7 +45,8 @@ TEST_F(Mp3DeckPulse, BothDecksAreHeardAtTheirVolumes) {
     RecordingErrorSink errors;
     {
         LoadedDecks decks(errors, a, b);
-        auto& [output, deck1, deck2] = decks;
+        Mp3Deck& deck1 = decks.deck1;
+        Mp3Deck& deck2 = decks.deck2;
         deck1.setVolume(0);
         deck2.setVolume(-600);
         deck1.play();

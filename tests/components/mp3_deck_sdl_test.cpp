@@ -56,7 +56,8 @@ TEST(Mp3DeckSdl, DiskDriverGetsBothDecksMixedAtTheirVolumes) {
         {
             RecordingErrorSink errors;
             LoadedDecks decks(errors, a, b);
-            auto& [output, deck1, deck2] = decks;
+            Mp3Deck& deck1 = decks.deck1;
+            Mp3Deck& deck2 = decks.deck2;
             deck2.setVolume(-600);
             deck1.play();
             deck2.play();
@@ -65,8 +66,7 @@ TEST(Mp3DeckSdl, DiskDriverGetsBothDecksMixedAtTheirVolumes) {
             EXPECT_TRUE(waitFor([&] { return deck1.currentPosition() > 0; }, 2000ms));
             EXPECT_TRUE(waitFor(
                 [&] {
-                    return deck1.playState() == Deck::Stopped &&
-                           deck2.playState() == Deck::Stopped;
+                    return deck1.playState() == Deck::Stopped && deck2.playState() == Deck::Stopped;
                 },
                 10000ms));
             EXPECT_TRUE(errors.taken().empty());
@@ -265,7 +265,9 @@ TEST_P(Mp3DeckOutage, DecksKeepTheirPlacesAndPlayOnOnceTheSoundIsBack) {
     ScopedEnv address("PULSE_SERVER", server.address());
     RecordingErrorSink errors;
     LoadedDecks decks(errors, a, b);
-    auto& [output, deck1, deck2] = decks;
+    AudioOutput& output = decks.output;
+    Mp3Deck& deck1 = decks.deck1;
+    Mp3Deck& deck2 = decks.deck2;
     deck1.play();
     deck2.play();
     ASSERT_TRUE(output.isOpen()) << (errors.taken().empty() ? "" : errors.taken()[0]);

@@ -7,7 +7,7 @@
 #include "components/mp3_deck.h"
 
 // Two real decks on one real output, deck 1 loaded with `a` and deck 2 with `b`: what the
-// tests of real sound start from. `auto& [output, deck1, deck2] = decks;` names the parts.
+// tests of real sound start from.
 struct LoadedDecks {
     LoadedDecks(ErrorSink& errors, const std::string& a, const std::string& b)
         : output(errors), deck1(output, errors), deck2(output, errors) {

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# include_direction_test.sh: on a scratch copy of the sources, an include against the folders'
+# direction must fail to compile, and one along it must compile (so the failures are the
+# direction's, not a broken copy's).
+set -uo pipefail
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d /tmp/velmor-direction.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+cp -r "$source_dir/CMakeLists.txt" "$source_dir/LICENSE" "$source_dir/src" "$source_dir/data" \
+    "$source_dir/tools" "$work/"
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$work" -B "$work/build" -G Ninja "${launcher[@]}" -DVELMOR_TESTS=OFF \
+    >"$work/configure.log" 2>&1 || { cat "$work/configure.log" >&2; exit 1; }
+
+# file to probe | include | compiles?
+while IFS='|' read -r file include compiles; do
+    [ -n "$file" ] || continue
+    object=$(ninja -C "$work/build" -t targets all | grep -o "^[^:]*/src/$file\.o" | head -1)
+    [ -n "$object" ] || { fail "no object for $file"; continue; }
+    cp "$work/src/$file" "$work/probe.bak"
+    printf '#include "%s"\n' "$include" >>"$work/src/$file"
+    if ninja -C "$work/build" "$object" >"$work/build.log" 2>&1; then result=yes; else result=no; fi
+    cp "$work/probe.bak" "$work/src/$file"
+    echo "$file + $include: compiles=$result"
+    if [ "$result" != "$compiles" ]; then
+        tail -n 5 "$work/build.log" >&2
+        fail "$file including $include: compiles=$result, expected $compiles"
+    fi
+done <<'CASES'
+playback/pause_toggle.cpp|shared/rounding.h|yes
+desktop/end_signals.cpp|app/form1.h|yes
+components/wake_signal.cpp|app/form1.h|no
+components/wake_signal.cpp|playback/deck1_transport.h|no
+shared/file_uri.cpp|components/deck.h|no
+playback/pause_toggle.cpp|app/form1.h|no
+playback/pause_toggle.cpp|monitor/tick.h|no
+mixer/mixer_sliders.cpp|monitor/tick.h|no
+monitor/tick.cpp|desktop/mpris_player.h|no
+CASES
+
+[ "$failures" -eq 0 ] && echo "include direction: all checks passed"
+exit $((failures > 0))
