@@ -23,7 +23,7 @@ TEST_PACKAGES=(
     sox lame mpg123
     xvfb xauth imagemagick
     clang libclang-rt-14-dev
-    dbus playerctl python3-dbusmock
+    dbus playerctl python3-dbusmock python3-fusepy
 )
 PIPEWIRE_PACKAGES=(pipewire pipewire-pulse wireplumber)
 PULSEAUDIO_PACKAGES=(pulseaudio)

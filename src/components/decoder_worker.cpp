@@ -343,9 +343,13 @@ void DecoderWorker::publish(const OpenReport& report, bool forCue) {
     reported.notify_all();
 }
 
-DecoderWorker::OpenReport DecoderWorker::awaitOpen(std::uint32_t trackId) const {
+std::optional<DecoderWorker::OpenReport> DecoderWorker::openReport(
+    std::uint32_t trackId, std::chrono::milliseconds patience) const {
+    // The worker holds the lock only to copy orders and reports, never across a file operation.
     std::unique_lock lock(mutex);
-    reported.wait(lock,
-                  [&] { return lastReport.trackId == trackId || cueReport.trackId == trackId; });
+    if (!reported.wait_for(lock, patience, [&] {
+            return lastReport.trackId == trackId || cueReport.trackId == trackId;
+        }))
+        return std::nullopt;
     return lastReport.trackId == trackId ? lastReport : cueReport;
 }

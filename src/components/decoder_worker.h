@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -44,9 +46,11 @@ public:
 
     // UI thread only. Replaces the orders and wakes the worker.
     void order(const Orders& orders);
-    // UI thread only. Waits until the worker has tried to open `trackId`, which the orders
-    // must name (or have named) as their track or their cue.
-    OpenReport awaitOpen(std::uint32_t trackId) const;
+    // UI thread only. What the worker found opening `trackId`, which the orders must name (or
+    // have named) as their track or their cue; waits at most `patience` for it, and nullopt
+    // while the file is still opening (a slow disk must never hold the window).
+    std::optional<OpenReport> openReport(std::uint32_t trackId,
+                                         std::chrono::milliseconds patience) const;
 
 private:
     class Run;

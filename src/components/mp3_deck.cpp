@@ -15,6 +15,10 @@ using Phase = DeckControl::Phase;
 using Word = DeckControl::Word;
 
 constexpr double kStepSeconds = 10.0;
+// How long the deck waits, in all, for one file's open: a local file answers within it, so its
+// length and its refusal come with the click; a stalled disk costs no more than this, once.
+constexpr std::chrono::milliseconds kOpenPatience{200};
+constexpr std::chrono::seconds kSlowOpen{2};
 
 Phase stopped(Phase) {
     return Phase::Stopped;
@@ -55,8 +59,7 @@ void Mp3Deck::setFileName(const std::string& name) {
     cueTrackId = 0;
     cuePath.clear();
     cueGivenName.clear();
-    openReport.reset();
-    reportShown = false;
+    forgetOpen();
     if (shared.control.load(std::memory_order_acquire).phase == Phase::Cued) {
         adoptedStart = DeckStream::indexOf(shared.continuation.load(std::memory_order_acquire));
         epochStart = 0;
@@ -69,9 +72,17 @@ void Mp3Deck::setFileName(const std::string& name) {
 void Mp3Deck::requestOpen() {
     trackId = ++lastTrackId;
     shared.track.store(trackId, std::memory_order_relaxed);
+    forgetOpen();
+    startEpoch(0, stopped);
+}
+
+void Mp3Deck::forgetOpen() {
     openReport.reset();
     reportShown = false;
-    startEpoch(0, stopped);
+    openAsked = std::chrono::steady_clock::now();
+    patienceLeft = kOpenPatience;
+    slowOpenTold = false;
+    playAwaitsOpen = false;
 }
 
 void Mp3Deck::cueNext(const std::string& name) {
@@ -97,9 +108,32 @@ void Mp3Deck::sendOrders() {
     worker.order(orders);
 }
 
-const DecoderWorker::OpenReport& Mp3Deck::opened() const {
-    if (!openReport) openReport = worker.awaitOpen(trackId);
-    return *openReport;
+const DecoderWorker::OpenReport* Mp3Deck::opened() const {
+    if (!openReport) {
+        const auto before = std::chrono::steady_clock::now();
+        openReport = worker.openReport(
+            trackId, std::chrono::duration_cast<std::chrono::milliseconds>(patienceLeft));
+        patienceLeft = std::max(patienceLeft - (std::chrono::steady_clock::now() - before),
+                                std::chrono::steady_clock::duration::zero());
+    }
+    return openReport ? &*openReport : nullptr;
+}
+
+void Mp3Deck::followOpen() const {
+    if (givenName.empty()) return;
+    const DecoderWorker::OpenReport* report = opened();
+    if (!report) {
+        if (!slowOpenTold && std::chrono::steady_clock::now() - openAsked >= kSlowOpen) {
+            slowOpenTold = true;
+            errors.report("Opening " + path + " has taken more than 2 s: its disk does not answer");
+        }
+        return;
+    }
+    // The deck ends by itself (the decoder marks the empty track's end); the cause is told here.
+    if (playAwaitsOpen) {
+        playAwaitsOpen = false;
+        if (!report->ok) errors.report("Cannot play " + path + ": " + report->error);
+    }
 }
 
 std::string Mp3Deck::fileName() const {
@@ -124,12 +158,18 @@ void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase)) {
 void Mp3Deck::play() {
     assertUiThread();
     if (givenName.empty()) return;
-    if (!opened().ok && reportShown) requestOpen();  // a refused file is tried again
+    const DecoderWorker::OpenReport* report = opened();
+    if (report && !report->ok && reportShown) {  // a refused file is tried again
+        requestOpen();
+        report = opened();
+    }
     reportShown = true;
-    if (!opened().ok) {
-        errors.report("Cannot play " + path + ": " + opened().error);
+    if (report && !report->ok) {
+        errors.report("Cannot play " + path + ": " + report->error);
         return;
     }
+    // Still opening: playing already, at position 0 until the first frames come.
+    playAwaitsOpen = !report;
     output.ensureOpen();  // reports by itself; without a device the deck waits, silent
     // Paused, stopped, or the cued file taken up and sounding: on it goes.
     const Word left = shared.control.change([&](Word now) -> std::optional<Word> {
@@ -159,11 +199,12 @@ void Mp3Deck::stop() {
     assertUiThread();
     const Word now = shared.control.load(std::memory_order_acquire);
     if (now.phase == Phase::Stopped && epochStart == 0) return;  // nothing to rewind
-    if (!loaded()) return;
+    if (!loaded() && !opening()) return;
     startEpoch(0, stopped);
 }
 
 int Mp3Deck::playState() const {
+    followOpen();
     switch (shared.control.load(std::memory_order_acquire).phase) {
         case Phase::Playing:
             return Playing;
@@ -185,8 +226,8 @@ double Mp3Deck::knownLength() const {
     const std::uint64_t exact = shared.exactLength.load(std::memory_order_acquire);
     const std::int64_t frames = DeckStream::epochOf(exact) == (trackId & DeckControl::kEpochMask)
                                     ? static_cast<std::int64_t>(DeckStream::indexOf(exact))
-                                    : opened().length;
-    return static_cast<double>(frames) / opened().rate;
+                                    : opened()->length;
+    return static_cast<double>(frames) / opened()->rate;
 }
 
 double Mp3Deck::currentPosition() const {
@@ -221,7 +262,7 @@ double Mp3Deck::positionNow(bool interpolate) const {
         }
         frames = std::max(0.0, frames);
     }
-    return static_cast<double>(epochStart) / opened().rate + frames / output.rate();
+    return static_cast<double>(epochStart) / opened()->rate + frames / output.rate();
 }
 
 void Mp3Deck::setVolume(int volume) {
@@ -232,7 +273,7 @@ void Mp3Deck::setVolume(int volume) {
 }
 
 void Mp3Deck::seekTo(double seconds) {
-    startEpoch(std::llround(seconds * opened().rate), DeckControl::afterSeek);
+    startEpoch(std::llround(seconds * opened()->rate), DeckControl::afterSeek);
 }
 
 void Mp3Deck::stepForward() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cassert>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,6 +48,7 @@ public:
 private:
     // A new track id for `path`, opened by the decoder thread, in a new stopped epoch at 0.
     void requestOpen();
+    void forgetOpen();  // a new file, or the cued one taken up: its open is asked anew
     void sendOrders();
     // Debug builds check that every command comes from the thread that made the deck.
     void assertUiThread() const { assert(std::this_thread::get_id() == uiThread); }
@@ -54,9 +56,18 @@ private:
     bool soundsUnadoptedCue(DeckControl::Phase phase) const {
         return phase == DeckControl::Phase::Cued && !adoptedStart;
     }
-    // What opening the current file found; waits for the decoder thread the first time.
-    const DecoderWorker::OpenReport& opened() const;
-    bool loaded() const { return !givenName.empty() && opened().ok; }
+    // What opening the current file found; nullptr while the decoder thread is still at it.
+    // All calls for one file wait kOpenPatience at most between them: a local file answers
+    // within it, as if opened at once; a stalled disk holds the window once, briefly.
+    const DecoderWorker::OpenReport* opened() const;
+    bool loaded() const {
+        const DecoderWorker::OpenReport* report = opened();
+        return !givenName.empty() && report && report->ok;
+    }
+    bool opening() const { return !givenName.empty() && !opened(); }
+    // From the getters the tick calls: reports, once each, a failed open that play() went on
+    // without, and an open that has not answered within kSlowOpen.
+    void followOpen() const;
     // Seconds into the file now; with `interpolate`, within the buffer the device plays.
     double positionNow(bool interpolate) const;
     // Starts a new epoch at `targetFrame` of the file, in the phase `phaseFor` gives for the
@@ -80,6 +91,11 @@ private:
     std::optional<std::uint64_t> adoptedStart;
     mutable std::optional<DecoderWorker::OpenReport> openReport;
     bool reportShown = false;  // play() has used the open's outcome; the next play opens again
+    std::chrono::steady_clock::time_point openAsked;  // when the current file was named
+    mutable std::chrono::steady_clock::duration patienceLeft{};  // see opened()
+    // followOpen's memory: const getters drive it, as the tick calls only those.
+    mutable bool slowOpenTold = false;
+    mutable bool playAwaitsOpen = false;  // play() went on before the open answered
     std::uint32_t epoch = 0;
     std::int64_t epochStart = 0;  // source frame where the current epoch begins
     double pausedAt = 0;          // the position pause() froze, for pausedEpoch

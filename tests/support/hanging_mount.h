@@ -1,0 +1,27 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+// A FUSE file system (hanging_fs.py) showing a directory's files as a stalled network share
+// does: reading a file whose name holds "hang" blocks until release(). Needs /dev/fuse and the
+// right to mount; available() says whether it came up (the caller then skips).
+class HangingMount {
+public:
+    // Shows `source` at `dir`/mnt; `dir` holds the release flag beside it.
+    HangingMount(const std::string& source, const std::string& dir);
+    ~HangingMount();  // releases every read, unmounts, ends the file system
+    HangingMount(const HangingMount&) = delete;
+    HangingMount& operator=(const HangingMount&) = delete;
+
+    bool available() const { return mounted; }
+    std::string path(const std::string& name) const { return mountPoint + "/" + name; }
+    void release();
+
+private:
+    std::string mountPoint;
+    std::string releaseFlag;
+    pid_t pid = -1;
+    bool mounted = false;
+};
