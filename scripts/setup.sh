@@ -22,7 +22,7 @@ TEST_PACKAGES=(
     pulseaudio-utils libasound2-plugins alsa-utils
     sox lame mpg123
     xvfb xauth imagemagick
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     dbus playerctl python3-dbusmock python3-fusepy
 )
 PIPEWIRE_PACKAGES=(pipewire pipewire-pulse wireplumber)

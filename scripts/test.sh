@@ -16,6 +16,9 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp:print_suppression
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 has_pipewire() { command -v pipewire && command -v pipewire-pulse && command -v wireplumber; } >/dev/null
 status=0
+# Formatting as .clang-format has it.
+find src tests bench fuzz tools \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    xargs -0 clang-format --dry-run --Werror || status=1
 if command -v pulseaudio >/dev/null; then
     source scripts/private_pulse.sh
     start_private_pulse

@@ -24,8 +24,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: no temporary directory\n", argv[0]);
         return 1;
     }
-    Form1* form =
-        createWindowOnRealComponents(QFile::encodeName(settingsDir.filePath("s.ini")).toStdString());
+    Form1* form = createWindowOnRealComponents(
+        QFile::encodeName(settingsDir.filePath("s.ini")).toStdString());
     form->show();
     for (int i = 0; i < 10; ++i) QApplication::processEvents();
     const QString out = QString::fromLocal8Bit(argv[1]);

@@ -15,11 +15,11 @@ class QWidget;
 // The window's controls under their given names; all are children of the window.
 struct Form1Controls {
     // Deck 1
-    QLabel* Label1;   // deck title
-    QFrame* Shape1;   // display panel
-    QLabel* Label15;  // elapsed time
-    QLabel* Label13;  // percent
-    QLabel* Label19;  // state word
+    QLabel* Label1;          // deck title
+    QFrame* Shape1;          // display panel
+    QLabel* Label15;         // elapsed time
+    QLabel* Label13;         // percent
+    QLabel* Label19;         // state word
     QPushButton* Command1;   // "Play"
     QPushButton* Command3;   // "Stop"
     QPushButton* Command4;   // "II"
@@ -55,9 +55,9 @@ struct Form1Controls {
     QScrollBar* VScroll6;  // deck-2 volume
     QLabel* Label9;
     QFrame* Shape3;
-    QLabel* Label10;  // elapsed time
-    QLabel* Label12;  // percent
-    QLabel* Label14;  // state word
+    QLabel* Label10;         // elapsed time
+    QLabel* Label12;         // percent
+    QLabel* Label14;         // state word
     QPushButton* Command13;  // "Play"
     QPushButton* Command14;  // "Stop"
     QPushButton* Command15;  // "II"

@@ -2,12 +2,11 @@
 
 #include <filesystem>
 
+#include "components/absolute_path.h"
+
 void ObservedDeck::setFileName(const std::string& name) {
     // Made absolute now: the deck looks a bare name up in the current directory of this call.
-    std::error_code ec;
-    const std::filesystem::path absolute =
-        name.empty() ? std::filesystem::path() : std::filesystem::absolute(name, ec);
-    fullPath = ec ? name : absolute.string();
+    fullPath = absoluteOrAsGiven(name);
     ++loadCount;
     deck.setFileName(name);
 }

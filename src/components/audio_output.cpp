@@ -8,6 +8,7 @@
 
 #include "components/audio_source.h"
 #include "components/error_sink.h"
+#include "components/verify.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -67,6 +68,8 @@ bool AudioOutput::ensureOpen() {
         return false;
     }
     std::string cause;
+    // Two live devices would each take the decks' rings: one must be closed before another opens.
+    if (!verifyOrReport(!device, errors, "Sound output: a device is open already")) return false;
     device = openDevice(cause);
     state = device ? State::Open : State::Reopening;
     if (!keeper.joinable()) {
@@ -146,10 +149,10 @@ void AudioOutput::keep() {
                     }
                     case Watched::Lost: {
                         std::unique_ptr<Device> lost = std::move(device);
-                    state = State::Reopening;
-                    retryNow = false;
-                    const std::string names = playingNames();
-                    lock.unlock();
+                        state = State::Reopening;
+                        retryNow = false;
+                        const std::string names = playingNames();
+                        lock.unlock();
                         errors.report(names.empty() ? "Sound output lost"
                                                     : "Sound output lost while playing " + names);
                         closeDevice(std::move(lost));
@@ -240,6 +243,12 @@ void AudioOutput::takeIntoUse(std::unique_lock<std::mutex>& lock, std::unique_pt
         lock.lock();
         return;
     }
+    if (!verifyOrReport(!device, errors, "Sound output: a device is open already")) {
+        lock.unlock();
+        closeDevice(std::move(opened));
+        lock.lock();
+        return;
+    }
     device = std::move(opened);
     state = State::Open;
 }
@@ -270,6 +279,9 @@ void AudioOutput::addSource(AudioSource* source) {
         AudioSource* empty = nullptr;
         if (slot.compare_exchange_strong(empty, source, std::memory_order_seq_cst)) return;
     }
+    verifyOrReport(false, errors,
+                   "Sound output: room for " + std::to_string(kMaxSources) +
+                       " decks only; one more stays silent");
 }
 
 void AudioOutput::removeSource(AudioSource* source) {

@@ -24,7 +24,7 @@ private:
     DeckStream& stream;
     // Audio thread only.
     float appliedGain = 1.0f;
-    bool sounding = false;         // the last buffer played this deck
+    bool sounding = false;            // the last buffer played this deck
     std::uint64_t cuedAt = ~0ull;     // ring index where the cued file began, while Cued
     std::uint64_t passedEnd = ~0ull;  // the end mark the cued file went on behind
 };

@@ -15,9 +15,11 @@
 #include "components/error_sink.h"
 #include "components/mp3_decoder.h"
 #include "components/soxr_resampler.h"
+#include "components/verify.h"
 
 namespace {
 constexpr std::size_t kDecodeFrames = 2304;  // two MPEG-1 layer III frames
+constexpr const char* kNoThread = "the deck has no decoder thread";
 }  // namespace
 
 // The decoder thread's own state and steps.
@@ -300,10 +302,19 @@ void DecoderWorker::Run::publishEnd() {
 }
 
 DecoderWorker::DecoderWorker(DeckStream& stream, ErrorSink& errors, int outputRate)
-    : stream(stream), errors(errors), outputRate(outputRate), thread([this] {
-          Run run(*this);
-          run.loop();
-      }) {}
+    : stream(stream), errors(errors), outputRate(outputRate) {
+    try {
+        thread = std::thread([this] {
+            Run run(*this);
+            run.loop();
+        });
+    } catch (const std::system_error& e) {
+        // The window must still come up: this deck refuses every file with the cause.
+        verifyOrReport(false, errors,
+                       std::string("A deck's decoder thread could not start (") + e.what() +
+                           "); that deck plays nothing");
+    }
+}
 
 DecoderWorker::~DecoderWorker() {
     {
@@ -313,7 +324,7 @@ DecoderWorker::~DecoderWorker() {
     }
     stream.track.fetch_add(1, std::memory_order_relaxed);  // abandons an open under way
     stream.wake.post();
-    thread.join();
+    if (thread.joinable()) thread.join();
 }
 
 void DecoderWorker::order(const Orders& orders) {
@@ -321,6 +332,10 @@ void DecoderWorker::order(const Orders& orders) {
         std::lock_guard lock(mutex);
         posted = orders;
         postedSerial.fetch_add(1, std::memory_order_relaxed);
+        if (!thread.joinable()) {  // nobody to open anything
+            lastReport = OpenReport{orders.trackId, false, kNoThread};
+            cueReport = OpenReport{orders.cueTrackId, false, kNoThread};
+        }
     }
     stream.wake.post();
 }

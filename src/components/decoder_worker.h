@@ -38,7 +38,7 @@ public:
         std::int64_t length = 0;  // frames at rate, an estimate unless exact
     };
 
-    // Starts the thread; throws std::system_error when it cannot.
+    // Starts the thread; where it cannot, says so once and refuses every file.
     DecoderWorker(DeckStream& stream, ErrorSink& errors, int outputRate);
     ~DecoderWorker();
     DecoderWorker(const DecoderWorker&) = delete;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "components/absolute_path.h"
 #include "components/audio_output.h"
 #include "components/error_sink.h"
 
@@ -27,13 +28,6 @@ Phase playing(Phase) {
     return Phase::Playing;
 }
 
-std::string absolutePath(const std::string& name) {
-    if (name.empty()) return {};
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(name, ec);
-    return ec ? name : absolute.string();
-}
-
 }  // namespace
 
 Mp3Deck::Mp3Deck(AudioOutput& output, ErrorSink& errors)
@@ -47,7 +41,7 @@ Mp3Deck::~Mp3Deck() = default;
 void Mp3Deck::setFileName(const std::string& name) {
     assertUiThread();
     givenName = name;
-    path = absolutePath(name);
+    path = absoluteOrAsGiven(name);
     shared.path.set(path);
     if (cueTrackId == 0 || path != cuePath) {
         requestOpen();
@@ -90,7 +84,7 @@ void Mp3Deck::cueNext(const std::string& name) {
     // The watch repeats its cue on every tick near a track's end: the same name costs nothing.
     if (givenName.empty() || (name == cueGivenName && !name.empty())) return;
     cueGivenName = name;
-    const std::string wanted = absolutePath(name);
+    const std::string wanted = absoluteOrAsGiven(name);
     if (wanted == cuePath) return;
     cuePath = wanted;
     cueTrackId = wanted.empty() ? 0 : ++lastTrackId;

@@ -91,7 +91,7 @@ private:
     std::optional<std::uint64_t> adoptedStart;
     mutable std::optional<DecoderWorker::OpenReport> openReport;
     bool reportShown = false;  // play() has used the open's outcome; the next play opens again
-    std::chrono::steady_clock::time_point openAsked;  // when the current file was named
+    std::chrono::steady_clock::time_point openAsked;             // when the current file was named
     mutable std::chrono::steady_clock::duration patienceLeft{};  // see opened()
     // followOpen's memory: const getters drive it, as the tick calls only those.
     mutable bool slowOpenTold = false;
@@ -101,8 +101,8 @@ private:
     double pausedAt = 0;          // the position pause() froze, for pausedEpoch
     std::uint32_t pausedEpoch = ~0u;
 
-    // Declared in the order they must start: the registration last, once the thread runs,
-    // so that a deck whose thread fails to start leaves nothing behind in the output.
+    // Declared in the order they must start: the registration last, once the decoder thread
+    // runs (or has said it cannot).
     DeckStream shared;
     DeckVoice voice{shared};
     DecoderWorker worker;

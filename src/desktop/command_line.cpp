@@ -3,17 +3,21 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
+#include <string_view>
 
 namespace {
 // Qt's own options, which the application object takes out of argv later: the command line is
 // read before that object exists, so a start needs no display to print help or a usage error.
-const char* const kQtOptionsWithValue[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin",   "qwindowgeometry",
-    "geometry", "qwindowtitle",       "title",         "qwindowicon", "icon",
-    "session",  "display",            "style",         "stylesheet", "name",
-};
-const char* const kQtFlags[] = {"reverse", "widgetcount", "testability", "nograb", "dograb",
-                                "sync"};
+// Each name between blanks.
+constexpr std::string_view kQtOptionsWithValue =
+    " platform platformpluginpath platformtheme plugin qwindowgeometry geometry qwindowtitle"
+    " title qwindowicon icon session display style stylesheet name ";
+constexpr std::string_view kQtFlags = " reverse widgetcount testability nograb dograb sync ";
+
+bool listed(std::string_view names, const std::string& name) {
+    return !name.empty() && name.find(' ') == std::string::npos &&
+           names.find(" " + name + " ") != std::string_view::npos;
+}
 
 // "-name", "--name" or "-name=value" of a Qt option; 0 when `arg` is none, else how many words
 // it takes.
@@ -23,11 +27,8 @@ int qtOptionWords(const std::string& arg) {
     const std::string name = arg.substr(dashes, arg.find('=') - dashes);
     const bool joinedValue = arg.find('=') != std::string::npos;
     if (name == "qmljsdebugger") return 1;
-    for (const char* option : kQtOptionsWithValue)
-        if (name == option) return joinedValue ? 1 : 2;
-    for (const char* flag : kQtFlags)
-        if (name == flag && !joinedValue) return 1;
-    return 0;
+    if (listed(kQtOptionsWithValue, name)) return joinedValue ? 1 : 2;
+    return listed(kQtFlags, name) && !joinedValue ? 1 : 0;
 }
 
 std::vector<std::string> withoutQtOptions(const std::vector<std::string>& args) {
@@ -87,8 +88,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& argv) {
 
     CommandLine result;
     // Without an application object Qt cannot name the program itself.
-    const QString usage = parser.helpText().replace(
-        "<executable_name>", QString::fromLocal8Bit(programName(args)));
+    const QString usage =
+        parser.helpText().replace("<executable_name>", QString::fromLocal8Bit(programName(args)));
     if (!parser.parse(words)) {
         result.action = CommandLine::Action::UsageError;
         result.text = parser.errorText() + "\n\n" + usage;

@@ -1,11 +1,12 @@
 #include "desktop/end_signals.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QSocketNotifier>
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -18,7 +19,7 @@ void onSignal(int signal) {
     const int savedErrno = errno;
     const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t written = write(pipeEnds[1], &byte, 1);
-    struct sigaction fallback{};
+    struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     for (std::size_t i = 0; i < kSignals.size(); ++i)
         if (taken[i]) sigaction(kSignals[i], &fallback, nullptr);
@@ -37,7 +38,7 @@ EndSignals::EndSignals(std::function<void()> onEnd) : onEnd(std::move(onEnd)) {
         notifier->setEnabled(false);  // once: the handlers are back at their defaults
         this->onEnd();
     });
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <filesystem>
 
+#include "components/absolute_path.h"
 #include "desktop/mpris_service.h"
 #include "shared/file_uri.h"
 
@@ -39,9 +40,7 @@ QString callRunningPlayer(QDBusConnection& bus, const char* interface, const cha
 QString handOverToRunningPlayer(QDBusConnection& bus, const std::string& path) {
     if (!path.empty()) {
         // The running player has a current directory of its own.
-        std::error_code ec;
-        const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-        const std::string full = ec ? path : absolute.string();
+        const std::string full = absoluteOrAsGiven(path);
         const QString error = callRunningPlayer(bus, "org.mpris.MediaPlayer2.Player", "OpenUri",
                                                 {QString::fromLatin1(fileUriOf(full))});
         if (!error.isEmpty()) return error;

@@ -7,12 +7,22 @@
 #include "shared/scroll_scale.h"
 #include "shared/widget_text.h"
 
+namespace {
+// The colours at full volume (v = 0): red 255 with green 3 (time), yellow (file name); each
+// fades by 100 units of red over the bar's travel.
+constexpr double kTimeTintAtTop = 1023;
+constexpr double kFileNameTintAtTop = 65535;
+// The file name labels' divisor is 327.27, not the scale's 327.67: the two tints differ by
+// one unit for some positions (v = 491: 65533, not 65534), and that is the labels' colour.
+constexpr double kFileNameTintDivisor = 327.27;
+}  // namespace
+
 unsigned timeLabelTint(int v) {
-    return unsigned(roundHalfEven(1023 - v / ScrollScale::kPerHundredth));
+    return unsigned(roundHalfEven(kTimeTintAtTop - v / ScrollScale::kPerHundredth));
 }
 
 unsigned fileNameLabelTint(int v) {
-    return unsigned(roundHalfEven(-v / 327.27 - -65535.0));
+    return unsigned(roundHalfEven(-v / kFileNameTintDivisor - -kFileNameTintAtTop));
 }
 
 LabelTint::LabelTint(Controls controls) : ui(controls) {}

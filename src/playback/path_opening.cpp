@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "components/absolute_path.h"
 #include "components/error_sink.h"
 #include "playback/music_listing.h"
 #include "playback/playlist_building.h"
@@ -23,9 +24,8 @@ bool PathOpening::open(const std::string& path) {
         errors.report("Cannot open " + path + ": " + std::strerror(errno));
         return false;
     }
-    std::error_code ec;
-    std::string full = std::filesystem::absolute(path, ec).lexically_normal().string();
-    if (ec) full = path;
+    std::string full = absoluteOrAsGiven(path);
+    if (full.front() == '/') full = std::filesystem::path(full).lexically_normal().string();
     if (S_ISDIR(info.st_mode)) {
         if (full.back() != '/') full += '/';
         building.playDir(full);

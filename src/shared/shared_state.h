@@ -8,6 +8,11 @@ enum class PlayerState { Pstart, Stopped, Playing, Paused };
 
 // State several handlers share; lives as long as the window, touched on the UI thread only.
 struct SharedState {
+    // The transport word. Moved only by what the user or the playlist does to deck 1: start-up
+    // (Pstart, then Stopped), its buttons and deck 2's "Play" (deck1_transport, pause_toggle,
+    // deck2_transport), "Play Dir" and the playlist's steps (playlist_building,
+    // playlist_navigation) and the watch when deck 1 stops by itself (playback_watch). Every
+    // other reader (window refresh, tick, MPRIS through the remote control) only reads it.
     PlayerState playerState = PlayerState::Pstart;
     std::string CurrentFile;  // deck 1's entry: bare playlist name, or a full path
     int NextDeck = 2;         // deck the next double-click loads

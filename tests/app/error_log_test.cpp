@@ -1,8 +1,8 @@
+#include "app/error_log.h"
+
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
-
-#include "app/error_log.h"
 
 TEST(ErrorLog, LineCarriesTimeAndCause) {
     ErrorLog log;

@@ -53,10 +53,10 @@ TEST_F(SettingsPlace, BesideTheExecutableWhereItCanBeWrittenElseTheUsersFile) {
         {"a shipped default, later runs", false, Beside::WriteProtected, false, true, "/user/",
          false},
         {"installed, run by root", true, Beside::Missing, false, false, "", false},
-        {"installed, root's file of an older run", true, Beside::Writable, false, false,
-         "/beside/", false},
-        {"installed, later runs beside root's file", true, Beside::Writable, false, true,
-         "/user/", false},
+        {"installed, root's file of an older run", true, Beside::Writable, false, false, "/beside/",
+         false},
+        {"installed, later runs beside root's file", true, Beside::Writable, false, true, "/user/",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -62,8 +62,7 @@ double rms(std::span<const float> mono) {
     return std::sqrt(sum / mono.size());
 }
 
-double medianOverWindows(std::span<const float> mono, int rate, double frequencyHz,
-                         double over) {
+double medianOverWindows(std::span<const float> mono, int rate, double frequencyHz, double over) {
     const std::size_t window = static_cast<std::size_t>(rate / 10);
     std::vector<double> values;
     for (std::size_t at = 0; at + window <= mono.size(); at += window) {
