@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "components/mp3_decoder.h"
-#include "components/soxr_resampler.h"
+#include "engine/mp3_decoder.h"
+#include "engine/soxr_resampler.h"
 
 extern char** environ;
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "components/mp3_decoder.h"
-#include "components/stereo_frame.h"
+#include "engine/mp3_decoder.h"
+#include "engine/stereo_frame.h"
 
 namespace fs = std::filesystem;
 

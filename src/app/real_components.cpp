@@ -3,8 +3,8 @@
 #include "app/error_log.h"
 #include "app/form1.h"
 #include "components/alsa_mixer.h"
-#include "components/audio_output.h"
-#include "components/mp3_deck.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 #include "components/qt_file_dialog.h"
 #include "components/sdl_joystick.h"
 

@@ -36,13 +36,19 @@ while IFS='|' read -r file include compiles; do
 done <<'CASES'
 playback/pause_toggle.cpp|shared/rounding.h|yes
 desktop/end_signals.cpp|app/form1.h|yes
-components/wake_signal.cpp|app/form1.h|no
-components/wake_signal.cpp|playback/deck1_transport.h|no
+components/stderr_filter.cpp|app/form1.h|no
+components/stderr_filter.cpp|playback/deck1_transport.h|no
 shared/file_uri.cpp|components/deck.h|no
 playback/pause_toggle.cpp|app/form1.h|no
 playback/pause_toggle.cpp|monitor/tick.h|no
 mixer/mixer_sliders.cpp|monitor/tick.h|no
 monitor/tick.cpp|desktop/mpris_player.h|no
+engine/wake_signal.cpp|components/error_sink.h|yes
+engine/wake_signal.cpp|QString|no
+engine/wake_signal.cpp|shared/rounding.h|no
+engine/wake_signal.cpp|app/form1.h|no
+components/alsa_mixer.cpp|engine/mp3_deck.h|no
+playback/pause_toggle.cpp|engine/mp3_deck.h|no
 CASES
 
 [ "$failures" -eq 0 ] && echo "include direction: all checks passed"

@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "components/audio_output.h"
+#include "engine/audio_output.h"
 #include "components/sdl_joystick.h"
 #include "doubles/recording_error_sink.h"
 #include "support/scoped_env.h"

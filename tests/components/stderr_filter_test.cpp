@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "components/mp3_decoder.h"
+#include "engine/mp3_decoder.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -12,8 +12,8 @@
 
 #include "app/form1.h"
 #include "components/alsa_mixer.h"
-#include "components/audio_output.h"
-#include "components/mp3_deck.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 #include "components/sdl_joystick.h"
 #include "doubles/fake_deck.h"
 #include "doubles/fake_file_dialog.h"

@@ -9,8 +9,8 @@
 #include <fstream>
 
 #include "app/form1.h"
-#include "components/audio_output.h"
-#include "components/mp3_deck.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 #include "doubles/fake_file_dialog.h"
 #include "doubles/fake_joystick.h"
 #include "doubles/fake_mixer.h"

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "components/audio_output.h"
+#include "engine/audio_output.h"
 #include "components/error_sink.h"
-#include "components/mp3_deck.h"
+#include "engine/mp3_deck.h"
 
 // Two real decks on one real output, deck 1 loaded with `a` and deck 2 with `b`: what the
 // tests of real sound start from.

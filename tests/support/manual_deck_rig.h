@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "components/audio_output.h"
-#include "components/mp3_deck.h"
-#include "components/stereo_frame.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
+#include "engine/stereo_frame.h"
 #include "doubles/recording_error_sink.h"
 
 // An output without a device, driven by hand, and decks on it: exact samples, no real time.

@@ -1,4 +1,4 @@
-#include "components/mp3_decoder.h"
+#include "engine/mp3_decoder.h"
 
 #include <fcntl.h>
 #include <mpg123.h>

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "components/mp3_deck.h"
+#include "engine/mp3_deck.h"
 #include "support/hanging_mount.h"
 #include "support/manual_deck_rig.h"
 #include "support/temp_dir.h"

@@ -1,6 +1,6 @@
-#include "components/output_registration.h"
+#include "engine/output_registration.h"
 
-#include "components/audio_output.h"
+#include "engine/audio_output.h"
 
 OutputRegistration::OutputRegistration(AudioOutput& output, AudioSource& source)
     : output(output), source(source) {

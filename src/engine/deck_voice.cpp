@@ -1,9 +1,9 @@
-#include "components/deck_voice.h"
+#include "engine/deck_voice.h"
 
 #include <algorithm>
 #include <optional>
 
-#include "components/deck_stream.h"
+#include "engine/deck_stream.h"
 
 namespace {
 using Phase = DeckControl::Phase;

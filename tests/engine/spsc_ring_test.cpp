@@ -1,4 +1,4 @@
-#include "components/spsc_ring.h"
+#include "engine/spsc_ring.h"
 
 #include <gtest/gtest.h>
 

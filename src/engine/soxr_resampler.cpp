@@ -1,4 +1,4 @@
-#include "components/soxr_resampler.h"
+#include "engine/soxr_resampler.h"
 
 #include <soxr.h>
 

@@ -1,4 +1,4 @@
-#include "components/deck_stream.h"
+#include "engine/deck_stream.h"
 
 std::int64_t DeckStream::distance(std::uint64_t from, std::uint64_t to) {
     const std::uint64_t ahead = (to - from) & kIndexMask;

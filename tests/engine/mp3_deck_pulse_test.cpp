@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "components/audio_output.h"
-#include "components/mp3_deck.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 #include "doubles/recording_error_sink.h"
 #include "support/loaded_decks.h"
 #include "support/sink_recorder.h"

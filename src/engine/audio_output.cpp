@@ -1,14 +1,15 @@
-#include "components/audio_output.h"
+#include "engine/audio_output.h"
 
 #include <SDL2/SDL.h>
 #include <pthread.h>
 
 #include <algorithm>
 #include <system_error>
+#include <utility>
 
-#include "components/audio_source.h"
+#include "engine/audio_source.h"
 #include "components/error_sink.h"
-#include "components/verify.h"
+#include "engine/verify.h"
 
 using Clock = std::chrono::steady_clock;
 

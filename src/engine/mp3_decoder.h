@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "components/stereo_frame.h"
+#include "engine/stereo_frame.h"
 
 struct mpg123_handle_struct;
 

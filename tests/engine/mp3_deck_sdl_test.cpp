@@ -9,8 +9,8 @@
 #include <set>
 #include <thread>
 
-#include "components/audio_output.h"
-#include "components/mp3_deck.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 #include "doubles/recording_error_sink.h"
 #include "support/file_text.h"
 #include "support/kept_up.h"

@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "components/deck.h"
-#include "components/deck_stream.h"
-#include "components/deck_voice.h"
-#include "components/decoder_worker.h"
-#include "components/output_registration.h"
+#include "engine/deck_stream.h"
+#include "engine/deck_voice.h"
+#include "engine/decoder_worker.h"
+#include "engine/output_registration.h"
 
 class AudioOutput;
 class ErrorSink;

@@ -1,4 +1,4 @@
-#include "components/decoder_worker.h"
+#include "engine/decoder_worker.h"
 
 #include <pthread.h>
 
@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "components/deck_stream.h"
+#include "engine/deck_stream.h"
 #include "components/error_sink.h"
-#include "components/mp3_decoder.h"
-#include "components/soxr_resampler.h"
-#include "components/verify.h"
+#include "engine/mp3_decoder.h"
+#include "engine/soxr_resampler.h"
+#include "engine/verify.h"
 
 namespace {
 constexpr std::size_t kDecodeFrames = 2304;  // two MPEG-1 layer III frames

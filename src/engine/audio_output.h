@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "components/stereo_frame.h"
+#include "engine/stereo_frame.h"
 
 class AudioSource;
 class ErrorSink;

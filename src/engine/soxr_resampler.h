@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "components/stereo_frame.h"
+#include "engine/stereo_frame.h"
 
 struct soxr;
 

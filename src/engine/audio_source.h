@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "components/stereo_frame.h"
+#include "engine/stereo_frame.h"
 
 // Something the audio output mixes: a deck.
 class AudioSource {

@@ -4,12 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "components/deck_control.h"
-#include "components/locked_text.h"
-#include "components/play_clock.h"
-#include "components/spsc_ring.h"
-#include "components/stereo_frame.h"
-#include "components/wake_signal.h"
+#include "engine/deck_control.h"
+#include "engine/locked_text.h"
+#include "engine/play_clock.h"
+#include "engine/spsc_ring.h"
+#include "engine/stereo_frame.h"
+#include "engine/wake_signal.h"
 
 // What the three threads of one deck share: the UI thread (Mp3Deck), the decoder thread
 // (DecoderWorker, with its short-lived length scanner) and the audio callback (DeckVoice).

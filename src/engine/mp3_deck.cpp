@@ -1,4 +1,4 @@
-#include "components/mp3_deck.h"
+#include "engine/mp3_deck.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "components/absolute_path.h"
-#include "components/audio_output.h"
+#include "engine/audio_output.h"
 #include "components/error_sink.h"
 
 namespace {

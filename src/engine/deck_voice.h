@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "components/audio_source.h"
+#include "engine/audio_source.h"
 
 struct DeckStream;
 

@@ -1,4 +1,4 @@
-#include "components/wake_signal.h"
+#include "engine/wake_signal.h"
 
 #include <cerrno>
 
