@@ -7,8 +7,8 @@
 #include <system_error>
 #include <utility>
 
-#include "engine/audio_source.h"
 #include "components/error_sink.h"
+#include "engine/audio_source.h"
 #include "engine/verify.h"
 
 using Clock = std::chrono::steady_clock;
@@ -139,30 +139,12 @@ void AudioOutput::keep() {
                 switch (watch(lock)) {
                     case Watched::Quit:
                         break;
-                    case Watched::Unused: {
-                        std::unique_ptr<Device> unused = std::move(device);
-                        state = State::Resting;
-                        retryNow = false;
-                        lock.unlock();
-                        closeDevice(std::move(unused));
-                        lock.lock();
+                    case Watched::Unused:
+                        rest(lock);
                         break;
-                    }
-                    case Watched::Lost: {
-                        std::unique_ptr<Device> lost = std::move(device);
-                        state = State::Reopening;
-                        retryNow = false;
-                        const std::string names = playingNames();
-                        lock.unlock();
-                        errors.report(names.empty() ? "Sound output lost"
-                                                    : "Sound output lost while playing " + names);
-                        closeDevice(std::move(lost));
-                        // The old connection to the server is dead: start SDL's audio afresh.
-                        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-                        lock.lock();
-                        sdlStarted = false;
+                    case Watched::Lost:
+                        giveUpLost(lock);
                         break;
-                    }
                 }
                 break;
             case State::Reopening:
@@ -173,6 +155,29 @@ void AudioOutput::keep() {
                 break;
         }
     }
+}
+
+void AudioOutput::rest(std::unique_lock<std::mutex>& lock) {
+    std::unique_ptr<Device> unused = std::move(device);
+    state = State::Resting;
+    retryNow = false;
+    lock.unlock();
+    closeDevice(std::move(unused));
+    lock.lock();
+}
+
+void AudioOutput::giveUpLost(std::unique_lock<std::mutex>& lock) {
+    std::unique_ptr<Device> lost = std::move(device);
+    state = State::Reopening;
+    retryNow = false;
+    const std::string names = playingNames();
+    lock.unlock();
+    errors.report(names.empty() ? "Sound output lost" : "Sound output lost while playing " + names);
+    closeDevice(std::move(lost));
+    // The old connection to the server is dead: start SDL's audio afresh.
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    lock.lock();
+    sdlStarted = false;
 }
 
 AudioOutput::Watched AudioOutput::watch(std::unique_lock<std::mutex>& lock) {

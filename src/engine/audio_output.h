@@ -91,6 +91,8 @@ private:
     // Keeper, while the device is open: returns when it is lost, has been unused for
     // `restAfter`, or the state changed. `lock` holds `mutex`.
     Watched watch(std::unique_lock<std::mutex>& lock);
+    void rest(std::unique_lock<std::mutex>& lock);        // unused for a while: closed
+    void giveUpLost(std::unique_lock<std::mutex>& lock);  // gone: told, closed, SDL restarted
     void reopen(std::unique_lock<std::mutex>& lock);
     void wakeFromRest(std::unique_lock<std::mutex>& lock);
     // Keeper: a device it opened becomes the output's device, or is closed if the output ends.

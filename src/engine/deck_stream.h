@@ -84,6 +84,13 @@ struct DeckStream {
     static std::uint64_t indexOf(std::uint64_t mark) { return mark & kIndexMask; }
     // Frames from `from` to `to` on the 40-bit circle; negative when `to` lies before `from`.
     static std::int64_t distance(std::uint64_t from, std::uint64_t to);
+    // The end mark `end` belongs to `epoch` and lies from `from` to `to`: the track ends
+    // within that reach of the ring.
+    static bool endWithin(std::uint64_t end, std::uint32_t epoch, std::uint64_t from,
+                          std::uint64_t to) {
+        return epochOf(end) == epoch && distance(from, indexOf(end)) >= 0 &&
+               distance(indexOf(end), to) >= 0;
+    }
 
     // The part of the ring that holds data of `epoch`, as the consumer sees it now.
     struct ReadableRange {

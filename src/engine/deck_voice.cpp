@@ -29,7 +29,7 @@ void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) n
     const float to = stream.gain.load(std::memory_order_relaxed);
     const float from = sounding ? appliedGain : to;
     sounding = true;
-    const float step = (to - from) / static_cast<float>(frames);
+    const Ramp ramp{from, (to - from) / static_cast<float>(frames)};
     const std::uint64_t first = read;
     int done = 0;
     bool over = false;
@@ -39,36 +39,15 @@ void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) n
         // end the cued file already follows: once the UI has taken that file up, the read may
         // still stand at its boundary, waiting for the file's first frames.
         const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
-        const bool endAhead = DeckStream::epochOf(end) == control.epoch &&
-                              DeckStream::distance(read, DeckStream::indexOf(end)) >= 0 &&
-                              DeckStream::distance(DeckStream::indexOf(end), limit) >= 0 &&
-                              end != passedEnd;
+        const bool endAhead =
+            DeckStream::endWithin(end, control.epoch, read, limit) && end != passedEnd;
         if (endAhead) limit = read + DeckStream::distance(read, DeckStream::indexOf(end));
-        for (; read < limit; ++read, ++done) {
-            const float g = from + step * static_cast<float>(done + 1);
-            const StereoFrame& frame = stream.ring.at(read);
-            out[done].left += frame.left * g;
-            out[done].right += frame.right * g;
-        }
+        playUpTo(limit, ramp, out, read, done);
         if (!endAhead) break;
-        const std::uint64_t boundary = DeckStream::indexOf(end);
-        // The cued file goes on only behind a track the UI played, not behind one it has not
-        // taken up yet.
-        const bool onward = control.phase == Phase::Playing &&
-                            stream.continuation.load(std::memory_order_acquire) == end;
-        control = stream.control.change([&](Word now) -> std::optional<Word> {
-            if (now.epoch != control.epoch || now.phase != control.phase) return std::nullopt;
-            if (onward) return Word{now.epoch, Phase::Cued};
-            return Word{now.epoch, Phase::Ended};
-        });
-        if (control.phase == Phase::Cued && onward) {
-            cuedAt = boundary;
-            passedEnd = end;
-            // Nothing more of the epoch at the very boundary yet: wait, it follows.
-            if (read == range.write) break;
-        } else {
-            over = true;  // ended, or a command came in between
-        }
+        const Crossing crossing = crossEnd(control, end);
+        // Nothing more of the epoch at the very boundary yet: wait, the cued file follows.
+        if (crossing == Crossing::Onward && read == range.write) break;
+        over = crossing == Crossing::Over;
     }
     // A cued file the UI has not taken up for a while is not going to be.
     if (control.phase == Phase::Cued &&
@@ -85,6 +64,32 @@ void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) n
     if (done < frames && !over)
         stream.underruns.fetch_add(static_cast<std::uint64_t>(frames - done),
                                    std::memory_order_relaxed);
+}
+
+void DeckVoice::playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out,
+                         std::uint64_t& read, int& done) noexcept {
+    for (; read < limit; ++read, ++done) {
+        const float g = ramp.from + ramp.step * static_cast<float>(done + 1);
+        const StereoFrame& frame = stream.ring.at(read);
+        out[done].left += frame.left * g;
+        out[done].right += frame.right * g;
+    }
+}
+
+DeckVoice::Crossing DeckVoice::crossEnd(Word& control, std::uint64_t end) noexcept {
+    // The cued file goes on only behind a track the UI played, not behind one it has not
+    // taken up yet.
+    const bool onward = control.phase == Phase::Playing &&
+                        stream.continuation.load(std::memory_order_acquire) == end;
+    control = stream.control.change([&](Word now) -> std::optional<Word> {
+        if (now.epoch != control.epoch || now.phase != control.phase) return std::nullopt;
+        if (onward) return Word{now.epoch, Phase::Cued};
+        return Word{now.epoch, Phase::Ended};
+    });
+    if (control.phase != Phase::Cued || !onward) return Crossing::Over;  // or a command came
+    cuedAt = DeckStream::indexOf(end);
+    passedEnd = end;
+    return Crossing::Onward;
 }
 
 void DeckVoice::releaseTo(std::uint64_t read, std::uint64_t write) noexcept {

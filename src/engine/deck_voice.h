@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/audio_source.h"
+#include "engine/deck_control.h"
 
 struct DeckStream;
 
@@ -17,6 +18,21 @@ public:
     std::string playingName() const override;
 
 private:
+    // A buffer's gain, from the last buffer's to the one set, a step a frame.
+    struct Ramp {
+        float from;
+        float step;
+    };
+    enum class Crossing { Onward, Over };  // the cued file sounds on; the track has ended
+
+    // Audio callback only. Adds the ring's frames from `read` up to `limit` into `out` from
+    // `done` on; both move on.
+    void playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out, std::uint64_t& read,
+                  int& done) noexcept;
+    // Audio callback only. At the end of the track `control` plays, which lies at `end`:
+    // Cued where the UI played it and the cued file follows, else Ended; `control` is the
+    // word after the change (or a command's that came in between).
+    Crossing crossEnd(DeckControl::Word& control, std::uint64_t end) noexcept;
     // Gives back the ring up to `read`; wakes the decoder when that takes the fill below the
     // refill mark.
     void releaseTo(std::uint64_t read, std::uint64_t write) noexcept;

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/deck_stream.h"
 #include "components/error_sink.h"
+#include "engine/deck_stream.h"
 #include "engine/mp3_decoder.h"
 #include "engine/soxr_resampler.h"
 #include "engine/verify.h"
@@ -63,9 +63,17 @@ private:
     std::string file;
     std::uint32_t trackId = 0;
     std::uint32_t epoch = 0;
-    bool ended = true;
-    bool endedCleanly = false;  // the track played to its last frame
-    bool finishing = false;  // the decoder is done; what is left goes into the ring, then the end
+    // Where the current epoch's decoding stands. Only moveTo changes it.
+    enum class Stage {
+        Idle,        // nothing to decode: no file, or it could not seek; its end is marked
+        Decoding,    // reading frames into the ring
+        Draining,    // the decoder is done; what is left goes into the ring, then the end
+        Ended,       // the track played to its last frame and its end is marked
+        EndedEarly,  // the file failed part-way; its end is marked where the failure came
+    };
+    void moveTo(Stage next);
+    bool decoding() const { return stage == Stage::Decoding || stage == Stage::Draining; }
+    Stage stage = Stage::Idle;
     bool scanned = true;
     // Where the decoder stands in the file, once this epoch has decoded anything: a seek past
     // the end reports the frame asked for, not one that exists.
@@ -132,24 +140,22 @@ void DecoderWorker::Run::startEpoch(const Orders& orders) {
     epoch = orders.epoch;
     converted.clear();
     convertedPos = 0;
-    finishing = false;
     failure.clear();
     boundary.reset();
-    ended = true;
-    endedCleanly = false;
+    moveTo(Stage::Idle);  // a new epoch: whatever the last one was doing is over
     if (decoder) {
         if (const std::int64_t reached = decoder->seek(orders.target); reached >= 0) {
             sourceFrame = reached;
             decodedSinceSeek = false;
             resampler.reset(decoder->rate(), worker.outputRate);
-            ended = false;
+            moveTo(Stage::Decoding);
         } else if (trackWanted()) {
             worker.errors.report("Cannot play " + file + ": cannot seek in the file");
         }
     }
     resamplerStart = stream.ring.writeIndex();
     stream.segment.store(DeckStream::mark(epoch, resamplerStart), std::memory_order_release);
-    if (ended) publishEnd();
+    if (stage == Stage::Idle) publishEnd();
 }
 
 void DecoderWorker::Run::setCue(const Orders& orders) {
@@ -175,7 +181,7 @@ void DecoderWorker::Run::setCue(const Orders& orders) {
     }
     worker.publish(cue.report, true);
     // Cued late: the current track is decoded to its end, and its end is the ring's end.
-    if (ended && endedCleanly && cue.decoder &&
+    if (stage == Stage::Ended && cue.decoder &&
         DeckStream::indexOf(stream.endMark.load(std::memory_order_relaxed)) ==
             (stream.ring.writeIndex() & DeckStream::kIndexMask))
         continueAfterEnd();
@@ -205,9 +211,7 @@ void DecoderWorker::Run::continueAfterEnd() {
     takeCue();
     resampler.reset(decoder->rate(), worker.outputRate);
     resamplerStart = end;
-    finishing = false;
-    ended = false;
-    endedCleanly = false;
+    moveTo(Stage::Decoding);  // the cued file, behind the track that ended
 }
 
 void DecoderWorker::Run::write() {
@@ -228,7 +232,7 @@ void DecoderWorker::Run::write() {
 }
 
 void DecoderWorker::Run::fill() {
-    while (decoder && !ended && !worker.ordersWaiting()) {
+    while (decoder && decoding() && !worker.ordersWaiting()) {
         const bool atBoundary = boundary && *boundary == stream.ring.writeIndex();
         if (convertedPos < converted.size() || atBoundary) {
             const std::size_t before = convertedPos;
@@ -236,14 +240,13 @@ void DecoderWorker::Run::fill() {
             if (convertedPos == before && stream.ring.writable() == 0) return;  // the ring is full
             continue;
         }
-        if (finishing) {
+        if (stage == Stage::Draining) {
             if (cue.decoder && failure.empty()) {
                 continueAfterEnd();  // another rate: the resampler starts afresh
                 continue;
             }
             publishEnd();
-            ended = true;
-            endedCleanly = failure.empty();
+            moveTo(failure.empty() ? Stage::Ended : Stage::EndedEarly);
             if (!failure.empty() && trackWanted())
                 worker.errors.report("Playback of " + file + " ended early: " + failure);
             return;
@@ -265,10 +268,24 @@ void DecoderWorker::Run::fill() {
         if (result.status == Mp3Decoder::Status::End && continueSeamlessly()) continue;
         if (result.status != Mp3Decoder::Status::Ok) {
             resampler.finish(converted);
-            finishing = true;
+            moveTo(Stage::Draining);  // the file's end, or a failure: no more to read
             if (result.status == Mp3Decoder::Status::Error) failure = result.error;
         }
     }
+}
+
+void DecoderWorker::Run::moveTo(Stage next) {
+    // Only these steps: a new epoch may start from anywhere; decoding leads to draining,
+    // draining to an end; the cued file goes on from a clean end or from draining (at another
+    // rate, behind the track's last frames).
+    [[maybe_unused]] const bool allowed =
+        next == Stage::Idle ||
+        (next == Stage::Decoding &&
+         (stage == Stage::Idle || stage == Stage::Ended || stage == Stage::Draining)) ||
+        (next == Stage::Draining && stage == Stage::Decoding) ||
+        ((next == Stage::Ended || next == Stage::EndedEarly) && stage == Stage::Draining);
+    assert(allowed);
+    stage = next;
 }
 
 void DecoderWorker::Run::startScan() {

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "components/absolute_path.h"
-#include "engine/audio_output.h"
 #include "components/error_sink.h"
+#include "engine/audio_output.h"
 
 namespace {
 

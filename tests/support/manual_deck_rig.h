@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "doubles/recording_error_sink.h"
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
 #include "engine/stereo_frame.h"
-#include "doubles/recording_error_sink.h"
 
 // An output without a device, driven by hand, and decks on it: exact samples, no real time.
 struct ManualDeckRig {
@@ -40,9 +40,7 @@ struct ManualDeckRig {
         if (!range.current) return false;
         if (range.write - range.read >= static_cast<std::uint64_t>(frames)) return true;
         const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
-        return DeckStream::epochOf(end) == control.epoch &&
-               DeckStream::distance(range.read, DeckStream::indexOf(end)) >= 0 &&
-               DeckStream::distance(DeckStream::indexOf(end), range.write) >= 0 &&
+        return DeckStream::endWithin(end, control.epoch, range.read, range.write) &&
                stream.continuation.load(std::memory_order_acquire) != end;
     }
     // Waits until every deck is ready for `frames` frames.
