@@ -8,9 +8,9 @@ std::int64_t DeckStream::distance(std::uint64_t from, std::uint64_t to) {
 }
 
 DeckStream::ReadableRange DeckStream::readableRange(std::uint32_t epoch) const noexcept {
-    const std::uint64_t write = ring.publishedWriteIndex();
-    const std::uint64_t segmentMark = segment.load(std::memory_order_acquire);
-    const std::uint64_t read = ring.readIndex();
+    const std::uint64_t write = ring_.publishedWriteIndex();
+    const std::uint64_t segmentMark = segment_.load(std::memory_order_acquire);
+    const std::uint64_t read = ring_.readIndex();
     if (epochOf(segmentMark) != epoch) {
         // An older mark: everything published is stale, the epoch's data comes after it. A
         // newer one: the control word was read just before a command; nothing to drop yet.

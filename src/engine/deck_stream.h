@@ -1,8 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
 
 #include "engine/deck_control.h"
 #include "engine/locked_text.h"
@@ -20,7 +25,8 @@
 // plays only data of the epoch in `control`: whatever lies before that epoch's mark is stale
 // and dropped. So no thread ever waits for another to flush the ring.
 //
-// Who writes what (everything else only reads):
+// Who writes what. Every thread may read everything through the const readers; each writes
+// only through its own side (DecoderSide, OutputSide, UiSide), which offers just these:
 //   ring          decoder produces, callback consumes (SpscRing's own protocol).
 //   control       UI: any change, always through DeckControl::change. Callback: Playing ->
 //                 Ended or Cued, Cued -> Ended, and nothing else. The decoder never looks at
@@ -63,7 +69,12 @@
 //     own track, so a stale value is recognised, never mixed; the clock likewise carries its
 //     epoch.
 //   - `gain`, `track`, `underruns` are relaxed: lone values with nothing hanging off them.
-struct DeckStream {
+class DeckStream {
+public:
+    class DecoderSide;
+    class OutputSide;
+    class UiSide;
+
     // About 680 ms at 48 kHz: room for a slow disk or a busy machine. Latency does not depend
     // on it: pause, volume and seeks act where the callback reads.
     static constexpr std::size_t kRingFrames = 32768;
@@ -102,19 +113,134 @@ struct DeckStream {
     // the caller releases the ring up to `read`.
     ReadableRange readableRange(std::uint32_t epoch) const noexcept;
 
-    SpscRing<StereoFrame> ring{kRingFrames};
-    DeckControl control;
-    std::atomic<std::uint64_t> segment{0};
-    std::atomic<std::uint64_t> endMark{~0ull};
-    std::atomic<std::uint64_t> continuation{~0ull};
-    PlayClock clock;
-    std::atomic<std::uint32_t> track{0};
-    std::atomic<std::uint64_t> exactLength{0};
-    std::atomic<float> gain{1.0f};
-    LockedText path;
-    std::atomic<std::uint64_t> underruns{0};
-    WakeSignal wake;
+    // Readers, for any thread (the orderings above).
+    DeckControl::Word control() const noexcept { return control_.load(std::memory_order_acquire); }
+    std::uint64_t segment() const noexcept { return segment_.load(std::memory_order_acquire); }
+    std::uint64_t endMark() const noexcept { return endMark_.load(std::memory_order_acquire); }
+    std::uint64_t continuation() const noexcept {
+        return continuation_.load(std::memory_order_acquire);
+    }
+    PlayClock::Reading played() const noexcept { return clock_.read(); }
+    bool wants(std::uint32_t track) const noexcept {
+        return track_.load(std::memory_order_relaxed) == track;
+    }
+    std::uint64_t exactLength() const noexcept {
+        return exactLength_.load(std::memory_order_acquire);
+    }
+    float gain() const noexcept { return gain_.load(std::memory_order_relaxed); }
+    std::string path() const { return path_.get(); }  // not for the callback: a mutex
+    std::uint64_t underruns() const noexcept { return underruns_.load(std::memory_order_relaxed); }
+    std::uint64_t publishedWriteIndex() const noexcept { return ring_.publishedWriteIndex(); }
+
+    // The sides, handed out by the deck that owns the stream to the part on each thread.
+    DecoderSide decoderSide() noexcept;
+    OutputSide outputSide() noexcept;
+    UiSide uiSide() noexcept;
+
+private:
+    SpscRing<StereoFrame> ring_{kRingFrames};
+    DeckControl control_;
+    std::atomic<std::uint64_t> segment_{0};
+    std::atomic<std::uint64_t> endMark_{~0ull};
+    std::atomic<std::uint64_t> continuation_{~0ull};
+    PlayClock clock_;
+    std::atomic<std::uint32_t> track_{0};
+    std::atomic<std::uint64_t> exactLength_{0};
+    std::atomic<float> gain_{1.0f};
+    LockedText path_;
+    std::atomic<std::uint64_t> underruns_{0};
+    WakeSignal wake_;
 
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
     static_assert(std::atomic<float>::is_always_lock_free);
 };
+
+// The decoder thread (and its length scanner): the ring's producer and the marks.
+class DeckStream::DecoderSide {
+public:
+    std::uint64_t writeIndex() const noexcept { return s->ring_.writeIndex(); }
+    std::size_t writable() const noexcept { return s->ring_.writable(); }
+    std::size_t write(std::span<const StereoFrame> frames) { return s->ring_.write(frames); }
+    // Before any frame of the epoch is written.
+    void markSegment(std::uint32_t epoch, std::uint64_t index) noexcept {
+        s->segment_.store(mark(epoch, index), std::memory_order_release);
+    }
+    // Once the track's last frame is published: the end lies at the write index.
+    void markEnd(std::uint32_t epoch) noexcept {
+        s->endMark_.store(mark(epoch, s->ring_.writeIndex()), std::memory_order_release);
+    }
+    // Before the end it continues and before any frame of the next file.
+    void markContinuation(std::uint32_t epoch, std::uint64_t index) noexcept {
+        s->continuation_.store(mark(epoch, index), std::memory_order_release);
+    }
+    void setExactLength(std::uint32_t track, std::uint64_t frames) noexcept {
+        s->exactLength_.store(mark(track, frames), std::memory_order_release);
+    }
+    void sleep() noexcept { s->wake_.wait(); }  // until the UI orders or the callback drains
+
+private:
+    friend class DeckStream;
+    explicit DecoderSide(DeckStream& stream) : s(&stream) {}
+    DeckStream* s;
+};
+
+// The audio callback: the ring's consumer, the callback's steps of the control word (Playing
+// -> Ended or Cued, Cued -> Ended), the clock and the underrun count.
+class DeckStream::OutputSide {
+public:
+    const StereoFrame& frameAt(std::uint64_t index) const noexcept { return s->ring_.at(index); }
+    std::uint64_t readIndex() const noexcept { return s->ring_.readIndex(); }
+    void releaseTo(std::uint64_t index) noexcept { s->ring_.releaseTo(index); }
+    template <typename Next>
+    DeckControl::Word endTrack(Next next) noexcept {
+        return s->control_.change([&](DeckControl::Word now) {
+            const std::optional<DeckControl::Word> wanted = next(now);
+            assert(!wanted || wanted->phase == DeckControl::Phase::Ended ||
+                   (wanted->phase == DeckControl::Phase::Cued &&
+                    now.phase == DeckControl::Phase::Playing));
+            return wanted;
+        });
+    }
+    void recordPlayed(const PlayClock::Reading& reading) noexcept { s->clock_.record(reading); }
+    void countUnderrun(std::uint64_t frames) noexcept {
+        s->underruns_.fetch_add(frames, std::memory_order_relaxed);
+    }
+    void wakeDecoder() noexcept { s->wake_.post(); }
+
+private:
+    friend class DeckStream;
+    explicit OutputSide(DeckStream& stream) : s(&stream) {}
+    DeckStream* s;
+};
+
+// The UI thread: every other change of the control word, the track, the path and the gain.
+class DeckStream::UiSide {
+public:
+    template <typename Next>
+    DeckControl::Word changeControl(Next next) noexcept {
+        return s->control_.change(next);
+    }
+    void setTrack(std::uint32_t track) noexcept {
+        s->track_.store(track, std::memory_order_relaxed);
+    }
+    // No file is wanted any more: an open or a scan under way gives up.
+    void abandonTrack() noexcept { s->track_.fetch_add(1, std::memory_order_relaxed); }
+    void setPath(std::string path) { s->path_.set(std::move(path)); }
+    void setGain(float gain) noexcept { s->gain_.store(gain, std::memory_order_relaxed); }
+    void wakeDecoder() noexcept { s->wake_.post(); }
+
+private:
+    friend class DeckStream;
+    explicit UiSide(DeckStream& stream) : s(&stream) {}
+    DeckStream* s;
+};
+
+inline DeckStream::DecoderSide DeckStream::decoderSide() noexcept {
+    return DecoderSide(*this);
+}
+inline DeckStream::OutputSide DeckStream::outputSide() noexcept {
+    return OutputSide(*this);
+}
+inline DeckStream::UiSide DeckStream::uiSide() noexcept {
+    return UiSide(*this);
+}

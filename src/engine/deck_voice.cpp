@@ -15,7 +15,7 @@ constexpr std::uint64_t kAdoptionFrames = 24000;
 }  // namespace
 
 void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept {
-    Word control = stream.control.load(std::memory_order_acquire);
+    Word control = stream.control();
     const DeckStream::ReadableRange range = stream.readableRange(control.epoch);
     std::uint64_t read = range.read;
     releaseTo(read, range.write);  // stale data
@@ -26,7 +26,7 @@ void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) n
         return;
     }
     // Ramp to a new gain across one buffer: heard within it, without a click.
-    const float to = stream.gain.load(std::memory_order_relaxed);
+    const float to = stream.gain();
     const float from = sounding ? appliedGain : to;
     sounding = true;
     const Ramp ramp{from, (to - from) / static_cast<float>(frames)};
@@ -38,7 +38,7 @@ void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) n
         // A track that ends within reach: play up to its end, then see what follows. Not the
         // end the cued file already follows: once the UI has taken that file up, the read may
         // still stand at its boundary, waiting for the file's first frames.
-        const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
+        const std::uint64_t end = stream.endMark();
         const bool endAhead =
             DeckStream::endWithin(end, control.epoch, read, limit) && end != passedEnd;
         if (endAhead) limit = read + DeckStream::distance(read, DeckStream::indexOf(end));
@@ -52,25 +52,23 @@ void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) n
     // A cued file the UI has not taken up for a while is not going to be.
     if (control.phase == Phase::Cued &&
         DeckStream::distance(cuedAt, read) > static_cast<std::int64_t>(kAdoptionFrames))
-        stream.control.change([&](Word now) -> std::optional<Word> {
+        side.endTrack([&](Word now) -> std::optional<Word> {
             if (now != control) return std::nullopt;
             return Word{now.epoch, Phase::Ended};
         });
     appliedGain = to;
     releaseTo(read, range.write);
     if (read != first)
-        stream.clock.record({DeckStream::mark(control.epoch, read),
-                             static_cast<std::uint32_t>(read - first), deviceTime});
-    if (done < frames && !over)
-        stream.underruns.fetch_add(static_cast<std::uint64_t>(frames - done),
-                                   std::memory_order_relaxed);
+        side.recordPlayed({DeckStream::mark(control.epoch, read),
+                           static_cast<std::uint32_t>(read - first), deviceTime});
+    if (done < frames && !over) side.countUnderrun(static_cast<std::uint64_t>(frames - done));
 }
 
 void DeckVoice::playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out,
                          std::uint64_t& read, int& done) noexcept {
     for (; read < limit; ++read, ++done) {
         const float g = ramp.from + ramp.step * static_cast<float>(done + 1);
-        const StereoFrame& frame = stream.ring.at(read);
+        const StereoFrame& frame = side.frameAt(read);
         out[done].left += frame.left * g;
         out[done].right += frame.right * g;
     }
@@ -79,9 +77,8 @@ void DeckVoice::playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out
 DeckVoice::Crossing DeckVoice::crossEnd(Word& control, std::uint64_t end) noexcept {
     // The cued file goes on only behind a track the UI played, not behind one it has not
     // taken up yet.
-    const bool onward = control.phase == Phase::Playing &&
-                        stream.continuation.load(std::memory_order_acquire) == end;
-    control = stream.control.change([&](Word now) -> std::optional<Word> {
+    const bool onward = control.phase == Phase::Playing && stream.continuation() == end;
+    control = side.endTrack([&](Word now) -> std::optional<Word> {
         if (now.epoch != control.epoch || now.phase != control.phase) return std::nullopt;
         if (onward) return Word{now.epoch, Phase::Cued};
         return Word{now.epoch, Phase::Ended};
@@ -93,19 +90,19 @@ DeckVoice::Crossing DeckVoice::crossEnd(Word& control, std::uint64_t end) noexce
 }
 
 void DeckVoice::releaseTo(std::uint64_t read, std::uint64_t write) noexcept {
-    const std::uint64_t before = stream.ring.readIndex();
+    const std::uint64_t before = side.readIndex();
     if (read == before) return;
-    stream.ring.releaseTo(read);
+    side.releaseTo(read);
     if (write - before >= DeckStream::kRefillMark && write - read < DeckStream::kRefillMark)
-        stream.wake.post();
+        side.wakeDecoder();
 }
 
 bool DeckVoice::isPlaying() const noexcept {
     // A cued file sounds on behind the track that ended.
-    const Phase phase = stream.control.load(std::memory_order_acquire).phase;
+    const Phase phase = stream.control().phase;
     return phase == Phase::Playing || phase == Phase::Cued;
 }
 
 std::string DeckVoice::playingName() const {
-    return isPlaying() ? stream.path.get() : std::string();
+    return isPlaying() ? stream.path() : std::string();
 }

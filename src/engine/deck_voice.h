@@ -4,13 +4,12 @@
 
 #include "engine/audio_source.h"
 #include "engine/deck_control.h"
-
-struct DeckStream;
+#include "engine/deck_stream.h"
 
 // The audio callback's side of one deck: plays the stream's current epoch with the deck's gain.
 class DeckVoice final : public AudioSource {
 public:
-    explicit DeckVoice(DeckStream& stream) : stream(stream) {}
+    explicit DeckVoice(DeckStream& stream) : stream(stream), side(stream.outputSide()) {}
 
     // Audio callback only: no locks, no allocation, no I/O.
     void mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept override;
@@ -37,7 +36,8 @@ private:
     // refill mark.
     void releaseTo(std::uint64_t read, std::uint64_t write) noexcept;
 
-    DeckStream& stream;
+    const DeckStream& stream;
+    DeckStream::OutputSide side;
     // Audio thread only.
     float appliedGain = 1.0f;
     bool sounding = false;            // the last buffer played this deck

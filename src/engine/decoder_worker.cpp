@@ -25,7 +25,8 @@ constexpr const char* kNoThread = "the deck has no decoder thread";
 // The decoder thread's own state and steps.
 class DecoderWorker::Run {
 public:
-    explicit Run(DecoderWorker& worker) : worker(worker), stream(worker.stream) {
+    explicit Run(DecoderWorker& worker)
+        : worker(worker), stream(worker.stream), side(worker.decoderSide) {
         converted.reserve(kDecodeFrames * 3);
     }
     ~Run() { endScan(); }
@@ -55,10 +56,11 @@ private:
     void startScan();
     void endScan();
     void publishEnd();
-    bool trackWanted() const { return stream.track.load(std::memory_order_relaxed) == trackId; }
+    bool trackWanted() const { return stream.wants(trackId); }
 
     DecoderWorker& worker;
-    DeckStream& stream;
+    const DeckStream& stream;
+    DeckStream::DecoderSide side;
     std::unique_ptr<Mp3Decoder> decoder;
     std::string file;
     std::uint32_t trackId = 0;
@@ -106,7 +108,7 @@ void DecoderWorker::Run::loop() {
         if (worker.ordersWaiting()) continue;
         // Once the ring is full, playing comes first; a cued file waits until it is taken up.
         if (decoder && !scanned && trackWanted()) startScan();
-        stream.wake.wait();
+        side.sleep();
     }
 }
 
@@ -153,8 +155,8 @@ void DecoderWorker::Run::startEpoch(const Orders& orders) {
             worker.errors.report("Cannot play " + file + ": cannot seek in the file");
         }
     }
-    resamplerStart = stream.ring.writeIndex();
-    stream.segment.store(DeckStream::mark(epoch, resamplerStart), std::memory_order_release);
+    resamplerStart = side.writeIndex();
+    side.markSegment(epoch, resamplerStart);
     if (stage == Stage::Idle) publishEnd();
 }
 
@@ -182,8 +184,7 @@ void DecoderWorker::Run::setCue(const Orders& orders) {
     worker.publish(cue.report, true);
     // Cued late: the current track is decoded to its end, and its end is the ring's end.
     if (stage == Stage::Ended && cue.decoder &&
-        DeckStream::indexOf(stream.endMark.load(std::memory_order_relaxed)) ==
-            (stream.ring.writeIndex() & DeckStream::kIndexMask))
+        DeckStream::indexOf(stream.endMark()) == (side.writeIndex() & DeckStream::kIndexMask))
         continueAfterEnd();
 }
 
@@ -205,8 +206,8 @@ bool DecoderWorker::Run::continueSeamlessly() {
 }
 
 void DecoderWorker::Run::continueAfterEnd() {
-    const std::uint64_t end = stream.ring.writeIndex();
-    stream.continuation.store(DeckStream::mark(epoch, end), std::memory_order_release);
+    const std::uint64_t end = side.writeIndex();
+    side.markContinuation(epoch, end);
     publishEnd();
     takeCue();
     resampler.reset(decoder->rate(), worker.outputRate);
@@ -218,26 +219,25 @@ void DecoderWorker::Run::write() {
     auto rest = std::span<const StereoFrame>(converted).subspan(convertedPos);
     if (boundary) {
         // Up to the cued file's start, then its marks, then its frames.
-        const std::int64_t room = DeckStream::distance(stream.ring.writeIndex(), *boundary);
+        const std::int64_t room = DeckStream::distance(side.writeIndex(), *boundary);
         if (room <= 0) {
-            stream.continuation.store(DeckStream::mark(epoch, stream.ring.writeIndex()),
-                                      std::memory_order_release);
+            side.markContinuation(epoch, side.writeIndex());
             publishEnd();
             boundary.reset();
         } else {
             rest = rest.first(std::min<std::size_t>(rest.size(), static_cast<std::size_t>(room)));
         }
     }
-    convertedPos += stream.ring.write(rest);
+    convertedPos += side.write(rest);
 }
 
 void DecoderWorker::Run::fill() {
     while (decoder && decoding() && !worker.ordersWaiting()) {
-        const bool atBoundary = boundary && *boundary == stream.ring.writeIndex();
+        const bool atBoundary = boundary && *boundary == side.writeIndex();
         if (convertedPos < converted.size() || atBoundary) {
             const std::size_t before = convertedPos;
             write();
-            if (convertedPos == before && stream.ring.writable() == 0) return;  // the ring is full
+            if (convertedPos == before && side.writable() == 0) return;  // the ring is full
             continue;
         }
         if (stage == Stage::Draining) {
@@ -258,9 +258,7 @@ void DecoderWorker::Run::fill() {
             // The end is where the file really ends, whatever its header said.
             scanned = true;
             if (trackWanted())
-                stream.exactLength.store(
-                    DeckStream::mark(trackId, static_cast<std::uint64_t>(sourceFrame)),
-                    std::memory_order_release);
+                side.setExactLength(trackId, static_cast<std::uint64_t>(sourceFrame));
         }
         converted.clear();
         convertedPos = 0;
@@ -292,17 +290,13 @@ void DecoderWorker::Run::startScan() {
     scanned = true;
     endScan();
     try {
-        scanner = std::thread([&stream = stream, id = trackId, path = file] {
+        scanner = std::thread([&stream = stream, side = side, id = trackId, path = file]() mutable {
             pthread_setname_np(pthread_self(), "deck scanner");
-            const std::function<bool()> abandoned = [&] {
-                return stream.track.load(std::memory_order_relaxed) != id;
-            };
+            const std::function<bool()> abandoned = [&] { return !stream.wants(id); };
             const auto opened = Mp3Decoder::open(path, abandoned);
             if (!opened.decoder) return;
             if (opened.decoder->scan(abandoned) == Mp3Decoder::ScanResult::Exact && !abandoned())
-                stream.exactLength.store(
-                    DeckStream::mark(id, static_cast<std::uint64_t>(opened.decoder->length())),
-                    std::memory_order_release);
+                side.setExactLength(id, static_cast<std::uint64_t>(opened.decoder->length()));
         });
     } catch (const std::system_error&) {
         // No thread to spare: the length stays an estimate.
@@ -314,12 +308,15 @@ void DecoderWorker::Run::endScan() {
 }
 
 void DecoderWorker::Run::publishEnd() {
-    stream.endMark.store(DeckStream::mark(epoch, stream.ring.writeIndex()),
-                         std::memory_order_release);
+    side.markEnd(epoch);
 }
 
 DecoderWorker::DecoderWorker(DeckStream& stream, ErrorSink& errors, int outputRate)
-    : stream(stream), errors(errors), outputRate(outputRate) {
+    : stream(stream),
+      ui(stream.uiSide()),
+      decoderSide(stream.decoderSide()),
+      errors(errors),
+      outputRate(outputRate) {
     try {
         thread = std::thread([this] {
             Run run(*this);
@@ -339,8 +336,8 @@ DecoderWorker::~DecoderWorker() {
         quit = true;
         postedSerial.fetch_add(1, std::memory_order_relaxed);
     }
-    stream.track.fetch_add(1, std::memory_order_relaxed);  // abandons an open under way
-    stream.wake.post();
+    ui.abandonTrack();  // an open under way gives up
+    ui.wakeDecoder();
     if (thread.joinable()) thread.join();
 }
 
@@ -354,7 +351,7 @@ void DecoderWorker::order(const Orders& orders) {
             cueReport = OpenReport{orders.cueTrackId, false, kNoThread};
         }
     }
-    stream.wake.post();
+    ui.wakeDecoder();
 }
 
 bool DecoderWorker::takeOrders(Orders& into) {

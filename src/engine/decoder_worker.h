@@ -9,8 +9,9 @@
 #include <string>
 #include <thread>
 
+#include "engine/deck_stream.h"
+
 class ErrorSink;
-struct DeckStream;
 
 // The decoder thread of one deck: opens the file the UI names, decodes it from the position
 // of the current epoch, converts it to the output's rate and fills the stream's ring. It sleeps
@@ -61,7 +62,9 @@ private:
     }
     void publish(const OpenReport& report, bool forCue);
 
-    DeckStream& stream;
+    const DeckStream& stream;
+    DeckStream::UiSide ui;                // order() and the end are the UI thread's
+    DeckStream::DecoderSide decoderSide;  // the thread's, handed to its Run
     ErrorSink& errors;
     const int outputRate;
 

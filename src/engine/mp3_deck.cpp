@@ -42,20 +42,20 @@ void Mp3Deck::setFileName(const std::string& name) {
     assertUiThread();
     givenName = name;
     path = absoluteOrAsGiven(name);
-    shared.path.set(path);
+    ui.setPath(path);
     if (cueTrackId == 0 || path != cuePath) {
         requestOpen();
         return;
     }
     // The file cued: open already, and sounding already if the last track has ended.
     trackId = cueTrackId;
-    shared.track.store(trackId, std::memory_order_relaxed);
+    ui.setTrack(trackId);
     cueTrackId = 0;
     cuePath.clear();
     cueGivenName.clear();
     forgetOpen();
-    if (shared.control.load(std::memory_order_acquire).phase == Phase::Cued) {
-        adoptedStart = DeckStream::indexOf(shared.continuation.load(std::memory_order_acquire));
+    if (shared.control().phase == Phase::Cued) {
+        adoptedStart = DeckStream::indexOf(shared.continuation());
         epochStart = 0;
         sendOrders();
         return;
@@ -65,7 +65,7 @@ void Mp3Deck::setFileName(const std::string& name) {
 
 void Mp3Deck::requestOpen() {
     trackId = ++lastTrackId;
-    shared.track.store(trackId, std::memory_order_relaxed);
+    ui.setTrack(trackId);
     forgetOpen();
     startEpoch(0, stopped);
 }
@@ -143,7 +143,7 @@ void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase)) {
     cuePath.clear();
     cueGivenName.clear();
     // Named before the decoder hears of it: the callback drops data of older epochs only.
-    shared.control.change([&](Word now) -> std::optional<Word> {
+    ui.changeControl([&](Word now) -> std::optional<Word> {
         return Word{epoch, phaseFor(now.phase)};
     });
     sendOrders();
@@ -166,7 +166,7 @@ void Mp3Deck::play() {
     playAwaitsOpen = !report;
     output.ensureOpen();  // reports by itself; without a device the deck waits, silent
     // Paused, stopped, or the cued file taken up and sounding: on it goes.
-    const Word left = shared.control.change([&](Word now) -> std::optional<Word> {
+    const Word left = ui.changeControl([&](Word now) -> std::optional<Word> {
         if (now.phase == Phase::Playing || now.phase == Phase::Ended ||
             soundsUnadoptedCue(now.phase))
             return std::nullopt;
@@ -179,7 +179,7 @@ void Mp3Deck::play() {
 void Mp3Deck::pause() {
     assertUiThread();
     const double position = currentPosition();
-    const Word left = shared.control.change([&](Word now) -> std::optional<Word> {
+    const Word left = ui.changeControl([&](Word now) -> std::optional<Word> {
         if (now.phase != Phase::Playing) return std::nullopt;
         return Word{now.epoch, Phase::Paused};
     });
@@ -191,7 +191,7 @@ void Mp3Deck::pause() {
 
 void Mp3Deck::stop() {
     assertUiThread();
-    const Word now = shared.control.load(std::memory_order_acquire);
+    const Word now = shared.control();
     if (now.phase == Phase::Stopped && epochStart == 0) return;  // nothing to rewind
     if (!loaded() && !opening()) return;
     startEpoch(0, stopped);
@@ -199,7 +199,7 @@ void Mp3Deck::stop() {
 
 int Mp3Deck::playState() const {
     followOpen();
-    switch (shared.control.load(std::memory_order_acquire).phase) {
+    switch (shared.control().phase) {
         case Phase::Playing:
             return Playing;
         case Phase::Paused:
@@ -217,7 +217,7 @@ double Mp3Deck::duration() const {
 }
 
 double Mp3Deck::knownLength() const {
-    const std::uint64_t exact = shared.exactLength.load(std::memory_order_acquire);
+    const std::uint64_t exact = shared.exactLength();
     const std::int64_t frames = DeckStream::epochOf(exact) == (trackId & DeckControl::kEpochMask)
                                     ? static_cast<std::int64_t>(DeckStream::indexOf(exact))
                                     : opened()->length;
@@ -226,7 +226,7 @@ double Mp3Deck::knownLength() const {
 
 double Mp3Deck::currentPosition() const {
     if (!loaded()) return 0;
-    const Phase phase = shared.control.load(std::memory_order_acquire).phase;
+    const Phase phase = shared.control().phase;
     // Ended: rewound. Cued: reads as stopped at 0 until played, even once taken up.
     if (phase == Phase::Ended || phase == Phase::Cued) return 0;
     if (phase == Phase::Paused && pausedEpoch == epoch) return pausedAt;
@@ -234,8 +234,8 @@ double Mp3Deck::currentPosition() const {
 }
 
 double Mp3Deck::positionNow(bool interpolate) const {
-    const PlayClock::Reading reading = shared.clock.read();
-    const std::uint64_t segmentMark = shared.segment.load(std::memory_order_acquire);
+    const PlayClock::Reading reading = shared.played();
+    const std::uint64_t segmentMark = shared.segment();
     double frames = 0;
     if (DeckStream::epochOf(reading.playedMark) == epoch &&
         (adoptedStart || DeckStream::epochOf(segmentMark) == epoch)) {
@@ -262,8 +262,7 @@ double Mp3Deck::positionNow(bool interpolate) const {
 void Mp3Deck::setVolume(int volume) {
     assertUiThread();
     volume = std::clamp(volume, -10000, 0);
-    shared.gain.store(volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0)),
-                      std::memory_order_relaxed);
+    ui.setGain(volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0)));
 }
 
 void Mp3Deck::seekTo(double seconds) {

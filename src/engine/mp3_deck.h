@@ -41,9 +41,7 @@ public:
 
     // Diagnostics and tests that drive the output by hand.
     const DeckStream& stream() const { return shared; }
-    std::uint64_t underrunFrames() const {
-        return shared.underruns.load(std::memory_order_relaxed);
-    }
+    std::uint64_t underrunFrames() const { return shared.underruns(); }
 
 private:
     // A new track id for `path`, opened by the decoder thread, in a new stopped epoch at 0.
@@ -104,6 +102,7 @@ private:
     // Declared in the order they must start: the registration last, once the decoder thread
     // runs (or has said it cannot).
     DeckStream shared;
+    DeckStream::UiSide ui = shared.uiSide();
     DeckVoice voice{shared};
     DecoderWorker worker;
     OutputRegistration registration;

@@ -17,16 +17,16 @@ using Word = DeckControl::Word;
 constexpr std::uint32_t kEpoch = 3;
 
 void setPhase(DeckStream& stream, Phase phase) {
-    stream.control.change([&](Word) -> std::optional<Word> { return Word{kEpoch, phase}; });
+    stream.uiSide().changeControl([&](Word) -> std::optional<Word> { return Word{kEpoch, phase}; });
 }
 
 Phase phaseOf(const DeckStream& stream) {
-    return stream.control.load(std::memory_order_acquire).phase;
+    return stream.control().phase;
 }
 
 void feed(DeckStream& stream, std::size_t frames, float value) {
     const std::vector<StereoFrame> data(frames, StereoFrame{value, value});
-    ASSERT_EQ(stream.ring.write(data), frames);
+    ASSERT_EQ(stream.decoderSide().write(data), frames);
 }
 
 // A track of 100 frames ends with the cued file announced behind it, but the cued file's first
@@ -36,10 +36,12 @@ TEST(DeckVoice, ACuedFileTakenUpBeforeItsFirstFramesArriveGoesOnPlaying) {
     DeckStream stream;
     DeckVoice voice(stream);
     setPhase(stream, Phase::Playing);
-    stream.segment.store(DeckStream::mark(kEpoch, 0));
+    // As the decoder publishes: the segment, the frames, the continuation, then the end.
+    DeckStream::DecoderSide decoder = stream.decoderSide();
+    decoder.markSegment(kEpoch, 0);
     feed(stream, 100, 0.5f);
-    stream.continuation.store(DeckStream::mark(kEpoch, 100));
-    stream.endMark.store(DeckStream::mark(kEpoch, 100));
+    decoder.markContinuation(kEpoch, 100);
+    decoder.markEnd(kEpoch);
 
     std::vector<StereoFrame> out(256);
     voice.mixInto(out.data(), 256, 0);

@@ -81,13 +81,12 @@ TEST_F(Mp3DeckGapless, ACueForADecodedTrackStillJoinsIt) {
     deck().play();
     const DeckStream& stream = deck().stream();
     auto endPublished = [&] {
-        return DeckStream::epochOf(stream.endMark.load()) ==
-               stream.control.load(std::memory_order_acquire).epoch;
+        return DeckStream::epochOf(stream.endMark()) == stream.control().epoch;
     };
     for (int i = 0; i < 5000 && !endPublished(); ++i) std::this_thread::sleep_for(1ms);
     ASSERT_TRUE(endPublished());
     deck().cueNext(b);
-    for (int i = 0; i < 5000 && stream.continuation.load() != stream.endMark.load(); ++i)
+    for (int i = 0; i < 5000 && stream.continuation() != stream.endMark(); ++i)
         std::this_thread::sleep_for(1ms);
     auto played = rig.renderUntilStopped(10 * 48000);
     deck().setFileName(b);

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <thread>
 
+#include "doubles/recording_error_sink.h"
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
-#include "doubles/recording_error_sink.h"
 #include "support/loaded_decks.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"

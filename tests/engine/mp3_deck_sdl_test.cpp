@@ -9,9 +9,9 @@
 #include <set>
 #include <thread>
 
+#include "doubles/recording_error_sink.h"
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
-#include "doubles/recording_error_sink.h"
 #include "support/file_text.h"
 #include "support/kept_up.h"
 #include "support/loaded_decks.h"
@@ -141,8 +141,8 @@ TEST(Mp3DeckSdl, ThePositionMovesBetweenCallbacksAndStandsStillWhilePaused) {
     deck.play();
     ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > 0.1; }, 3000ms));
     auto handedSeconds = [&] {
-        const std::uint64_t played = deck.stream().clock.read().playedMark;
-        const std::uint64_t segment = deck.stream().segment.load();
+        const std::uint64_t played = deck.stream().played().playedMark;
+        const std::uint64_t segment = deck.stream().segment();
         return double(DeckStream::distance(DeckStream::indexOf(segment),
                                            DeckStream::indexOf(played))) /
                48000;
@@ -156,7 +156,7 @@ TEST(Mp3DeckSdl, ThePositionMovesBetweenCallbacksAndStandsStillWhilePaused) {
         EXPECT_LE(position, handedSeconds() + 1e-9);
         last = position;
         positions.insert(position);
-        callbacks.insert(deck.stream().clock.read().playedMark);
+        callbacks.insert(deck.stream().played().playedMark);
         std::this_thread::sleep_for(1ms);
     }
     EXPECT_GT(positions.size(), 2 * callbacks.size()) << "the position moves only with callbacks";

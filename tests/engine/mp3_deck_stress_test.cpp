@@ -7,9 +7,9 @@
 #include <random>
 #include <thread>
 
+#include "doubles/recording_error_sink.h"
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
-#include "doubles/recording_error_sink.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
 

@@ -180,7 +180,7 @@ TEST(Mp3DeckThreads, ADeckWhoseThreadCannotStartLeavesNoSourceBehind) {
     deck.play();
     std::vector<StereoFrame> out(4800);
     const auto deadline = Clock::now() + 5s;
-    while (deck.stream().ring.publishedWriteIndex() < 4800 && Clock::now() < deadline)
+    while (deck.stream().publishedWriteIndex() < 4800 && Clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
     output.render(out.data(), 4800);
     EXPECT_GT(toneAmplitude(leftOf(out), 48000, 440), 0.4);

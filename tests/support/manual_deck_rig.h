@@ -32,16 +32,16 @@ struct ManualDeckRig {
     // playing, or its track ends within what is decoded and nothing follows it).
     bool readyFor(int i, int frames) const {
         const DeckStream& stream = decks[i]->stream();
-        const DeckControl::Word control = stream.control.load(std::memory_order_acquire);
+        const DeckControl::Word control = stream.control();
         if (control.phase != DeckControl::Phase::Playing &&
             control.phase != DeckControl::Phase::Cued)
             return true;
         const DeckStream::ReadableRange range = stream.readableRange(control.epoch);
         if (!range.current) return false;
         if (range.write - range.read >= static_cast<std::uint64_t>(frames)) return true;
-        const std::uint64_t end = stream.endMark.load(std::memory_order_acquire);
+        const std::uint64_t end = stream.endMark();
         return DeckStream::endWithin(end, control.epoch, range.read, range.write) &&
-               stream.continuation.load(std::memory_order_acquire) != end;
+               stream.continuation() != end;
     }
     // Waits until every deck is ready for `frames` frames.
     bool waitUntilReady(int frames, std::chrono::milliseconds timeout) {
