@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the component tests with ThreadSanitizer and runs the deck's tests (its threads, the
+# Builds the engine's tests with ThreadSanitizer and runs the deck's tests (its threads, the
 # audio output, the resampler and ring) against a private PulseAudio. Reports from inside the
 # system libraries the deck calls are left out (tests/support/tsan.supp); any other report
 # fails the run. Not part of scripts/test.sh: the build and the run take several minutes.
