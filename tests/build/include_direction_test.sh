@@ -4,13 +4,8 @@
 # direction's, not a broken copy's).
 set -uo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d /tmp/velmor-direction.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/../support/shell_checks.sh"
+shell_checks direction
 
 cp -r "$source_dir/CMakeLists.txt" "$source_dir/LICENSE" "$source_dir/src" "$source_dir/data" \
     "$source_dir/tools" "$work/"
@@ -51,5 +46,4 @@ components/alsa_mixer.cpp|engine/mp3_deck.h|no
 playback/pause_toggle.cpp|engine/mp3_deck.h|no
 CASES
 
-[ "$failures" -eq 0 ] && echo "include direction: all checks passed"
-exit $((failures > 0))
+passed_if_no_failures "include direction"

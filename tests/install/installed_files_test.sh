@@ -4,13 +4,9 @@
 # installed executable with its icon, every icon size is there at its size, the man page reads.
 set -uo pipefail
 build=$1
-root=$(mktemp -d /tmp/velmor-install.XXXXXX)
-trap 'rm -rf "$root"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/../support/shell_checks.sh"
+shell_checks install
+root=$work
 
 cmake --install "$build" --prefix "$root/usr" >/dev/null || fail "cmake --install"
 share=$root/usr/share
@@ -82,5 +78,4 @@ wait "$player" || fail "the installed player ended with $?: $(cat "$root/run.log
 [ -f "$home/config/velmor-mp3-player/velmor-mp3-player.ini" ] ||
     fail "the installed player saved no settings in \$XDG_CONFIG_HOME: $(cat "$root/run.log")"
 
-[ "$failures" -eq 0 ] && echo "installed files: all checks passed"
-exit $((failures > 0))
+passed_if_no_failures "installed files"

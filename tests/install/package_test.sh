@@ -5,13 +5,8 @@
 # executable tells its version without a display.
 set -uo pipefail
 build=$(cd "$1" && pwd)
-work=$(mktemp -d /tmp/velmor-package.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/../support/shell_checks.sh"
+shell_checks package
 
 if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log" >&2
@@ -72,5 +67,4 @@ shown=$(cat "$work/version.txt")
 [ "$status" -eq 0 ] || fail "the unpacked executable's --version exits with $status: $shown"
 [[ "$shown" == *"$version"* ]] || fail "--version shows '$shown', the package is $version"
 
-[ "$failures" -eq 0 ] && echo "package $(basename "$deb"): all checks passed"
-exit $((failures > 0))
+passed_if_no_failures "package $(basename "$deb")"

@@ -3,13 +3,8 @@
 # fake dpkg databases, without installing: a sound server is never added beside the desktop's.
 set -uo pipefail
 setup=$(cd "$(dirname "$0")/../.." && pwd)/scripts/setup.sh
-work=$(mktemp -d /tmp/velmor-setup-choice.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/../support/shell_checks.sh"
+shell_checks setup-choice
 
 # A dpkg database holding the named packages, installed.
 fake_machine() {
@@ -54,5 +49,4 @@ bare_server|package|dpkg-dev lintian|pulseaudio pipewire googletest
 bare_server|test|pulseaudio pipewire pipewire-pulse wireplumber googletest lintian|pipewire-audio
 CASES
 
-[ "$failures" -eq 0 ] && echo "setup's package choice: all checks passed"
-exit $((failures > 0))
+passed_if_no_failures "setup's package choice"
