@@ -5,6 +5,9 @@
 #include <cmath>
 #include <filesystem>
 #include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "components/absolute_path.h"
 #include "components/error_sink.h"
@@ -30,11 +33,13 @@ Phase playing(Phase) {
 
 }  // namespace
 
+Mp3Deck::Lane::Lane(AudioOutput& output, ErrorSink& errors)
+    : worker(shared, errors, output.rate()) {
+    registration.emplace(output, voice);
+}
+
 Mp3Deck::Mp3Deck(AudioOutput& output, ErrorSink& errors)
-    : output(output),
-      errors(errors),
-      worker(shared, errors, output.rate()),
-      registration(output, voice) {}
+    : output(output), errors(errors), lane(std::make_unique<Lane>(output, errors)) {}
 
 Mp3Deck::~Mp3Deck() = default;
 
@@ -42,20 +47,20 @@ void Mp3Deck::setFileName(const std::string& name) {
     assertUiThread();
     givenName = name;
     path = absoluteOrAsGiven(name);
-    ui.setPath(path);
+    lane->ui.setPath(path);
     if (cueTrackId == 0 || path != cuePath) {
         requestOpen();
         return;
     }
     // The file cued: open already, and sounding already if the last track has ended.
     trackId = cueTrackId;
-    ui.setTrack(trackId);
+    lane->ui.setTrack(trackId);
     cueTrackId = 0;
     cuePath.clear();
     cueGivenName.clear();
     forgetOpen();
-    if (shared.control().phase == Phase::Cued) {
-        adoptedStart = DeckStream::indexOf(shared.continuation());
+    if (lane->shared.control().phase == Phase::Cued) {
+        adoptedStart = DeckStream::indexOf(lane->shared.continuation());
         epochStart = 0;
         sendOrders();
         return;
@@ -64,10 +69,29 @@ void Mp3Deck::setFileName(const std::string& name) {
 }
 
 void Mp3Deck::requestOpen() {
+    // An open still under way after kOpenPatience waits on a disk that does not answer: the
+    // next file must not wait behind it.
+    if (!openReport && std::chrono::steady_clock::now() - openAsked >= kOpenPatience &&
+        !lane->worker.openReport(trackId, {}))
+        replaceHungLane();
     trackId = ++lastTrackId;
-    ui.setTrack(trackId);
+    lane->ui.setTrack(trackId);
     forgetOpen();
     startEpoch(0, stopped);
+}
+
+void Mp3Deck::replaceHungLane() {
+    std::unique_ptr<Lane> hung = std::exchange(lane, std::make_unique<Lane>(output, errors));
+    hung->registration.reset();  // no callback reads its ring from here on
+    lane->ui.setGain(gain);
+    lane->ui.setPath(path);
+    // Not joined here: that would wait for the disk. Should no thread be had for it, the lane
+    // stays behind rather than the window waiting.
+    Lane* ending = hung.release();
+    try {
+        std::thread([ending] { delete ending; }).detach();
+    } catch (const std::system_error&) {
+    }
 }
 
 void Mp3Deck::forgetOpen() {
@@ -99,13 +123,13 @@ void Mp3Deck::sendOrders() {
     orders.target = epochStart;
     orders.cueTrackId = cueTrackId;
     orders.cuePath = cuePath;
-    worker.order(orders);
+    lane->worker.order(orders);
 }
 
 const DecoderWorker::OpenReport* Mp3Deck::opened() const {
     if (!openReport) {
         const auto before = std::chrono::steady_clock::now();
-        openReport = worker.openReport(
+        openReport = lane->worker.openReport(
             trackId, std::chrono::duration_cast<std::chrono::milliseconds>(patienceLeft));
         patienceLeft = std::max(patienceLeft - (std::chrono::steady_clock::now() - before),
                                 std::chrono::steady_clock::duration::zero());
@@ -143,7 +167,7 @@ void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase)) {
     cuePath.clear();
     cueGivenName.clear();
     // Named before the decoder hears of it: the callback drops data of older epochs only.
-    ui.changeControl([&](Word now) -> std::optional<Word> {
+    lane->ui.changeControl([&](Word now) -> std::optional<Word> {
         return Word{epoch, phaseFor(now.phase)};
     });
     sendOrders();
@@ -166,7 +190,7 @@ void Mp3Deck::play() {
     playAwaitsOpen = !report;
     output.ensureOpen();  // reports by itself; without a device the deck waits, silent
     // Paused, stopped, or the cued file taken up and sounding: on it goes.
-    const Word left = ui.changeControl([&](Word now) -> std::optional<Word> {
+    const Word left = lane->ui.changeControl([&](Word now) -> std::optional<Word> {
         if (now.phase == Phase::Playing || now.phase == Phase::Ended ||
             soundsUnadoptedCue(now.phase))
             return std::nullopt;
@@ -179,7 +203,7 @@ void Mp3Deck::play() {
 void Mp3Deck::pause() {
     assertUiThread();
     const double position = currentPosition();
-    const Word left = ui.changeControl([&](Word now) -> std::optional<Word> {
+    const Word left = lane->ui.changeControl([&](Word now) -> std::optional<Word> {
         if (now.phase != Phase::Playing) return std::nullopt;
         return Word{now.epoch, Phase::Paused};
     });
@@ -191,7 +215,7 @@ void Mp3Deck::pause() {
 
 void Mp3Deck::stop() {
     assertUiThread();
-    const Word now = shared.control();
+    const Word now = lane->shared.control();
     if (now.phase == Phase::Stopped && epochStart == 0) return;  // nothing to rewind
     if (!loaded() && !opening()) return;
     startEpoch(0, stopped);
@@ -199,7 +223,7 @@ void Mp3Deck::stop() {
 
 int Mp3Deck::playState() const {
     followOpen();
-    switch (shared.control().phase) {
+    switch (lane->shared.control().phase) {
         case Phase::Playing:
             return Playing;
         case Phase::Paused:
@@ -217,7 +241,7 @@ double Mp3Deck::duration() const {
 }
 
 double Mp3Deck::knownLength() const {
-    const std::uint64_t exact = shared.exactLength();
+    const std::uint64_t exact = lane->shared.exactLength();
     const std::int64_t frames = DeckStream::epochOf(exact) == (trackId & DeckControl::kEpochMask)
                                     ? static_cast<std::int64_t>(DeckStream::indexOf(exact))
                                     : opened()->length;
@@ -226,7 +250,7 @@ double Mp3Deck::knownLength() const {
 
 double Mp3Deck::currentPosition() const {
     if (!loaded()) return 0;
-    const Phase phase = shared.control().phase;
+    const Phase phase = lane->shared.control().phase;
     // Ended: rewound. Cued: reads as stopped at 0 until played, even once taken up.
     if (phase == Phase::Ended || phase == Phase::Cued) return 0;
     if (phase == Phase::Paused && pausedEpoch == epoch) return pausedAt;
@@ -234,8 +258,8 @@ double Mp3Deck::currentPosition() const {
 }
 
 double Mp3Deck::positionNow(bool interpolate) const {
-    const PlayClock::Reading reading = shared.played();
-    const std::uint64_t segmentMark = shared.segment();
+    const PlayClock::Reading reading = lane->shared.played();
+    const std::uint64_t segmentMark = lane->shared.segment();
     double frames = 0;
     if (DeckStream::epochOf(reading.playedMark) == epoch &&
         (adoptedStart || DeckStream::epochOf(segmentMark) == epoch)) {
@@ -262,7 +286,8 @@ double Mp3Deck::positionNow(bool interpolate) const {
 void Mp3Deck::setVolume(int volume) {
     assertUiThread();
     volume = std::clamp(volume, -10000, 0);
-    ui.setGain(volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0)));
+    gain = volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0));
+    lane->ui.setGain(gain);
 }
 
 void Mp3Deck::seekTo(double seconds) {

@@ -3,6 +3,7 @@
 #include <cassert>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -40,8 +41,8 @@ public:
     void cueNext(const std::string& name) override;
 
     // Diagnostics and tests that drive the output by hand.
-    const DeckStream& stream() const { return shared; }
-    std::uint64_t underrunFrames() const { return shared.underruns(); }
+    const DeckStream& stream() const { return lane->shared; }
+    std::uint64_t underrunFrames() const { return lane->shared.underruns(); }
 
 private:
     // A new track id for `path`, opened by the decoder thread, in a new stopped epoch at 0.
@@ -99,11 +100,23 @@ private:
     double pausedAt = 0;          // the position pause() froze, for pausedEpoch
     std::uint32_t pausedEpoch = ~0u;
 
-    // Declared in the order they must start: the registration last, once the decoder thread
-    // runs (or has said it cannot).
-    DeckStream shared;
-    DeckStream::UiSide ui = shared.uiSide();
-    DeckVoice voice{shared};
-    DecoderWorker worker;
-    OutputRegistration registration;
+    // The stream and the threads on it. Replaced whole when its decoder thread hangs on a
+    // disk: a read the kernel waits on cannot be interrupted, and the thread must not write
+    // into a ring another thread fills.
+    struct Lane {
+        Lane(AudioOutput& output, ErrorSink& errors);
+        // Declared in the order they must start: the registration last, once the decoder
+        // thread runs (or has said it cannot).
+        DeckStream shared;
+        DeckStream::UiSide ui = shared.uiSide();
+        DeckVoice voice{shared};
+        DecoderWorker worker;
+        std::optional<OutputRegistration> registration;
+    };
+    // Takes the lane of a hung open out of the output and ends it on a thread of its own, once
+    // its disk answers; the deck goes on with a fresh lane at its volume.
+    void replaceHungLane();
+
+    float gain = 1.0f;  // the volume set, for a fresh lane
+    std::unique_ptr<Lane> lane;
 };

@@ -49,7 +49,9 @@ protected:
         if (!mount->available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
     }
     void TearDown() override {
-        if (mount) mount->release();  // before the decks go: their threads wait on the reads
+        if (!mount) return;
+        mount->release();                    // before the decks go: their threads wait on the reads
+        std::this_thread::sleep_for(300ms);  // a lane left behind ends once its read returns
     }
     Mp3Deck& deck() { return rig.deck(); }
     template <typename F>
@@ -65,8 +67,7 @@ protected:
 };
 
 // Set and played while its disk hangs: the deck plays (at 0, length unknown), the tick never
-// waits, one line after 2 s names the file, and the next file set is the one heard once the
-// disk answers.
+// waits, one line after 2 s names the file, and the next file set is heard at once.
 TEST_F(Mp3DeckHungFile, TheTickAndTheNextCommandNeverWait) {
     const std::string hung = mount->path("hang.mp3");
     EXPECT_LT(timed([&] { deck().setFileName(hung); }), 100ms);
@@ -84,10 +85,10 @@ TEST_F(Mp3DeckHungFile, TheTickAndTheNextCommandNeverWait) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "Opening " + hung + " has taken more than 2 s: its disk does not answer");
 
+    // Heard while the disk still hangs: the hung open is left behind on a thread of its own.
     EXPECT_LT(timed([&] { deck().setFileName(mount->path("good.mp3")); }), 100ms);
     EXPECT_LT(timed([&] { deck().play(); }), 1s);
     EXPECT_EQ(deck().playState(), Deck::Playing);
-    mount->release();
     const auto left = leftOf(rig.render(44100));
     EXPECT_NEAR(toneAmplitude(left, 44100, 440), 0.5, 0.05);
     EXPECT_LT(toneAmplitude(left, 44100, 660), 0.01);
