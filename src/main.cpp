@@ -33,6 +33,14 @@ int main(int argc, char** argv) {
         case CommandLine::Action::Run:
             break;
     }
+    // Qt would abort on its own with a message about plugins; say what is missing instead.
+    if (const QString missing = missingDisplay(
+            commandLine,
+            [](const char* name) { return static_cast<const char*>(std::getenv(name)); });
+        !missing.isEmpty()) {
+        std::fputs(missing.toLocal8Bit().constData(), stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
 
     // Before anything else starts: a second start hands its path to the running player.

@@ -31,6 +31,12 @@ int qtOptionWords(const std::string& arg) {
     return listed(kQtFlags, name) && !joinedValue ? 1 : 0;
 }
 
+bool namesPlatform(const std::vector<std::string>& args) {
+    for (size_t i = 1; i < args.size() && args[i] != "--"; ++i)
+        if (args[i].rfind("-platform", 0) == 0 || args[i].rfind("--platform", 0) == 0) return true;
+    return false;
+}
+
 std::vector<std::string> withoutQtOptions(const std::vector<std::string>& args) {
     std::vector<std::string> out;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -87,6 +93,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& argv) {
     if (words.isEmpty()) words << "velmor-mp3-player";
 
     CommandLine result;
+    result.platformGiven = namesPlatform(argv);
     // Without an application object Qt cannot name the program itself.
     const QString usage =
         parser.helpText().replace("<executable_name>", QString::fromLocal8Bit(programName(args)));
@@ -115,4 +122,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& argv) {
     }
     if (!paths.empty()) result.path = paths.front();
     return result;
+}
+
+QString missingDisplay(const CommandLine& commandLine, const char* (*env)(const char*)) {
+    const auto set = [env](const char* name) {
+        const char* value = env(name);
+        return value && value[0];
+    };
+    if (commandLine.platformGiven || set("DISPLAY") || set("WAYLAND_DISPLAY") ||
+        set("QT_QPA_PLATFORM"))
+        return {};
+    return QStringLiteral(
+        "velmor-mp3-player: no display to show the window on (neither DISPLAY nor "
+        "WAYLAND_DISPLAY is set); --help and --version work without one.\n");
 }

@@ -9,9 +9,14 @@
 struct CommandLine {
     enum class Action { Run, ShowHelp, ShowVersion, UsageError };
     Action action = Action::Run;
-    std::string path;  // bytes as given; "" for none
-    QString text;      // help, version, or the error followed by the usage
+    std::string path;            // bytes as given; "" for none
+    QString text;                // help, version, or the error followed by the usage
+    bool platformGiven = false;  // Qt's -platform option names where the window goes
 };
+
+// Why the window could not be shown here, for a start that needs it: no X display, no Wayland
+// display and no Qt platform named. "" where one is. `env` reads the environment.
+QString missingDisplay(const CommandLine& commandLine, const char* (*env)(const char*));
 
 // `argv` as the process got them (argv[0] first). Qt's own options (-platform NAME, -style
 // NAME ...) are passed over; the application's name and version are set before. Needs no

@@ -60,6 +60,7 @@ TEST(CommandLineProgram, PrintsAndEndsWithoutADisplay) {
         {{"--version"}, 0, "velmor-mp3-player " VELMOR_VERSION_FOR_TESTS, ""},
         {{"--bogus"}, 2, "", "Unknown option 'bogus'"},
         {{"a.mp3", "b.mp3"}, 2, "", "Only one folder or file"},
+        {{}, 1, "", "no display to show the window on"},  // a start needs one
     };
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
