@@ -28,10 +28,10 @@
 #include "app/error_log.h"
 #include "app/form1.h"
 #include "components/alsa_mixer.h"
-#include "engine/audio_output.h"
-#include "engine/mp3_deck.h"
 #include "components/sdl_joystick.h"
 #include "doubles/fake_file_dialog.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 #include "playback/music_listing.h"
 #include "playback/playlist_items.h"
 

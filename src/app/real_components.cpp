@@ -3,10 +3,10 @@
 #include "app/error_log.h"
 #include "app/form1.h"
 #include "components/alsa_mixer.h"
-#include "engine/audio_output.h"
-#include "engine/mp3_deck.h"
 #include "components/qt_file_dialog.h"
 #include "components/sdl_joystick.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 
 Form1* createWindowOnRealComponents(const SettingsPaths& settingsFiles) {
     auto* errors = new ErrorLog;

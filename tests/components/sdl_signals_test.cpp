@@ -8,9 +8,9 @@
 #include <functional>
 #include <memory>
 
-#include "engine/audio_output.h"
 #include "components/sdl_joystick.h"
 #include "doubles/recording_error_sink.h"
+#include "engine/audio_output.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 

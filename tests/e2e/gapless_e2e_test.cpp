@@ -9,12 +9,12 @@
 #include <fstream>
 
 #include "app/form1.h"
-#include "engine/audio_output.h"
-#include "engine/mp3_deck.h"
 #include "doubles/fake_file_dialog.h"
 #include "doubles/fake_joystick.h"
 #include "doubles/fake_mixer.h"
 #include "doubles/recording_error_sink.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 #include "support/file_text.h"
 #include "support/kept_up.h"
 #include "support/scoped_env.h"

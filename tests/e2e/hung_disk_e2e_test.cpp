@@ -13,12 +13,12 @@
 #include <memory>
 
 #include "app/form1.h"
-#include "engine/audio_output.h"
-#include "engine/mp3_deck.h"
 #include "doubles/fake_file_dialog.h"
 #include "doubles/fake_joystick.h"
 #include "doubles/fake_mixer.h"
 #include "doubles/recording_error_sink.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 #include "support/hanging_mount.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"

@@ -13,11 +13,11 @@
 
 #include "app/form1.h"
 #include "components/alsa_mixer.h"
-#include "engine/audio_output.h"
-#include "engine/mp3_deck.h"
 #include "doubles/fake_file_dialog.h"
 #include "doubles/fake_joystick.h"
 #include "doubles/recording_error_sink.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
 #include "shared/shared_state.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "engine/audio_output.h"
 #include "components/error_sink.h"
+#include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
 
 // Two real decks on one real output, deck 1 loaded with `a` and deck 2 with `b`: what the
