@@ -21,6 +21,7 @@
 #include "mixer/mixer_sliders.h"
 #include "monitor/joystick_fader.h"
 #include "monitor/label_tint.h"
+#include "monitor/paint_pacer.h"
 #include "monitor/playback_watch.h"
 #include "monitor/tick.h"
 #include "monitor/time_display.h"
@@ -69,9 +70,11 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
         TimeDisplay::Controls{ui.Slider2, ui.Label12, ui.Label10}, deck2);
     tint = std::make_unique<LabelTint>(LabelTint::Controls{ui.VScroll5, ui.VScroll6, ui.Label15,
                                                            ui.Label10, ui.Label2, ui.Label11});
+    pacer = std::make_unique<PaintPacer>(std::vector<QWidget*>{ui.Slider1, ui.Label13, ui.Label15,
+                                                               ui.Slider2, ui.Label12, ui.Label10});
     tick = std::make_unique<Tick>(
         ui.Check1, ui.Label22,
-        Tick::Steps{*joystickFader, *watch, *deck1Display, *deck2Display, *tint});
+        Tick::Steps{*joystickFader, *watch, *deck1Display, *deck2Display, *tint, *pacer});
     remoteControl = std::make_unique<RemoteControl>(
         RemoteControl::Parts{this, ui.VScroll5, shared, deck1, deck2, *deck1Transport, *navigation,
                              *pathOpening, *sliders});

@@ -14,6 +14,7 @@ class Deck1Transport;
 class Deck2Transport;
 class JoystickFader;
 class LabelTint;
+class PaintPacer;
 class MixerDiscovery;
 class MixerSliders;
 class ObservedDeck;
@@ -93,6 +94,7 @@ private:
     std::unique_ptr<TimeDisplay> deck1Display;
     std::unique_ptr<TimeDisplay> deck2Display;
     std::unique_ptr<LabelTint> tint;
+    std::unique_ptr<PaintPacer> pacer;
     std::unique_ptr<Tick> tick;
     std::unique_ptr<RemoteControl> remoteControl;
 };

@@ -5,6 +5,7 @@
 
 #include "monitor/joystick_fader.h"
 #include "monitor/label_tint.h"
+#include "monitor/paint_pacer.h"
 #include "monitor/playback_watch.h"
 #include "monitor/time_display.h"
 #include "shared/widget_text.h"
@@ -13,6 +14,7 @@ Tick::Tick(QCheckBox* Check1, QLabel* Label22, Steps steps)
     : Check1(Check1), Label22(Label22), steps(steps) {}
 
 void Tick::Timer1_Timer() {
+    steps.pacer.beforeTick();
     if (Check1->checkState() == Qt::Checked) steps.joystick.step();
     static const QString status = QStringLiteral("Player busy ? : ??? not yet");
     setTextIfChanged(Label22, status);
@@ -20,4 +22,5 @@ void Tick::Timer1_Timer() {
     steps.deck1Display.refresh();
     steps.deck2Display.refresh();
     steps.tint.refresh();
+    steps.pacer.afterTick();
 }

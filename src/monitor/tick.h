@@ -2,6 +2,7 @@
 
 class JoystickFader;
 class LabelTint;
+class PaintPacer;
 class PlaybackWatch;
 class QCheckBox;
 class QLabel;
@@ -16,6 +17,7 @@ public:
         TimeDisplay& deck1Display;
         TimeDisplay& deck2Display;
         LabelTint& tint;
+        PaintPacer& pacer;
     };
     Tick(QCheckBox* Check1, QLabel* Label22, Steps steps);
 

@@ -6,9 +6,11 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 
 #include "monitor/joystick_fader.h"
 #include "monitor/label_tint.h"
+#include "monitor/paint_pacer.h"
 #include "monitor/time_text.h"
 #include "playback/playlist_navigation.h"
 #include "support/form1_fixture.h"
@@ -382,5 +384,56 @@ TEST_F(TickTest, TheNextFileStepLoadsWhatWasCued) {
         deck1.state = Deck::Stopped;  // the track ended
         form->Timer1_Timer();
         EXPECT_EQ(deck1.loaded, deck1.cues[0]) << track;
+    }
+}
+
+namespace {
+// Counts the paints a widget gets.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+}  // namespace
+
+// Deck 1's clock runs for 60 ticks (600 ms): its label reads the position after every tick,
+// but is painted on every third tick at most, and never while the window is minimized.
+TEST_F(TickTest, TheClockIsSetEveryTickAndPaintedAtTheScreensPace) {
+    struct Case {
+        const char* what;
+        bool minimized;
+        int fewestPaints, mostPaints;
+    } cases[] = {
+        {"shown", false, 10, 60 / PaintPacer::kTicksPerPaint + 1},
+        {"minimized", true, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        make();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        ui().Timer1->stop();  // the test ticks by hand
+        if (c.minimized) form->showMinimized();
+        QTest::qWait(50);
+        deck1.state = Deck::Playing;
+        deck1.length = 100;
+        PaintCounter counter(ui().Label15);
+        for (int tick = 1; tick <= 60; ++tick) {
+            deck1.position = tick * 0.01;
+            form->Timer1_Timer();
+            EXPECT_EQ(ui().Label15->text(), elapsedTimeText(positionMilliseconds(tick * 0.01)))
+                << "tick " << tick;
+            QCoreApplication::processEvents();
+        }
+        QTest::qWait(20);
+        EXPECT_GE(counter.paints, c.fewestPaints);
+        EXPECT_LE(counter.paints, c.mostPaints);
+        form.reset();
     }
 }

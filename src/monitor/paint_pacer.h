@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <vector>
+
+class QWidget;
+
+// Holds the repaint of the widgets the tick changes most (the decks' time, percentage and
+// progress) to every kTicksPerPaint-th tick: no screen shows 100 frames a second of them, and
+// nobody reads the milliseconds as they run. Their values are still set on every tick, so
+// what a test, a screen reader or MPRIS reads is always current. Nothing is painted while the
+// window is minimized. UI thread only.
+class PaintPacer {
+public:
+    static constexpr int kTicksPerPaint = 3;  // 33 paints a second at most
+
+    explicit PaintPacer(std::vector<QWidget*> widgets);
+    void beforeTick();  // between paint ticks a change is not painted
+    void afterTick();   // on a paint tick what changed since the last paint is
+
+private:
+    // What a paced widget shows: a label's text and colour, a slider's value.
+    struct Shown {
+        QString text;
+        QColor color;
+        int value = 0;
+        bool operator==(const Shown&) const = default;
+    };
+    static Shown shownBy(const QWidget* widget);
+
+    std::vector<QWidget*> widgets;
+    std::vector<Shown> painted;
+    int ticks = 0;
+};
