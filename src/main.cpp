@@ -34,10 +34,7 @@ int main(int argc, char** argv) {
             break;
     }
     // Qt would abort on its own with a message about plugins; say what is missing instead.
-    if (const QString missing = missingDisplay(
-            commandLine,
-            [](const char* name) { return static_cast<const char*>(std::getenv(name)); });
-        !missing.isEmpty()) {
+    if (const QString missing = missingDisplay(commandLine); !missing.isEmpty()) {
         std::fputs(missing.toLocal8Bit().constData(), stderr);
         return 1;
     }

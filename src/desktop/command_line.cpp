@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
+#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -124,9 +125,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& argv) {
     return result;
 }
 
-QString missingDisplay(const CommandLine& commandLine, const char* (*env)(const char*)) {
-    const auto set = [env](const char* name) {
-        const char* value = env(name);
+QString missingDisplay(const CommandLine& commandLine) {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
         return value && value[0];
     };
     if (commandLine.platformGiven || set("DISPLAY") || set("WAYLAND_DISPLAY") ||

@@ -15,8 +15,8 @@ struct CommandLine {
 };
 
 // Why the window could not be shown here, for a start that needs it: no X display, no Wayland
-// display and no Qt platform named. "" where one is. `env` reads the environment.
-QString missingDisplay(const CommandLine& commandLine, const char* (*env)(const char*));
+// display and no Qt platform named. "" where one is.
+QString missingDisplay(const CommandLine& commandLine);
 
 // `argv` as the process got them (argv[0] first). Qt's own options (-platform NAME, -style
 // NAME ...) are passed over; the application's name and version are set before. Needs no

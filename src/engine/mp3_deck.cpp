@@ -71,8 +71,7 @@ void Mp3Deck::setFileName(const std::string& name) {
 void Mp3Deck::requestOpen() {
     // An open still under way after kOpenPatience waits on a disk that does not answer: the
     // next file must not wait behind it.
-    if (!openReport && std::chrono::steady_clock::now() - openAsked >= kOpenPatience &&
-        !lane->worker.openReport(trackId, {}))
+    if (std::chrono::steady_clock::now() - openAsked >= kOpenPatience && !opened())
         replaceHungLane();
     trackId = ++lastTrackId;
     lane->ui.setTrack(trackId);
@@ -98,7 +97,6 @@ void Mp3Deck::forgetOpen() {
     openReport.reset();
     reportShown = false;
     openAsked = std::chrono::steady_clock::now();
-    patienceLeft = kOpenPatience;
     slowOpenTold = false;
     playAwaitsOpen = false;
 }
@@ -128,11 +126,10 @@ void Mp3Deck::sendOrders() {
 
 const DecoderWorker::OpenReport* Mp3Deck::opened() const {
     if (!openReport) {
-        const auto before = std::chrono::steady_clock::now();
+        const auto patience = openAsked + kOpenPatience - std::chrono::steady_clock::now();
         openReport = lane->worker.openReport(
-            trackId, std::chrono::duration_cast<std::chrono::milliseconds>(patienceLeft));
-        patienceLeft = std::max(patienceLeft - (std::chrono::steady_clock::now() - before),
-                                std::chrono::steady_clock::duration::zero());
+            trackId, std::max(std::chrono::duration_cast<std::chrono::milliseconds>(patience),
+                              std::chrono::milliseconds::zero()));
     }
     return openReport ? &*openReport : nullptr;
 }
@@ -150,8 +147,12 @@ void Mp3Deck::followOpen() const {
     // The deck ends by itself (the decoder marks the empty track's end); the cause is told here.
     if (playAwaitsOpen) {
         playAwaitsOpen = false;
-        if (!report->ok) errors.report("Cannot play " + path + ": " + report->error);
+        if (!report->ok) reportRefusal(*report);
     }
+}
+
+void Mp3Deck::reportRefusal(const DecoderWorker::OpenReport& report) const {
+    errors.report("Cannot play " + path + ": " + report.error);
 }
 
 std::string Mp3Deck::fileName() const {
@@ -183,7 +184,7 @@ void Mp3Deck::play() {
     }
     reportShown = true;
     if (report && !report->ok) {
-        errors.report("Cannot play " + path + ": " + report->error);
+        reportRefusal(*report);
         return;
     }
     // Still opening: playing already, at position 0 until the first frames come.

@@ -56,8 +56,8 @@ private:
         return phase == DeckControl::Phase::Cued && !adoptedStart;
     }
     // What opening the current file found; nullptr while the decoder thread is still at it.
-    // All calls for one file wait kOpenPatience at most between them: a local file answers
-    // within it, as if opened at once; a stalled disk holds the window once, briefly.
+    // Waits until kOpenPatience after the file was named at most: a local file answers within
+    // it, as if opened at once; a stalled disk holds the window once, briefly.
     const DecoderWorker::OpenReport* opened() const;
     bool loaded() const {
         const DecoderWorker::OpenReport* report = opened();
@@ -67,6 +67,7 @@ private:
     // From the getters the tick calls: reports, once each, a failed open that play() went on
     // without, and an open that has not answered within kSlowOpen.
     void followOpen() const;
+    void reportRefusal(const DecoderWorker::OpenReport& report) const;  // "Cannot play ..."
     // Seconds into the file now; with `interpolate`, within the buffer the device plays.
     double positionNow(bool interpolate) const;
     // Starts a new epoch at `targetFrame` of the file, in the phase `phaseFor` gives for the
@@ -90,8 +91,7 @@ private:
     std::optional<std::uint64_t> adoptedStart;
     mutable std::optional<DecoderWorker::OpenReport> openReport;
     bool reportShown = false;  // play() has used the open's outcome; the next play opens again
-    std::chrono::steady_clock::time_point openAsked;             // when the current file was named
-    mutable std::chrono::steady_clock::duration patienceLeft{};  // see opened()
+    std::chrono::steady_clock::time_point openAsked;  // when the current file was named
     // followOpen's memory: const getters drive it, as the tick calls only those.
     mutable bool slowOpenTold = false;
     mutable bool playAwaitsOpen = false;  // play() went on before the open answered

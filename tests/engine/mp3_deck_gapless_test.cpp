@@ -18,12 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<float> leftOf(std::span<const StereoFrame> frames) {
-    std::vector<float> out;
-    for (const auto& f : frames) out.push_back(f.left);
-    return out;
-}
-
 // Largest difference between played frames and mpg123's samples of a stereo file, over the
 // shorter of the two.
 double worstAgainst(std::span<const StereoFrame> played, const DecodedAudio& reference) {

@@ -33,12 +33,6 @@ Clock::duration longestTick(const Deck& deck, Clock::duration span) {
     return longest;
 }
 
-std::vector<float> leftOf(const std::vector<StereoFrame>& frames) {
-    std::vector<float> out;
-    for (const auto& f : frames) out.push_back(f.left);
-    return out;
-}
-
 class Mp3DeckHungFile : public ::testing::Test {
 protected:
     void SetUp() override {

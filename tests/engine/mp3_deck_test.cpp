@@ -22,12 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<float> leftOf(const std::vector<StereoFrame>& frames) {
-    std::vector<float> out;
-    for (const auto& f : frames) out.push_back(f.left);
-    return out;
-}
-
 // Largest difference between what the deck played and what mpg123 decoded, channel by channel
 // (a mono reference is compared with both channels), over the reference's length.
 double maxDifference(const std::vector<StereoFrame>& played, const DecodedAudio& ref,

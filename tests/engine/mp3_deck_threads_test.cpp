@@ -28,12 +28,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-[[maybe_unused]] std::vector<float> leftOf(const std::vector<StereoFrame>& frames) {
-    std::vector<float> out;
-    for (const auto& f : frames) out.push_back(f.left);
-    return out;
-}
-
 // Times the thread named `name` has gone to sleep of its own accord; nullopt if there is not
 // exactly one such thread.
 std::optional<long> voluntarySwitchesOf(const std::string& name) {

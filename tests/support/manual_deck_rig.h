@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -11,6 +12,13 @@
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
 #include "engine/stereo_frame.h"
+
+// The left channel of rendered frames, for the tone analysis.
+inline std::vector<float> leftOf(std::span<const StereoFrame> frames) {
+    std::vector<float> out;
+    for (const auto& f : frames) out.push_back(f.left);
+    return out;
+}
 
 // An output without a device, driven by hand, and decks on it: exact samples, no real time.
 struct ManualDeckRig {
