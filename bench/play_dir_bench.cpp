@@ -30,7 +30,7 @@
 #include "components/alsa_mixer.h"
 #include "components/sdl_joystick.h"
 #include "doubles/fake_file_dialog.h"
-#include "engine/audio_output.h"
+#include "engine/sdl_output.h"
 #include "engine/mp3_deck.h"
 #include "playback/music_listing.h"
 #include "playback/playlist_items.h"
@@ -213,7 +213,7 @@ private:
 
     QElapsedTimer clock;  // started when the user accepts the dialog
     ErrorLog errors;
-    AudioOutput output;
+    SdlOutput output;
     Mp3Deck realDeck1;
     TimedDeck deck1;
     Mp3Deck deck2;

@@ -4,7 +4,7 @@
 # TICK_SECONDS, BENCH_SECONDS and BENCH_TRIES).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh test
+scripts/setup.sh bench
 scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_TESTS=OFF -DVELMOR_BENCH=ON
 work=$(mktemp -d)
 trap 'rm -rf "$work"; stop_private_pulse' EXIT

@@ -8,6 +8,10 @@
 //   one tone file) as its playlist: the time from "Play" after "Stop", and from "Play Dir"
 //   after "Stop", to the first sound, TRIES times each; then the same for the mpg123 command
 //   started on that file.
+// sound_bench control NAME TRIES PAUSE PLAY MUTE UNMUTE
+//   A player already playing a steady tone: how soon each shell command's effect is heard
+//   (silence after PAUSE and MUTE, sound after PLAY and UNMUTE), counted from when the command
+//   has returned, TRIES times each, less the recorder's own delay (a burst through pacat).
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -41,7 +45,7 @@ using std::chrono::milliseconds;
 
 constexpr float kOnset = 0.05f;  // the tone files are at half scale
 constexpr auto kQuiet = milliseconds(400);
-// Longer than the output keeps a device open with nothing playing (AudioOutput::Options).
+// Longer than the output keeps a device open with nothing playing (SdlOutput::Options).
 constexpr auto kRested = milliseconds(11000);
 constexpr auto kLongestWait = milliseconds(2000);
 // The recorder's pieces: small, so that each arrives soon after the sink rendered it.
@@ -164,6 +168,80 @@ int latency(int argc, char** argv) {
     std::_Exit(0);  // as the player does: no waiting for the sound server
 }
 
+// Milliseconds from `start` to the silence from frame `from` on (20 ms below kOnset).
+std::optional<double> waitForSilence(const SinkRecorder& recorder, std::size_t from,
+                                     Clock::time_point start) {
+    while (Clock::now() - start < kLongestWait) {
+        if (const auto quiet = recorder.firstQuiet(from, kOnset, SinkRecorder::kRate / 50)) {
+            return std::chrono::duration<double, std::milli>(recorder.timeOf(*quiet) - start)
+                .count();
+        }
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return std::nullopt;
+}
+
+// The recorder's own delay: a 100 ms burst written to pacat at 1 ms of latency, from the write
+// to its onset in the recording.
+double recorderDelay(const SinkRecorder& recorder) {
+    std::vector<double> delays;
+    std::vector<float> burst(SinkRecorder::kRate / 10 * SinkRecorder::kChannels, 0.5f);
+    for (int i = 0; i < 5; ++i) {
+        FILE* pacat = ::popen(
+            "pacat --raw --format=float32le --rate=48000 --channels=2 "
+            "--latency-msec=1",
+            "w");
+        if (!pacat) throw std::runtime_error("cannot start pacat");
+        std::this_thread::sleep_for(milliseconds(300));  // connected and waiting
+        const std::size_t from = recorder.frames();
+        const Clock::time_point t0 = Clock::now();
+        std::fwrite(burst.data(), sizeof(float), burst.size(), pacat);
+        std::fflush(pacat);
+        if (const auto heard = waitForSound(recorder, from, t0)) delays.push_back(*heard);
+        ::pclose(pacat);
+        std::this_thread::sleep_for(milliseconds(200));
+    }
+    if (delays.empty()) throw std::runtime_error("the burst was never recorded");
+    std::sort(delays.begin(), delays.end());
+    return delays[delays.size() / 2];
+}
+
+int control(int argc, char** argv) {
+    const std::string name = argv[2];
+    const int tries = std::stoi(argv[3]);
+    QCoreApplication app(argc, argv);  // waitForSound runs an event loop
+    SinkRecorder recorder("velmor_null.monitor", kPieceMs);
+    const double delay = recorderDelay(recorder);
+    const auto run = [](const char* command) {
+        if (std::system(command) != 0) throw std::runtime_error(std::string("failed: ") + command);
+    };
+    const struct {
+        const char* what;
+        const char* command;
+        bool toSilence;
+    } steps[] = {{"pause to silence", argv[4], true},
+                 {"play to sound", argv[5], false},
+                 {"volume 0 to silence", argv[6], true},
+                 {"volume back to sound", argv[7], false}};
+    std::vector<std::optional<double>> results[4];
+    for (int i = 0; i < tries; ++i) {
+        for (int step = 0; step < 4; ++step) {
+            std::this_thread::sleep_for(kQuiet);
+            const std::size_t from = recorder.frames();
+            run(steps[step].command);
+            const Clock::time_point t0 = Clock::now();
+            std::optional<double> heard = steps[step].toSilence ? waitForSilence(recorder, from, t0)
+                                                                : waitForSound(recorder, from, t0);
+            if (heard) heard = std::max(0.0, *heard - delay);
+            results[step].push_back(heard);
+        }
+    }
+    std::printf("(the recorder's own delay, taken off: %.1f ms)\n", delay);
+    for (int step = 0; step < 4; ++step)
+        report((name + ": " + steps[step].what).c_str(), results[step]);
+    return 0;
+}
+
 int joins(int argc, char** argv) {
     const double seconds = std::stod(argv[2]);
     std::vector<double> frequencies;
@@ -208,10 +286,12 @@ int main(int argc, char** argv) {
         const std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "latency" && argc == 4) return latency(argc, argv);
         if (mode == "joins" && argc > 3) return joins(argc, argv);
+        if (mode == "control" && argc == 8) return control(argc, argv);
         std::fprintf(stderr,
                      "usage: %s joins SECONDS FREQ... -- COMMAND [ARG...]\n"
-                     "       %s latency DIR TRIES\n",
-                     argv[0], argv[0]);
+                     "       %s latency DIR TRIES\n"
+                     "       %s control NAME TRIES PAUSE PLAY MUTE UNMUTE\n",
+                     argv[0], argv[0], argv[0]);
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "sound_bench: %s\n", e.what());

@@ -16,7 +16,7 @@
 #include "components/alsa_mixer.h"
 #include "components/qt_file_dialog.h"
 #include "components/sdl_joystick.h"
-#include "engine/audio_output.h"
+#include "engine/sdl_output.h"
 #include "engine/mp3_deck.h"
 
 namespace {
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     const double seconds = argc > 3 ? std::stod(argv[3]) : 10.0;
 
     ErrorLog errors;
-    AudioOutput output(errors);
+    SdlOutput output(errors);
     Mp3Deck deck1(output, errors), deck2(output, errors);
     AlsaMixer mixer(errors);
     SdlJoystick joystick(errors);

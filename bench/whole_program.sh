@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole player against the mpg123 command, side by side in one run: CPU of each process
-# and of the sound server, peak memory, the silence at an automatic advance and the time from
-# a start to the first sound. Run by bench/run.sh, which builds the programs and starts the
+# The whole player beside Audacious and the mpg123 command, side by side in one run, three
+# rounds: CPU and wakeups of each process, of the sound server and of the X server, peak
+# memory; the silence at an automatic advance; the time from a start to the first sound; and
+# how soon pause, play and a volume change are heard. Run by bench/run.sh, which builds the programs and starts the
 # private PulseAudio first.
 #
 # usage: bench/whole_program.sh BUILD_DIR WORK_DIR    (PULSE_PID: the private server's pid)
@@ -61,43 +62,66 @@ cpu_ticks() {
     set -- $stat
     echo $((${12} + ${13}))
 }
+# Context switches of all its threads: each is a wakeup, or a wait the thread gave up.
+wakeups() {
+    cat /proc/"$1"/task/*/status 2>/dev/null |
+        awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ { n += $2 } END { print n + 0 }'
+}
 peak_rss_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
 percent() { awk -v t="$1" -v s="$2" -v hz="$tick" 'BEGIN { printf "%.2f", t / hz / s * 100 }'; }
+per_second() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", n / s }'; }
 
-declare -A program server xserver rss
-# measure KEY LABEL PID...: CPU over $seconds after $settle, then ends the processes.
+# Figures of every round, "key,what" -> "v1 v2 v3".
+declare -A figure
+note() { figure[$1,$2]="${figure[$1,$2]:-} $3"; }
+# The median of a figure's rounds, and its range.
+median() { echo "${figure[$1,$2]}" | tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 } END { if (NR) printf "%s", v[int((NR + 1) / 2)]; else printf "-" }'; }
+range() { echo "${figure[$1,$2]}" | tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 } END { if (NR > 1) printf "[%s-%s]", v[1], v[NR] }'; }
+
+# measure KEY PID...: CPU and wakeups over $seconds after $settle, then ends the processes.
 measure() {
-    local key=$1 label=$2
-    shift 2
+    local key=$1
+    shift
     sleep "$settle"
-    local p before=0 after=0 memory=0
-    for p in "$@"; do before=$((before + $(cpu_ticks "$p"))); done
-    local server0 x0 t0 t1
+    local p before=0 after=0 woke0=0 woke1=0 memory=0
+    for p in "$@"; do
+        before=$((before + $(cpu_ticks "$p")))
+        woke0=$((woke0 + $(wakeups "$p")))
+    done
+    local server0 x0 sw0 t0 t1
     server0=$(cpu_ticks "$PULSE_PID")
+    sw0=$(wakeups "$PULSE_PID")
     x0=$(cpu_ticks "$xvfb")
     t0=$(date +%s.%N)
     sleep "$seconds"
     for p in "$@"; do
         if ! after=$((after + $(cpu_ticks "$p"))); then
-            echo "$label: process $p ended before the measure did" >&2
+            echo "$key: process $p ended before the measure did" >&2
             return 1
         fi
+        woke1=$((woke1 + $(wakeups "$p")))
         memory=$((memory + $(peak_rss_kb "$p")))
     done
     t1=$(date +%s.%N)
     local elapsed
     elapsed=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
-    local server1 x1
-    server1=$(cpu_ticks "$PULSE_PID")
-    x1=$(cpu_ticks "$xvfb")
-    program[$key]=$(percent $((after - before)) "$elapsed")
-    server[$key]=$(percent $((server1 - server0)) "$elapsed")
-    xserver[$key]=$(percent $((x1 - x0)) "$elapsed")
-    rss[$key]=$(awk -v k="$memory" 'BEGIN { printf "%.1f", k / 1024 }')
+    note "$key" program "$(percent $((after - before)) "$elapsed")"
+    note "$key" server "$(percent $(($(cpu_ticks "$PULSE_PID") - server0)) "$elapsed")"
+    note "$key" x "$(percent $(($(cpu_ticks "$xvfb") - x0)) "$elapsed")"
+    note "$key" wake "$(per_second $((woke1 - woke0)) "$elapsed")"
+    note "$key" swake "$(per_second $(($(wakeups "$PULSE_PID") - sw0)) "$elapsed")"
+    note "$key" rss "$(awk -v k="$memory" 'BEGIN { printf "%.1f", k / 1024 }')"
     kill -KILL "$@"
     wait "$@" 2>/dev/null || true
-    printf '%-34s %8s %12s %9s %9s MB\n' "$label" "${program[$key]}" "${server[$key]}" \
-        "${xserver[$key]}" "${rss[$key]}"
+}
+
+# Audacious as a desktop user has it: its GTK window shown, its PulseAudio output, on the
+# private server and bus; a home of its own, so that nothing of the user's is read or written.
+audacious_home=$work/audacious-home
+mkdir -p "$audacious_home/.config/audacious"
+start_audacious() {
+    HOME=$audacious_home XDG_CONFIG_HOME=$audacious_home/.config \
+        audacious "$@" >>"$work/audacious.log" 2>&1 &
 }
 
 # The sound server's own floor, with no stream.
@@ -106,53 +130,87 @@ sleep 5
 quiet1=$(cpu_ticks "$PULSE_PID")
 floor=$(percent $((quiet1 - quiet0)) 5)
 
-echo "== whole program: CPU in % of one core over ${seconds} s (after ${settle} s to settle) =="
-printf '%-34s %8s %12s %9s %12s\n' "what plays" "program" "sound server" "X server" "peak RSS"
-"$player" >"$work/idle.log" 2>&1 &
-measure idle "player, window shown, nothing" $!
-# The floor under every figure of the player: any Qt window whose 10 ms timer does nothing, and
-# one whose timer sets a label's text each time, as the ticking time label does.
-"$build/bench/timer_floor" >"$work/floor.log" 2>&1 &
-measure floor "bare Qt window, empty 10 ms timer" $!
-"$build/bench/timer_floor" --paint >>"$work/floor.log" 2>&1 &
-measure floorpaint "bare Qt window, a label each 10 ms" $!
-"$player" "$work/music/" >"$work/one-deck.log" 2>&1 &
-measure one "player, one deck" $!
-# Played, then stopped (through MPRIS, as a media key does), and left alone longer than the
-# output keeps an unused device open.
+rounds=${BENCH_ROUNDS:-3}
+labels=(
+    "idle|player, window shown, nothing"
+    "floor|bare Qt window, empty 10 ms timer"
+    "floorpaint|bare Qt window, a label each 10 ms"
+    "one|player, one deck"
+    "onesdl|player, one deck, SDL output"
+    "two|player, both decks"
+    "audacious|Audacious, window shown"
+    "mpg123|one mpg123 -o pulse"
+    "mpg123x2|two mpg123 (together)"
+)
+echo "== whole program: CPU in % of one core over ${seconds} s (after ${settle} s to settle), $rounds rounds =="
+for round in $(seq "$rounds"); do
+    echo "round $round of $rounds ..."
+    "$player" >"$work/idle.log" 2>&1 &
+    measure idle $!
+    # The floor under every figure of the player: any Qt window whose 10 ms timer does
+    # nothing, and one whose timer sets a label's text each time, as the ticking time does.
+    "$build/bench/timer_floor" >"$work/floor.log" 2>&1 &
+    measure floor $!
+    "$build/bench/timer_floor" --paint >>"$work/floor.log" 2>&1 &
+    measure floorpaint $!
+    "$player" "$work/music/" >"$work/one-deck.log" 2>&1 &
+    measure one $!
+    # The output the player takes where no sound server answers, on the same server.
+    VELMOR_AUDIO_OUTPUT=sdl "$player" "$work/music/" >"$work/one-deck-sdl.log" 2>&1 &
+    measure onesdl $!
+    "$build/bench/two_deck_player" "$work/music/" "$work/two-deck.ini" >"$work/two-deck.log" 2>&1 &
+    measure two $!
+    grep -q "deck 1: Playing, deck 2: Playing" "$work/two-deck.log" ||
+        echo "  (both decks were not playing: $(cat "$work/two-deck.log"))"
+    if command -v audacious >/dev/null; then
+        start_audacious "$work/music/music.mp3"
+        measure audacious $!
+    fi
+    mpg123 -q -o pulse "$work/music/music.mp3" >"$work/mpg123.log" 2>&1 &
+    measure mpg123 $!
+    mpg123 -q -o pulse "$work/music/music.mp3" >>"$work/mpg123.log" 2>&1 &
+    first=$!
+    mpg123 -q -o pulse "$work/music/music.mp3" >>"$work/mpg123.log" 2>&1 &
+    measure mpg123x2 "$first" $!
+done
+# Played, then stopped (through MPRIS, as a media key does), and left alone a while.
 "$player" "$work/music/" >"$work/stopped.log" 2>&1 &
 stopped=$!
 sleep "$settle"
 dbus-send --session --type=method_call --dest=org.mpris.MediaPlayer2.velmor_mp3_player \
     /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Player.Stop
 sleep 11
-measure stopped "player, played, then stopped" "$stopped"
-"$build/bench/two_deck_player" "$work/music/" "$work/two-deck.ini" >"$work/two-deck.log" 2>&1 &
-measure two "player, both decks" $!
-grep -q "deck 1: Playing, deck 2: Playing" "$work/two-deck.log" ||
-    echo "  (both decks were not playing: $(cat "$work/two-deck.log"))"
-mpg123 -q -o pulse "$work/music/music.mp3" >"$work/mpg123.log" 2>&1 &
-measure mpg123 "one mpg123 -o pulse" $!
-mpg123 -q -o pulse "$work/music/music.mp3" >>"$work/mpg123.log" 2>&1 &
-first=$!
-mpg123 -q -o pulse "$work/music/music.mp3" >>"$work/mpg123.log" 2>&1 &
-measure mpg123x2 "two mpg123 (together)" "$first" $!
+measure stopped "$stopped"
+
+printf '%-36s %-16s %-16s %-6s %-7s %-10s %-9s %s\n' "what plays (median [range])" "program" \
+    "sound server" "X" "sum" "wakeups/s" "server/s" "peak RSS"
+sum_of() { awk -v a="$(median "$1" program)" -v b="$(median "$1" server)" -v c="$(median "$1" x)" 'BEGIN { printf "%.2f", a + b + c }'; }
+for entry in "${labels[@]}" "stopped|player, played, then stopped"; do
+    key=${entry%%|*}
+    [ -n "${figure[$key,program]:-}" ] || continue
+    printf '%-36s %-16s %-16s %-6s %-7s %-10s %-9s %s MB\n' "${entry#*|}" \
+        "$(median "$key" program) $(range "$key" program)" \
+        "$(median "$key" server) $(range "$key" server)" "$(median "$key" x)" "$(sum_of "$key")" \
+        "$(median "$key" wake)" "$(median "$key" swake)" "$(median "$key" rss)"
+done
 echo "(the sound server with no stream: $floor)"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 less_floor() { awk -v a="$1" -v f="$floor" 'BEGIN { printf "%.2f", (a > f ? a - f : 0) }'; }
-sum() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a + b }'; }
-echo "-- against the goals --"
-echo "one deck, player / one mpg123:                  $(ratio "${program[one]}" "${program[mpg123]}")  (at most 2)"
-echo "one deck, sound server for player / for mpg123: $(ratio "$(less_floor "${server[one]}")" "$(less_floor "${server[mpg123]}")")  (at most 1.2; the server's floor taken off)"
-echo "both decks, player + server / two mpg123 + server: $(ratio "$(sum "${program[two]}" "${server[two]}")" "$(sum "${program[mpg123x2]}" "${server[mpg123x2]}")")  (at most 1.2)"
-echo "nothing playing, window shown:                  ${program[idle]} % of a core  (at most 0.5)"
-echo "  the same after playing and a stop:            ${program[stopped]} % of a core, sound server ${server[stopped]}"
-echo "peak RSS, both decks:                           ${rss[two]} MB  (under 60)"
-echo "-- what the 10 ms tick costs by itself, in any Qt window --"
-echo "empty timer / one mpg123:                       $(ratio "${program[floor]}" "${program[mpg123]}")"
-echo "a label each tick / one mpg123:                 $(ratio "${program[floorpaint]}" "${program[mpg123]}")"
-echo "player, one deck, less a label each tick:       $(awk -v a="${program[one]}" -v b="${program[floorpaint]}" 'BEGIN { printf "%.2f", a - b }') % of a core"
+add() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", a + b }'; }
+echo "-- against the goals (medians of the rounds) --"
+if [ -n "${figure[audacious,program]:-}" ]; then
+    echo "one deck, program + server + X / Audacious:     $(ratio "$(sum_of one)" "$(sum_of audacious)")  (at most 1.3)"
+    echo "  the same, SDL output / Audacious:             $(ratio "$(sum_of onesdl)" "$(sum_of audacious)")"
+    echo "both decks / Audacious with one:                $(ratio "$(sum_of two)" "$(sum_of audacious)")  (at most 1.6)"
+    echo "sound server for one deck / for Audacious:      $(ratio "$(less_floor "$(median one server)")" "$(less_floor "$(median audacious server)")")  (at most 1.2; the server's floor taken off)"
+fi
+echo "one deck, wakeups/s, program + server:          $(add "$(median one wake)" "$(median one swake)")  (at most 400)"
+echo "  the same, SDL output:                         $(add "$(median onesdl wake)" "$(median onesdl swake)")"
+echo "one deck, player / one mpg123:                  $(ratio "$(median one program)" "$(median mpg123 program)")"
+echo "nothing playing, window shown:                  $(median idle program) % of a core  (at most 0.5)"
+echo "  the same after playing and a stop:            $(median stopped program) % of a core, sound server $(median stopped server)"
+echo "peak RSS, both decks:                           $(median two rss) MB  (under 60)"
 
 echo "== silence at an automatic advance: three 2 s tone tracks (goal: 0 ms) =="
 "$build/bench/sound_bench" joins 8 "${tones[@]}" -- \
@@ -162,3 +220,42 @@ echo "== silence at an automatic advance: three 2 s tone tracks (goal: 0 ms) =="
 
 echo "== from a start to the first sound, $tries tries each (goal: every try under 50 ms) =="
 "$build/bench/sound_bench" latency "$work/one" "$tries"
+
+echo "== how soon a command is heard, $tries tries each (goal for the player: median 10 ms or less, every try 30 ms or less) =="
+mkdir -p "$work/control"
+sox -n -r 44100 -c 2 "$work/steady.wav" synth 120 sine 440 vol 0.5
+lame --quiet -b 192 "$work/steady.wav" "$work/control/tone.mp3"
+rm "$work/steady.wav"
+# Each player through the remote control a desktop uses for it.
+mpris="dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.velmor_mp3_player /org/mpris/MediaPlayer2"
+volume="org.freedesktop.DBus.Properties.Set string:org.mpris.MediaPlayer2.Player string:Volume"
+"$player" "$work/control/" >"$work/control.log" 2>&1 &
+pid=$!
+sleep "$settle"
+"$build/bench/sound_bench" control player "$tries" \
+    "$mpris org.mpris.MediaPlayer2.Player.Pause >/dev/null" \
+    "$mpris org.mpris.MediaPlayer2.Player.Play >/dev/null" \
+    "$mpris $volume variant:double:0 >/dev/null" "$mpris $volume variant:double:1 >/dev/null" || true
+kill -KILL "$pid"
+wait "$pid" 2>/dev/null || true
+if command -v audacious >/dev/null; then
+    start_audacious "$work/control/tone.mp3"
+    pid=$!
+    sleep "$settle"
+    "$build/bench/sound_bench" control Audacious "$tries" "audtool playback-pause" \
+        "audtool playback-play" "audtool set-volume 0" "audtool set-volume 100" || true
+    kill -KILL "$pid"
+    wait "$pid" 2>/dev/null || true
+fi
+mkfifo "$work/mpg123.ctl"
+mpg123 -R -o pulse <"$work/mpg123.ctl" >"$work/mpg123-remote.log" 2>&1 &
+pid=$!
+exec 5>"$work/mpg123.ctl"
+echo "LOAD $work/control/tone.mp3" >&5
+sleep "$settle"
+"$build/bench/sound_bench" control mpg123 "$tries" "echo PAUSE >'$work/mpg123.ctl'" \
+    "echo PAUSE >'$work/mpg123.ctl'" "echo 'VOLUME 0' >'$work/mpg123.ctl'" \
+    "echo 'VOLUME 100' >'$work/mpg123.ctl'" || true
+exec 5>&-
+kill -KILL "$pid"
+wait "$pid" 2>/dev/null || true

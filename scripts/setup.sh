@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# setup.sh [run|package|test] [--dry-run]: installs what is missing on Debian 12 (as root, or
-# through sudo) for one use:
+# setup.sh [run|package|test|bench] [--dry-run]: installs what is missing on Debian 12 (as
+# root, or through sudo) for one use:
 #   run      building and starting the player: compiler, CMake, Ninja, the libraries' -dev
 #            packages (what scripts/run.sh needs)
 #   package  the same, and what making and checking the Debian package needs
 #   test     the same, and the test tools, with at most the sound servers the machine's desktop
 #            can live with (see sound_server_packages)
+#   bench    the same as test, and the player the benchmark measures ours beside (Audacious)
 # --dry-run prints the packages it would install, one a line, and installs nothing.
 # VELMOR_DPKG_ADMINDIR reads another dpkg database (a folder with a "status" file) instead of
 # the machine's, and then leaves out what runs on the machine now: the tests judge the choice
@@ -14,7 +15,7 @@ set -euo pipefail
 
 BUILD_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libmpg123-dev libsdl2-dev libsoxr-dev libasound2-dev
+    qt6-base-dev libmpg123-dev libsdl2-dev libpulse-dev libsoxr-dev libasound2-dev
 )
 PACKAGE_PACKAGES=(dpkg-dev lintian appstream desktop-file-utils)
 TEST_PACKAGES=(
@@ -25,6 +26,7 @@ TEST_PACKAGES=(
     clang libclang-rt-14-dev clang-format
     dbus playerctl python3-dbusmock python3-fusepy
 )
+BENCH_PACKAGES=(audacious)
 PIPEWIRE_PACKAGES=(pipewire pipewire-pulse wireplumber)
 PULSEAUDIO_PACKAGES=(pulseaudio)
 
@@ -72,10 +74,10 @@ use=run
 dry_run=0
 for arg in "$@"; do
     case "$arg" in
-        run | package | test) use=$arg ;;
+        run | package | test | bench) use=$arg ;;
         --dry-run) dry_run=1 ;;
         *)
-            echo "usage: $0 [run|package|test] [--dry-run]" >&2
+            echo "usage: $0 [run|package|test|bench] [--dry-run]" >&2
             exit 2
             ;;
     esac
@@ -84,8 +86,9 @@ done
 wanted=("${BUILD_PACKAGES[@]}")
 case "$use" in
     package) wanted+=("${PACKAGE_PACKAGES[@]}") ;;
-    test) mapfile -t servers < <(sound_server_packages)
-        wanted+=("${PACKAGE_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${servers[@]}") ;;
+    test | bench) mapfile -t servers < <(sound_server_packages)
+        wanted+=("${PACKAGE_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${servers[@]}")
+        [ "$use" = bench ] && wanted+=("${BENCH_PACKAGES[@]}") ;;
 esac
 
 missing=()
@@ -104,7 +107,7 @@ if ((${#missing[@]})); then
 fi
 # The PipeWire ALSA plugin is unpacked beside the checkout, not installed (see
 # scripts/private_pipewire.sh): only the PipeWire pass of the tests needs it.
-if [ "$use" = test ] && command -v pipewire >/dev/null; then
+if [ "$use" != run ] && [ "$use" != package ] && command -v pipewire >/dev/null; then
     source "$(dirname "$0")/private_pipewire.sh"
     pipewire_alsa_root >/dev/null ||
         echo "setup.sh: the PipeWire ALSA plugin could not be fetched; the PipeWire tests will fail" >&2

@@ -7,12 +7,13 @@
 #include "components/sdl_joystick.h"
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
+#include "engine/output_choice.h"
 
 Form1* createWindowOnRealComponents(const SettingsPaths& settingsFiles) {
     auto* errors = new ErrorLog;
-    auto* output = new AudioOutput(*errors);
-    auto* deck1 = new Mp3Deck(*output, *errors);
-    auto* deck2 = new Mp3Deck(*output, *errors);
+    AudioOutput* output = chooseAudioOutput(*errors).release();
+    auto* deck1 = new Mp3Deck(*output, *errors, "Deck 1");
+    auto* deck2 = new Mp3Deck(*output, *errors, "Deck 2");
     auto* mixer = new AlsaMixer(*errors);
     auto* joystick = new SdlJoystick(*errors);
     auto* playFileDialog = new QtFileDialog;

@@ -3,20 +3,37 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/deck_control.h"
 #include "engine/stereo_frame.h"
 
-// Something the audio output mixes: a deck.
+// How the output asks for a source's frames.
+struct MixTiming {
+    // The steady clock (ns) when the output asked; 0 when it is driven by hand, without a clock.
+    std::int64_t deviceTime = 0;
+    // Frames the output holds that will sound before these: the server's queue.
+    std::uint32_t queuedFrames = 0;
+    // False where the output applies the source's gain itself, at once.
+    bool applyGain = true;
+};
+
+// Something the audio output plays: a deck.
 class AudioSource {
 public:
     virtual ~AudioSource() = default;
-    // Audio callback only: never blocks, allocates, locks, logs or touches a file. Adds the
-    // source's next frames, with its gain, to out. With frames == 0 it only drops data it will
-    // never play. deviceTime: the steady clock (ns) when the device asked for the buffer; 0
-    // when the output is driven by hand, without a clock.
-    virtual void mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept = 0;
-    // Any thread: whether the source has sound to play now.
+    // The output's thread only: never blocks, allocates, locks, logs or touches a file. Adds
+    // the source's next frames, at most `frames`, to out and returns how many it had. With
+    // frames == 0 it only drops data it will never play.
+    virtual int mixInto(StereoFrame* out, int frames, const MixTiming& timing) noexcept = 0;
+    // The output's thread only: the output dropped the audio it held (its server went away);
+    // the clock stands where the sound was heard last.
+    virtual void holdClock(std::int64_t now, int rate) noexcept = 0;
+    // Any thread: whether the source has sound to play now, and its state.
     virtual bool isPlaying() const noexcept = 0;
-    // Any thread but the callback's: what the source is playing, for a report; "" when it is
-    // not playing.
+    virtual DeckControl::Word control() const noexcept = 0;
+    virtual float gain() const noexcept = 0;
+    // Any thread but the output's callback: what the source is playing, for a report; "" when
+    // it is not playing. Its label ("Deck 1") and its file's name ("" without one).
     virtual std::string playingName() const = 0;
+    virtual std::string label() const = 0;
+    virtual std::string title() const = 0;
 };

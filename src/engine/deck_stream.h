@@ -48,6 +48,9 @@
 //   path          UI, with each new file; the output's keeper reads it to name what was
 //                 playing when the sound went away. Behind a mutex: the callback never reads it.
 //   underruns     callback; diagnostics only.
+//   dropped       output's thread: the output dropped what it had queued of the epoch named
+//                 (its server went away), so the deck resumes from where it was heard; the
+//                 UI takes it.
 //   wake          posted by the UI after each order to the decoder, and by the callback when
 //                 the ring's fill falls below kRefillMark; the decoder sleeps on it whenever
 //                 it has nothing to do (the ring full, or no data to make), so it never polls.
@@ -130,6 +133,12 @@ public:
     float gain() const noexcept { return gain_.load(std::memory_order_relaxed); }
     std::string path() const { return path_.get(); }  // not for the callback: a mutex
     std::uint64_t underruns() const noexcept { return underruns_.load(std::memory_order_relaxed); }
+    // The epoch whose queued audio the output dropped, if it did since the UI last took it.
+    std::optional<std::uint32_t> droppedEpoch() const noexcept {
+        const std::uint64_t value = dropped_.load(std::memory_order_acquire);
+        if (value == kNoDrop) return std::nullopt;
+        return static_cast<std::uint32_t>(value);
+    }
     std::uint64_t publishedWriteIndex() const noexcept { return ring_.publishedWriteIndex(); }
 
     // The sides, handed out by the deck that owns the stream to the part on each thread.
@@ -149,6 +158,8 @@ private:
     std::atomic<float> gain_{1.0f};
     LockedText path_;
     std::atomic<std::uint64_t> underruns_{0};
+    static constexpr std::uint64_t kNoDrop = ~0ull;
+    std::atomic<std::uint64_t> dropped_{kNoDrop};
     WakeSignal wake_;
 
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
@@ -205,6 +216,10 @@ public:
     void countUnderrun(std::uint64_t frames) noexcept {
         s->underruns_.fetch_add(frames, std::memory_order_relaxed);
     }
+    // After the clock's last record: the UI that sees the epoch sees where it was heard.
+    void markDropped(std::uint32_t epoch) noexcept {
+        s->dropped_.store(epoch, std::memory_order_release);
+    }
     void wakeDecoder() noexcept { s->wake_.post(); }
 
 private:
@@ -227,6 +242,7 @@ public:
     void abandonTrack() noexcept { s->track_.fetch_add(1, std::memory_order_relaxed); }
     void setPath(std::string path) { s->path_.set(std::move(path)); }
     void setGain(float gain) noexcept { s->gain_.store(gain, std::memory_order_relaxed); }
+    void forgetDropped() noexcept { s->dropped_.store(kNoDrop, std::memory_order_relaxed); }
     void wakeDecoder() noexcept { s->wake_.post(); }
 
 private:

@@ -1,6 +1,7 @@
 #include "engine/deck_voice.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 #include "engine/deck_stream.h"
@@ -14,19 +15,19 @@ using Word = DeckControl::Word;
 constexpr std::uint64_t kAdoptionFrames = 24000;
 }  // namespace
 
-void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept {
+int DeckVoice::mixInto(StereoFrame* out, int frames, const MixTiming& timing) noexcept {
     Word control = stream.control();
     const DeckStream::ReadableRange range = stream.readableRange(control.epoch);
     std::uint64_t read = range.read;
     releaseTo(read, range.write);  // stale data
-    if (!range.current) return;
+    if (!range.current) return 0;
     if ((control.phase != Phase::Playing && control.phase != Phase::Cued) || frames == 0) {
         // Silent now: the next sound starts at the gain set, without a ramp from an old one.
         if (frames > 0) sounding = false;
-        return;
+        return 0;
     }
     // Ramp to a new gain across one buffer: heard within it, without a click.
-    const float to = stream.gain();
+    const float to = timing.applyGain ? stream.gain() : 1.0f;
     const float from = sounding ? appliedGain : to;
     sounding = true;
     const Ramp ramp{from, (to - from) / static_cast<float>(frames)};
@@ -60,8 +61,22 @@ void DeckVoice::mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) n
     releaseTo(read, range.write);
     if (read != first)
         side.recordPlayed({DeckStream::mark(control.epoch, read),
-                           static_cast<std::uint32_t>(read - first), deviceTime});
+                           static_cast<std::uint32_t>(read - first) + timing.queuedFrames,
+                           timing.deviceTime});
     if (done < frames && !over) side.countUnderrun(static_cast<std::uint64_t>(frames - done));
+    return done;
+}
+
+void DeckVoice::holdClock(std::int64_t now, int rate) noexcept {
+    const PlayClock::Reading reading = stream.played();
+    if (reading.atNanoseconds == 0) return;
+    // Where the sound stood at `now`: the reading's buffer counted out as it was heard.
+    const double elapsed = static_cast<double>(now - reading.atNanoseconds) * 1e-9 * rate;
+    const auto unheard = static_cast<std::uint64_t>(
+        static_cast<double>(reading.frames) - std::clamp(elapsed, 0.0, double(reading.frames)));
+    const std::uint64_t index = DeckStream::indexOf(reading.playedMark) - unheard;
+    side.recordPlayed({DeckStream::mark(DeckStream::epochOf(reading.playedMark), index), 0, now});
+    side.markDropped(DeckStream::epochOf(reading.playedMark));
 }
 
 void DeckVoice::playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out,
@@ -101,6 +116,10 @@ bool DeckVoice::isPlaying() const noexcept {
     // A cued file sounds on behind the track that ended.
     const Phase phase = stream.control().phase;
     return phase == Phase::Playing || phase == Phase::Cued;
+}
+
+std::string DeckVoice::title() const {
+    return std::filesystem::path(stream.path()).filename().string();
 }
 
 std::string DeckVoice::playingName() const {

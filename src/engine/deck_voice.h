@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "engine/audio_source.h"
 #include "engine/deck_control.h"
@@ -9,12 +11,18 @@
 // The audio callback's side of one deck: plays the stream's current epoch with the deck's gain.
 class DeckVoice final : public AudioSource {
 public:
-    explicit DeckVoice(DeckStream& stream) : stream(stream), side(stream.outputSide()) {}
+    explicit DeckVoice(DeckStream& stream, std::string label = "Deck")
+        : stream(stream), side(stream.outputSide()), label_(std::move(label)) {}
 
     // Audio callback only: no locks, no allocation, no I/O.
-    void mixInto(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept override;
+    int mixInto(StereoFrame* out, int frames, const MixTiming& timing) noexcept override;
+    void holdClock(std::int64_t now, int rate) noexcept override;
     bool isPlaying() const noexcept override;
+    DeckControl::Word control() const noexcept override { return stream.control(); }
+    float gain() const noexcept override { return stream.gain(); }
     std::string playingName() const override;
+    std::string label() const override { return label_; }
+    std::string title() const override;
 
 private:
     // A buffer's gain, from the last buffer's to the one set, a step a frame.
@@ -38,6 +46,7 @@ private:
 
     const DeckStream& stream;
     DeckStream::OutputSide side;
+    const std::string label_;
     // Audio thread only.
     float appliedGain = 1.0f;
     bool sounding = false;            // the last buffer played this deck

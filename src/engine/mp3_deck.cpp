@@ -33,13 +33,16 @@ Phase playing(Phase) {
 
 }  // namespace
 
-Mp3Deck::Lane::Lane(AudioOutput& output, ErrorSink& errors)
-    : worker(shared, errors, output.rate()) {
+Mp3Deck::Lane::Lane(AudioOutput& output, ErrorSink& errors, const std::string& label)
+    : voice(shared, label), worker(shared, errors, output.rate()) {
     registration.emplace(output, voice);
 }
 
-Mp3Deck::Mp3Deck(AudioOutput& output, ErrorSink& errors)
-    : output(output), errors(errors), lane(std::make_unique<Lane>(output, errors)) {}
+Mp3Deck::Mp3Deck(AudioOutput& output, ErrorSink& errors, std::string label)
+    : output(output),
+      errors(errors),
+      label(std::move(label)),
+      lane(std::make_unique<Lane>(output, errors, this->label)) {}
 
 Mp3Deck::~Mp3Deck() = default;
 
@@ -63,6 +66,7 @@ void Mp3Deck::setFileName(const std::string& name) {
         adoptedStart = DeckStream::indexOf(lane->shared.continuation());
         epochStart = 0;
         sendOrders();
+        tellOutput();
         return;
     }
     startEpoch(0, stopped);
@@ -80,10 +84,11 @@ void Mp3Deck::requestOpen() {
 }
 
 void Mp3Deck::replaceHungLane() {
-    std::unique_ptr<Lane> hung = std::exchange(lane, std::make_unique<Lane>(output, errors));
+    std::unique_ptr<Lane> hung = std::exchange(lane, std::make_unique<Lane>(output, errors, label));
     hung->registration.reset();  // no callback reads its ring from here on
     lane->ui.setGain(gain);
     lane->ui.setPath(path);
+    tellOutput();
     // Not joined here: that would wait for the disk. Should no thread be had for it, the lane
     // stays behind rather than the window waiting.
     Lane* ending = hung.release();
@@ -172,6 +177,7 @@ void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase)) {
         return Word{epoch, phaseFor(now.phase)};
     });
     sendOrders();
+    tellOutput();
 }
 
 void Mp3Deck::play() {
@@ -191,7 +197,9 @@ void Mp3Deck::play() {
     playAwaitsOpen = !report;
     output.ensureOpen();  // reports by itself; without a device the deck waits, silent
     // Paused, stopped, or the cued file taken up and sounding: on it goes.
+    Phase before = Phase::Playing;
     const Word left = lane->ui.changeControl([&](Word now) -> std::optional<Word> {
+        before = now.phase;
         if (now.phase == Phase::Playing || now.phase == Phase::Ended ||
             soundsUnadoptedCue(now.phase))
             return std::nullopt;
@@ -199,6 +207,10 @@ void Mp3Deck::play() {
     });
     if (left.phase == Phase::Ended || soundsUnadoptedCue(left.phase))
         startEpoch(0, playing);  // from the start again
+    else if (before == Phase::Paused && output.dropsQueueOnPause() && pausedEpoch == epoch)
+        seekTo(pausedAt);  // what was read past it was dropped unheard
+    else
+        tellOutput();
 }
 
 void Mp3Deck::pause() {
@@ -211,6 +223,7 @@ void Mp3Deck::pause() {
     if (left.phase == Phase::Paused) {  // the clock stands still where it was
         pausedAt = position;
         pausedEpoch = epoch;
+        tellOutput();
     }
 }
 
@@ -222,13 +235,26 @@ void Mp3Deck::stop() {
     startEpoch(0, stopped);
 }
 
+void Mp3Deck::followOutput() const {
+    const std::optional<std::uint32_t> dropped = lane->shared.droppedEpoch();
+    if (!dropped) return;
+    lane->ui.forgetDropped();
+    if (*dropped != epoch || lane->shared.control().phase != Phase::Playing || !loaded()) return;
+    // The getters are const for the window; the deck is never a const object, and the tick is
+    // the UI thread's only regular call.
+    const_cast<Mp3Deck*>(this)->seekTo(positionNow(false));
+}
+
 int Mp3Deck::playState() const {
     followOpen();
+    followOutput();
     switch (lane->shared.control().phase) {
         case Phase::Playing:
             return Playing;
         case Phase::Paused:
             return Paused;
+        case Phase::Ended:
+            return tailSounds() ? Playing : Stopped;
         default:
             return Stopped;
     }
@@ -252,7 +278,9 @@ double Mp3Deck::knownLength() const {
 double Mp3Deck::currentPosition() const {
     if (!loaded()) return 0;
     const Phase phase = lane->shared.control().phase;
-    // Ended: rewound. Cued: reads as stopped at 0 until played, even once taken up.
+    // Ended: rewound, once heard to the end. Cued: reads as stopped at 0 until played, even
+    // once taken up.
+    if (phase == Phase::Ended && tailSounds()) return positionNow(true);
     if (phase == Phase::Ended || phase == Phase::Cued) return 0;
     if (phase == Phase::Paused && pausedEpoch == epoch) return pausedAt;
     return positionNow(phase == Phase::Playing);
@@ -271,11 +299,9 @@ double Mp3Deck::positionNow(bool interpolate) const {
         if (interpolate && reading.atNanoseconds != 0) {
             // The last buffer sounds from the callback on: count it out as time passes, but
             // never beyond what was handed to the device.
-            const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count();
             const double elapsed =
-                static_cast<double>(now - reading.atNanoseconds) * 1e-9 * output.rate();
+                static_cast<double>(steadyNanoseconds() - reading.atNanoseconds) * 1e-9 *
+                output.rate();
             const auto inBuffer = static_cast<double>(reading.frames);
             frames = handed - inBuffer + std::clamp(elapsed, 0.0, inBuffer);
         }
@@ -284,11 +310,20 @@ double Mp3Deck::positionNow(bool interpolate) const {
     return static_cast<double>(epochStart) / opened()->rate + frames / output.rate();
 }
 
+bool Mp3Deck::tailSounds() const {
+    const PlayClock::Reading reading = lane->shared.played();
+    if (reading.atNanoseconds == 0 || DeckStream::epochOf(reading.playedMark) != epoch)
+        return false;
+    return static_cast<double>(steadyNanoseconds() - reading.atNanoseconds) * 1e-9 * output.rate() <
+           static_cast<double>(reading.frames);
+}
+
 void Mp3Deck::setVolume(int volume) {
     assertUiThread();
     volume = std::clamp(volume, -10000, 0);
     gain = volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0));
     lane->ui.setGain(gain);
+    tellOutput();
 }
 
 void Mp3Deck::seekTo(double seconds) {

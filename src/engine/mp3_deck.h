@@ -9,19 +9,20 @@
 #include <thread>
 
 #include "components/deck.h"
+#include "engine/audio_output.h"
 #include "engine/deck_stream.h"
 #include "engine/deck_voice.h"
 #include "engine/decoder_worker.h"
 #include "engine/output_registration.h"
 
-class AudioOutput;
 class ErrorSink;
 
 // The real deck, as the window sees it: turns the window's commands into epochs for the
 // decoder thread and the callback, and reads back what they did. UI thread only.
 class Mp3Deck : public Deck {
 public:
-    Mp3Deck(AudioOutput& output, ErrorSink& errors);
+    // `label` names the deck's stream on the sound server ("Deck 1").
+    Mp3Deck(AudioOutput& output, ErrorSink& errors, std::string label = "Deck");
     ~Mp3Deck() override;
     Mp3Deck(const Mp3Deck&) = delete;
     Mp3Deck& operator=(const Mp3Deck&) = delete;
@@ -68,8 +69,15 @@ private:
     // without, and an open that has not answered within kSlowOpen.
     void followOpen() const;
     void reportRefusal(const DecoderWorker::OpenReport& report) const;  // "Cannot play ..."
+    // From the getters the tick calls: the output dropped audio it had queued unheard (its
+    // server went away); the deck goes on from where it was heard, not from what was dropped.
+    void followOutput() const;
     // Seconds into the file now; with `interpolate`, within the buffer the device plays.
     double positionNow(bool interpolate) const;
+    // The track has ended where the output read it, but the output still sounds its last
+    // audio: it reads as playing until that is heard.
+    bool tailSounds() const;
+    void tellOutput() { output.follow(lane->voice); }
     // Starts a new epoch at `targetFrame` of the file, in the phase `phaseFor` gives for the
     // phase it replaces: one atomic step, so that the end of the track cannot slip in between.
     void startEpoch(std::int64_t targetFrame, DeckControl::Phase (*phaseFor)(DeckControl::Phase));
@@ -104,12 +112,12 @@ private:
     // disk: a read the kernel waits on cannot be interrupted, and the thread must not write
     // into a ring another thread fills.
     struct Lane {
-        Lane(AudioOutput& output, ErrorSink& errors);
+        Lane(AudioOutput& output, ErrorSink& errors, const std::string& label);
         // Declared in the order they must start: the registration last, once the decoder
         // thread runs (or has said it cannot).
         DeckStream shared;
         DeckStream::UiSide ui = shared.uiSide();
-        DeckVoice voice{shared};
+        DeckVoice voice;
         DecoderWorker worker;
         std::optional<OutputRegistration> registration;
     };
@@ -117,6 +125,7 @@ private:
     // its disk answers; the deck goes on with a fresh lane at its volume.
     void replaceHungLane();
 
+    const std::string label;
     float gain = 1.0f;  // the volume set, for a fresh lane
     std::unique_ptr<Lane> lane;
 };

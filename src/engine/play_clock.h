@@ -1,7 +1,15 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+
+// The steady clock in nanoseconds: the time base of PlayClock's readings.
+inline std::int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // What the audio callback last handed to the device and when, so that other threads can tell
 // the position between two callbacks. One writer (the callback); a sequence number lets a

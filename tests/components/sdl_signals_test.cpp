@@ -10,7 +10,7 @@
 
 #include "components/sdl_joystick.h"
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_output.h"
+#include "engine/sdl_output.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -33,7 +33,7 @@ TEST(SdlComponents, LeaveInterruptAndTerminateToTheProcess) {
         {"joystick", [](ErrorSink& errors) { return std::make_shared<SdlJoystick>(errors); }},
         {"sound output",
          [](ErrorSink& errors) {
-             auto output = std::make_shared<AudioOutput>(errors);
+             auto output = std::make_shared<SdlOutput>(errors);
              EXPECT_TRUE(output->ensureOpen());
              return output;
          }},

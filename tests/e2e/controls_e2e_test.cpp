@@ -18,9 +18,9 @@
 #include "doubles/fake_joystick.h"
 #include "doubles/fake_mixer.h"
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
 #include "mixer/mixer_sliders.h"
+#include "support/output_kinds.h"
 #include "support/scroll_drag.h"
 #include "support/shell_command.h"
 #include "support/sink_recorder.h"
@@ -67,7 +67,10 @@ TEST(EndToEndPulseControls, DraggingVolSetsTheSoundServersVolume) {
     commandOutput("pactl set-sink-volume @DEFAULT_SINK@ 100%");
 }
 
-TEST(EndToEndPulseControls, DraggingADeckBarChangesThatDecksLoudness) {
+// Each output: the server's own stream volume, and SDL's gain in the mix.
+class EndToEndPulseDeckBar : public ::testing::TestWithParam<OutputKind> {};
+
+TEST_P(EndToEndPulseDeckBar, DraggingADeckBarChangesThatDecksLoudness) {
     if (!SinkRecorder::available()) GTEST_SKIP() << "no private PulseAudio (PULSE_SERVER)";
     commandOutput("pactl set-sink-volume @DEFAULT_SINK@ 100%");
     RecordingErrorSink errors;
@@ -76,8 +79,8 @@ TEST(EndToEndPulseControls, DraggingADeckBarChangesThatDecksLoudness) {
     options.amplitude = 0.4;
     const std::string low = makeToneMp3(dir.path(), "low.mp3", 440, 6, options);
     const std::string high = makeToneMp3(dir.path(), "high.mp3", 880, 6, options);
-    AudioOutput output(errors);
-    Mp3Deck deck1(output, errors), deck2(output, errors);
+    const std::unique_ptr<AudioOutput> output = makeOutput(GetParam(), errors);
+    Mp3Deck deck1(*output, errors), deck2(*output, errors);
     FakeMixer mixer;
     FakeFileDialog dialog1, dialog2;
     FakeJoystick joystick;
@@ -103,6 +106,9 @@ TEST(EndToEndPulseControls, DraggingADeckBarChangesThatDecksLoudness) {
     EXPECT_NEAR(20 * std::log10(ratio), volume / 100.0, 0.5);
     EXPECT_NEAR(medianOverWindows(left, SinkRecorder::kRate, 880), 0.4, 0.03);
 }
+
+INSTANTIATE_TEST_SUITE_P(Outputs, EndToEndPulseDeckBar,
+                         ::testing::Values(OutputKind::Pulse, OutputKind::Sdl), outputName);
 
 TEST(EndToEndJoystick, VirtualJoystickFadesTheDecksAndItsButtonActsOnce) {
     RecordingErrorSink errors;

@@ -13,8 +13,8 @@
 #include "doubles/fake_joystick.h"
 #include "doubles/fake_mixer.h"
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
+#include "engine/sdl_output.h"
 #include "support/file_text.h"
 #include "support/kept_up.h"
 #include "support/scoped_env.h"
@@ -62,7 +62,7 @@ TEST(EndToEndGapless, AnAutomaticAdvanceJoinsTheTracksSampleExactly) {
             FakeMixer mixer;
             FakeJoystick joystick;
             FakeFileDialog playFileDialog, playDirDialog;
-            AudioOutput output(errors);
+            SdlOutput output(errors);
             Mp3Deck deck1(output, errors), deck2(output, errors);
             Form1 form({deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
                        work.file("velmor-mp3-player.ini"));

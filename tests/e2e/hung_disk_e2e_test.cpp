@@ -17,8 +17,8 @@
 #include "doubles/fake_joystick.h"
 #include "doubles/fake_mixer.h"
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
+#include "engine/sdl_output.h"
 #include "support/hanging_mount.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
@@ -33,9 +33,9 @@ TEST(HungDiskEndToEnd, TheWindowTicksOnWhileATrackCannotBeRead) {
     FakeMixer mixer;
     FakeJoystick joystick;
     FakeFileDialog playFileDialog, playDirDialog;
-    AudioOutput::Options options;
+    SdlOutput::Options options;
     options.useDevice = false;
-    AudioOutput output(errors, options);
+    SdlOutput output(errors, options);
     Mp3Deck deck1(output, errors), deck2(output, errors);
     HangingMount mount(music.path(), fuse.path());  // after the decks: released before they go
     if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";

@@ -15,6 +15,7 @@
 #include "doubles/recording_error_sink.h"
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
+#include "engine/output_choice.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
@@ -57,9 +58,9 @@ protected:
 
     void SetUp() override {
         if (!SinkRecorder::available()) GTEST_SKIP() << "no private PulseAudio (PULSE_SERVER)";
-        output = std::make_unique<AudioOutput>(errors);
-        deck1 = std::make_unique<Mp3Deck>(*output, errors);
-        deck2 = std::make_unique<Mp3Deck>(*output, errors);
+        output = chooseAudioOutput(errors);  // as the program does: the server's own streams
+        deck1 = std::make_unique<Mp3Deck>(*output, errors, "Deck 1");
+        deck2 = std::make_unique<Mp3Deck>(*output, errors, "Deck 2");
     }
     void TearDown() override {
         form.reset();

@@ -44,19 +44,19 @@ TEST(DeckVoice, ACuedFileTakenUpBeforeItsFirstFramesArriveGoesOnPlaying) {
     decoder.markEnd(kEpoch);
 
     std::vector<StereoFrame> out(256);
-    voice.mixInto(out.data(), 256, 0);
+    voice.mixInto(out.data(), 256, MixTiming{});
     EXPECT_EQ(out[99].left, 0.5f);
     EXPECT_EQ(out[100].left, 0.0f);
     ASSERT_EQ(phaseOf(stream), Phase::Cued);
 
     setPhase(stream, Phase::Playing);  // the next-file step took the cued file up
     out.assign(256, {});
-    voice.mixInto(out.data(), 256, 0);  // still nothing of it
+    voice.mixInto(out.data(), 256, MixTiming{});  // still nothing of it
     EXPECT_EQ(phaseOf(stream), Phase::Playing);
 
     feed(stream, 256, 0.25f);
     out.assign(256, {});
-    voice.mixInto(out.data(), 256, 0);
+    voice.mixInto(out.data(), 256, MixTiming{});
     EXPECT_EQ(phaseOf(stream), Phase::Playing);
     EXPECT_EQ(out[0].left, 0.25f);
     EXPECT_EQ(out[255].left, 0.25f);

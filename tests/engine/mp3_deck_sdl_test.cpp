@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
+#include "engine/sdl_output.h"
 #include "support/file_text.h"
 #include "support/kept_up.h"
 #include "support/loaded_decks.h"
@@ -101,7 +101,7 @@ TEST(Mp3DeckSdl, ResamplingKeepsTheToneAndAddsNothingAbove90DecibelsBelowIt) {
         DiskRun result;
         {
             RecordingErrorSink errors;
-            AudioOutput output(errors);
+            SdlOutput output(errors);
             Mp3Deck deck(output, errors);
             deck.setFileName(mp3);
             deck.play();
@@ -135,7 +135,7 @@ TEST(Mp3DeckSdl, ThePositionMovesBetweenCallbacksAndStandsStillWhilePaused) {
     ScopedEnv file("SDL_DISKAUDIOFILE", dir.file("out.raw"));
     ScopedEnv delay("SDL_DISKAUDIODELAY", "21");  // about real time
     RecordingErrorSink errors;
-    AudioOutput output(errors);
+    SdlOutput output(errors);
     Mp3Deck deck(output, errors);
     deck.setFileName(mp3);
     deck.play();
@@ -178,7 +178,7 @@ TEST(Mp3DeckSdl, NoSoundServerAtStartThenOneComesUp) {
     ScopedEnv driver("SDL_AUDIODRIVER", "pulseaudio");
     ScopedEnv address("PULSE_SERVER", server.address());
     RecordingErrorSink errors;
-    AudioOutput output(errors);
+    SdlOutput output(errors);
     Mp3Deck deck(output, errors);
     deck.setFileName(mp3);
     deck.play();
@@ -212,9 +212,9 @@ TEST(Mp3DeckSdl, AnUnusedDeviceIsClosedAndPlayOpensOneAgain) {
     ScopedEnv file("SDL_DISKAUDIOFILE", dir.file("out.raw"));
     ScopedEnv delay("SDL_DISKAUDIODELAY", "21");  // about real time
     RecordingErrorSink errors;
-    AudioOutput::Options options;
+    SdlOutput::Options options;
     options.restAfter = 300ms;
-    AudioOutput output(errors, options);
+    SdlOutput output(errors, options);
     Mp3Deck deck(output, errors);
     deck.setFileName(mp3);
     deck.play();
@@ -253,7 +253,10 @@ void PrintTo(const Outage& outage, std::ostream* out) {
     *out << outage.name;
 }
 
-class Mp3DeckOutage : public ::testing::TestWithParam<Outage> {};
+class Mp3DeckOutage : public ::testing::TestWithParam<std::tuple<Outage, OutputKind>> {
+protected:
+    const Outage& outage() const { return std::get<0>(GetParam()); }
+};
 
 TEST_P(Mp3DeckOutage, DecksKeepTheirPlacesAndPlayOnOnceTheSoundIsBack) {
     TempDir dir;
@@ -264,7 +267,7 @@ TEST_P(Mp3DeckOutage, DecksKeepTheirPlacesAndPlayOnOnceTheSoundIsBack) {
     ScopedEnv driver("SDL_AUDIODRIVER", "pulseaudio");
     ScopedEnv address("PULSE_SERVER", server.address());
     RecordingErrorSink errors;
-    LoadedDecks decks(errors, a, b);
+    LoadedDecks decks(errors, a, b, std::get<1>(GetParam()));
     AudioOutput& output = decks.output;
     Mp3Deck& deck1 = decks.deck1;
     Mp3Deck& deck2 = decks.deck2;
@@ -278,7 +281,7 @@ TEST_P(Mp3DeckOutage, DecksKeepTheirPlacesAndPlayOnOnceTheSoundIsBack) {
         commandOutput("pactl list sink-inputs").find("application.name = \"Velmor´s MP3-Player\""),
         std::string::npos);
 
-    GetParam().leave(server);
+    outage().leave(server);
     ASSERT_TRUE(waitFor([&] { return !errors.taken().empty(); }, 3000ms));
     EXPECT_EQ(errors.taken()[0], "Sound output lost while playing " + a);
     EXPECT_EQ(deck1.playState(), Deck::Playing);  // not the end of the track
@@ -289,18 +292,23 @@ TEST_P(Mp3DeckOutage, DecksKeepTheirPlacesAndPlayOnOnceTheSoundIsBack) {
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(deck1.currentPosition(), stoppedAt);  // no sound, no clock
 
-    ASSERT_TRUE(GetParam().comeBack(server));
+    ASSERT_TRUE(outage().comeBack(server));
     ASSERT_TRUE(waitFor([&] { return deck1.currentPosition() > stoppedAt + 0.3; }, 5000ms));
     EXPECT_EQ(deck1.playState(), Deck::Playing);
     EXPECT_EQ(deck2.currentPosition(), pausedAt);
     deck2.play();
     EXPECT_TRUE(waitFor([&] { return deck2.currentPosition() > pausedAt + 0.2; }, 3000ms));
     const auto lines = errors.taken();
-    ASSERT_EQ(lines.size(), 2u) << lines.back();
+    ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[1], "Sound output is back");
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, Mp3DeckOutage, ::testing::ValuesIn(kOutages),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ways, Mp3DeckOutage,
+                         ::testing::Combine(::testing::ValuesIn(kOutages),
+                                            ::testing::Values(OutputKind::Sdl, OutputKind::Pulse)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) == OutputKind::Sdl ? "Sdl" : "Pulse");
+                         });
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_output.h"
+#include "engine/sdl_output.h"
 #include "engine/mp3_deck.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
@@ -25,9 +25,9 @@ TEST(Mp3DeckStress, RandomCommandsWhileTheCallbackRuns) {
         makeToneMp3(dir.path(), "c.mp3", 880, 1, {.rate = 48000, .infoTag = false}),
     };
     RecordingErrorSink errors;
-    AudioOutput::Options options;
+    SdlOutput::Options options;
     options.useDevice = false;
-    AudioOutput output(errors, options);
+    SdlOutput output(errors, options);
     Mp3Deck deck1(output, errors);
     Mp3Deck deck2(output, errors);
     std::atomic<bool> running{true};
@@ -109,9 +109,9 @@ TEST(Mp3DeckStress, StaysPlayingUntilTheLastSample) {
     TempDir dir;
     const std::string mp3 = makeToneMp3(dir.path(), "a.mp3", 440, 1, {.rate = 44100});
     RecordingErrorSink errors;
-    AudioOutput::Options options;
+    SdlOutput::Options options;
     options.useDevice = false;
-    AudioOutput output(errors, options);
+    SdlOutput output(errors, options);
     Mp3Deck deck(output, errors);
     // Frames the deck has sounded in, counted after each buffer (the tone is never exactly 0).
     std::atomic<std::uint64_t> sounded{0};

@@ -148,9 +148,9 @@ TEST(Mp3DeckThreads, ADeckWhoseThreadCannotStartLeavesNoSourceBehind) {
     TempDir dir;
     const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 1, {.rate = 48000});
     RecordingErrorSink errors;
-    AudioOutput::Options options;
+    SdlOutput::Options options;
     options.useDevice = false;
-    AudioOutput output(errors, options);
+    SdlOutput output(errors, options);
 
     // Room for a deck's ring, none for a thread's stack.
     long pages = 0;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_output.h"
+#include "engine/sdl_output.h"
 #include "engine/mp3_deck.h"
 #include "engine/stereo_frame.h"
 
@@ -23,10 +23,10 @@ inline std::vector<float> leftOf(std::span<const StereoFrame> frames) {
 // An output without a device, driven by hand, and decks on it: exact samples, no real time.
 struct ManualDeckRig {
     explicit ManualDeckRig(int rate, int deckCount = 1) {
-        AudioOutput::Options options;
+        SdlOutput::Options options;
         options.rate = rate;
         options.useDevice = false;
-        output = std::make_unique<AudioOutput>(errors, options);
+        output = std::make_unique<SdlOutput>(errors, options);
         for (int i = 0; i < deckCount; ++i)
             decks.push_back(std::make_unique<Mp3Deck>(*output, errors));
     }
@@ -91,6 +91,6 @@ struct ManualDeckRig {
 
     static constexpr std::size_t kBuffer = 512;
     RecordingErrorSink errors;
-    std::unique_ptr<AudioOutput> output;
+    std::unique_ptr<SdlOutput> output;
     std::vector<std::unique_ptr<Mp3Deck>> decks;
 };

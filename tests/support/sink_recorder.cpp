@@ -121,3 +121,17 @@ std::optional<std::size_t> SinkRecorder::firstAbove(std::size_t from, float thre
         if (std::fabs(recorded[i]) >= threshold) return i / kChannels;
     return std::nullopt;
 }
+
+std::optional<std::size_t> SinkRecorder::firstQuiet(std::size_t from, float threshold,
+                                                    std::size_t span) const {
+    std::lock_guard lock(mutex);
+    std::size_t quietSince = from;
+    for (std::size_t frame = from; frame * kChannels + 1 < recorded.size(); ++frame) {
+        if (std::fabs(recorded[frame * kChannels]) >= threshold ||
+            std::fabs(recorded[frame * kChannels + 1]) >= threshold)
+            quietSince = frame + 1;
+        else if (frame + 1 - quietSince >= span)
+            return quietSince;
+    }
+    return std::nullopt;
+}

@@ -40,6 +40,10 @@ public:
     // The first frame from `from` on in which either channel reaches `threshold`, once it has
     // arrived.
     std::optional<std::size_t> firstAbove(std::size_t from, float threshold) const;
+    // The first frame from `from` on that begins `span` frames below `threshold`, once they
+    // have arrived: where the sound stopped.
+    std::optional<std::size_t> firstQuiet(std::size_t from, float threshold,
+                                          std::size_t span) const;
 
     // True when the test script's private PulseAudio is there.
     static bool available();

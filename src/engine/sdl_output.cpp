@@ -1,4 +1,4 @@
-#include "engine/audio_output.h"
+#include "engine/sdl_output.h"
 
 #include <SDL2/SDL.h>
 #include <pthread.h>
@@ -9,6 +9,7 @@
 
 #include "components/error_sink.h"
 #include "engine/audio_source.h"
+#include "engine/play_clock.h"
 #include "engine/verify.h"
 
 using Clock = std::chrono::steady_clock;
@@ -22,8 +23,8 @@ constexpr std::chrono::seconds kStartLimit{5};
 
 // What one opened SDL device's callback sees. It lives until SDL_CloseAudioDevice has
 // returned, as the callback may run until then.
-struct AudioOutput::Device {
-    AudioOutput* owner = nullptr;
+struct SdlOutput::Device {
+    SdlOutput* owner = nullptr;
     SDL_AudioDeviceID id = 0;
     std::atomic<bool> lost{false};     // set by the callback when SDL disabled the device
     std::atomic<bool> retired{false};  // being closed: the callback touches nothing
@@ -32,9 +33,9 @@ struct AudioOutput::Device {
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 };
 
-AudioOutput::AudioOutput(ErrorSink& errors) : AudioOutput(errors, Options{}) {}
+SdlOutput::SdlOutput(ErrorSink& errors) : SdlOutput(errors, Options{}) {}
 
-AudioOutput::AudioOutput(ErrorSink& errors, Options options) : errors(errors), options(options) {
+SdlOutput::SdlOutput(ErrorSink& errors, Options options) : errors(errors), options(options) {
     if (!options.useDevice) return;
     // Read when SDL's audio starts: sound settings list the stream under the player's name,
     // not "SDL Application".
@@ -42,7 +43,7 @@ AudioOutput::AudioOutput(ErrorSink& errors, Options options) : errors(errors), o
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, this->options.appName.c_str());
 }
 
-AudioOutput::~AudioOutput() {
+SdlOutput::~SdlOutput() {
     {
         std::lock_guard lock(mutex);
         quit = true;
@@ -53,13 +54,13 @@ AudioOutput::~AudioOutput() {
     if (sdlStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-bool AudioOutput::isOpen() const {
+bool SdlOutput::isOpen() const {
     if (!options.useDevice) return true;
     std::lock_guard lock(mutex);
     return state == State::Open && device && !device->lost.load(std::memory_order_relaxed);
 }
 
-bool AudioOutput::ensureOpen() {
+bool SdlOutput::ensureOpen() {
     if (!options.useDevice) return true;
     std::unique_lock lock(mutex);
     if (state == State::Open) return true;  // a loss not yet seen is the keeper's to handle
@@ -85,7 +86,7 @@ bool AudioOutput::ensureOpen() {
     return state == State::Open;
 }
 
-std::unique_ptr<AudioOutput::Device> AudioOutput::openDevice(std::string& cause) {
+std::unique_ptr<SdlOutput::Device> SdlOutput::openDevice(std::string& cause) {
     if (!sdlStarted) {
         // SDL would catch SIGINT and SIGTERM as events nobody reads: the player could not be
         // ended.
@@ -103,7 +104,7 @@ std::unique_ptr<AudioOutput::Device> AudioOutput::openDevice(std::string& cause)
     want.format = AUDIO_F32SYS;
     want.channels = 2;
     want.samples = static_cast<Uint16>(options.bufferFrames);
-    want.callback = &AudioOutput::callback;
+    want.callback = &SdlOutput::callback;
     want.userdata = opened.get();
     SDL_AudioSpec have{};
     // No "allow" flags: SDL converts to whatever the hardware wants, so our rate is fixed.
@@ -120,14 +121,14 @@ std::unique_ptr<AudioOutput::Device> AudioOutput::openDevice(std::string& cause)
     return opened;
 }
 
-void AudioOutput::closeDevice(std::unique_ptr<Device> old) {
+void SdlOutput::closeDevice(std::unique_ptr<Device> old) {
     old->retired.store(true, std::memory_order_release);
     // May block for a while on a server that went away: never on the UI thread's time, but
     // at the end of the program.
     SDL_CloseAudioDevice(old->id);
 }
 
-void AudioOutput::keep() {
+void SdlOutput::keep() {
     pthread_setname_np(pthread_self(), "audio keeper");
     std::unique_lock lock(mutex);
     while (!quit) {
@@ -157,7 +158,7 @@ void AudioOutput::keep() {
     }
 }
 
-void AudioOutput::rest(std::unique_lock<std::mutex>& lock) {
+void SdlOutput::rest(std::unique_lock<std::mutex>& lock) {
     std::unique_ptr<Device> unused = std::move(device);
     state = State::Resting;
     retryNow = false;
@@ -166,7 +167,7 @@ void AudioOutput::rest(std::unique_lock<std::mutex>& lock) {
     lock.lock();
 }
 
-void AudioOutput::giveUpLost(std::unique_lock<std::mutex>& lock) {
+void SdlOutput::giveUpLost(std::unique_lock<std::mutex>& lock) {
     std::unique_ptr<Device> lost = std::move(device);
     state = State::Reopening;
     retryNow = false;
@@ -180,7 +181,7 @@ void AudioOutput::giveUpLost(std::unique_lock<std::mutex>& lock) {
     sdlStarted = false;
 }
 
-AudioOutput::Watched AudioOutput::watch(std::unique_lock<std::mutex>& lock) {
+SdlOutput::Watched SdlOutput::watch(std::unique_lock<std::mutex>& lock) {
     // A device that runs calls back every buffer; one that has not called back for
     // `stallLimit` while a source plays is gone, whatever SDL says. Only once it runs
     // steadily, though: a new stream may wait a second for the server after its first buffer.
@@ -213,7 +214,7 @@ AudioOutput::Watched AudioOutput::watch(std::unique_lock<std::mutex>& lock) {
     return Watched::Quit;
 }
 
-void AudioOutput::wakeFromRest(std::unique_lock<std::mutex>& lock) {
+void SdlOutput::wakeFromRest(std::unique_lock<std::mutex>& lock) {
     keeperWake.wait(lock, [&] { return quit || retryNow; });
     if (quit) return;
     retryNow = false;
@@ -229,7 +230,7 @@ void AudioOutput::wakeFromRest(std::unique_lock<std::mutex>& lock) {
     takeIntoUse(lock, std::move(opened));
 }
 
-void AudioOutput::reopen(std::unique_lock<std::mutex>& lock) {
+void SdlOutput::reopen(std::unique_lock<std::mutex>& lock) {
     keeperWake.wait_for(lock, options.retryInterval, [&] { return quit || retryNow; });
     if (quit) return;
     const bool wanted = std::exchange(retryNow, false) || anySourcePlaying();
@@ -242,7 +243,7 @@ void AudioOutput::reopen(std::unique_lock<std::mutex>& lock) {
     takeIntoUse(lock, std::move(opened));
 }
 
-void AudioOutput::takeIntoUse(std::unique_lock<std::mutex>& lock, std::unique_ptr<Device> opened) {
+void SdlOutput::takeIntoUse(std::unique_lock<std::mutex>& lock, std::unique_ptr<Device> opened) {
     if (quit) {  // the output is ending
         lock.unlock();
         closeDevice(std::move(opened));
@@ -260,7 +261,7 @@ void AudioOutput::takeIntoUse(std::unique_lock<std::mutex>& lock, std::unique_pt
 }
 
 // Keeper, holding `mutex`: removeSource() takes it too, so no source goes away meanwhile.
-bool AudioOutput::anySourcePlaying() const {
+bool SdlOutput::anySourcePlaying() const {
     for (const auto& slot : sources)
         if (AudioSource* source = slot.load(std::memory_order_seq_cst);
             source && source->isPlaying())
@@ -268,7 +269,7 @@ bool AudioOutput::anySourcePlaying() const {
     return false;
 }
 
-std::string AudioOutput::playingNames() const {
+std::string SdlOutput::playingNames() const {
     std::string names;
     for (const auto& slot : sources) {
         AudioSource* source = slot.load(std::memory_order_seq_cst);
@@ -280,7 +281,7 @@ std::string AudioOutput::playingNames() const {
     return names;
 }
 
-void AudioOutput::addSource(AudioSource* source) {
+void SdlOutput::addSource(AudioSource* source) {
     for (auto& slot : sources) {
         AudioSource* empty = nullptr;
         if (slot.compare_exchange_strong(empty, source, std::memory_order_seq_cst)) return;
@@ -290,7 +291,7 @@ void AudioOutput::addSource(AudioSource* source) {
                        " decks only; one more stays silent");
 }
 
-void AudioOutput::removeSource(AudioSource* source) {
+void SdlOutput::removeSource(AudioSource* source) {
     // The keeper asks the sources for their states and names while it holds the mutex.
     std::lock_guard lock(mutex);
     for (auto& slot : sources) {
@@ -303,26 +304,26 @@ void AudioOutput::removeSource(AudioSource* source) {
     while (activeCallbacks.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
 }
 
-void AudioOutput::mix(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept {
+void SdlOutput::mix(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept {
     std::fill(out, out + frames, StereoFrame{});
     for (auto& slot : sources)
         if (AudioSource* source = slot.load(std::memory_order_seq_cst))
-            source->mixInto(out, frames, deviceTime);
+            source->mixInto(out, frames, MixTiming{deviceTime, 0, true});
     for (int i = 0; i < frames; ++i) {
         out[i].left = std::clamp(out[i].left, -1.0f, 1.0f);
         out[i].right = std::clamp(out[i].right, -1.0f, 1.0f);
     }
 }
 
-void AudioOutput::render(StereoFrame* out, int frames) noexcept {
+void SdlOutput::render(StereoFrame* out, int frames) noexcept {
     activeCallbacks.fetch_add(1, std::memory_order_seq_cst);
     mix(out, frames, 0);
     activeCallbacks.fetch_sub(1, std::memory_order_seq_cst);
 }
 
-void AudioOutput::callback(void* userdata, unsigned char* stream, int length) {
+void SdlOutput::callback(void* userdata, unsigned char* stream, int length) {
     auto* device = static_cast<Device*>(userdata);
-    AudioOutput& self = *device->owner;
+    SdlOutput& self = *device->owner;
     auto* out = reinterpret_cast<StereoFrame*>(stream);
     const int frames = length / static_cast<int>(sizeof(StereoFrame));
     self.activeCallbacks.fetch_add(1, std::memory_order_seq_cst);
@@ -336,10 +337,7 @@ void AudioOutput::callback(void* userdata, unsigned char* stream, int length) {
         std::fill(out, out + frames, StereoFrame{});
         device->lost.store(true, std::memory_order_relaxed);
     } else {
-        const std::int64_t now =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-                .count();
-        self.mix(out, frames, now);
+        self.mix(out, frames, steadyNanoseconds());
     }
     self.activeCallbacks.fetch_sub(1, std::memory_order_seq_cst);
 }

@@ -1,0 +1,543 @@
+#include "engine/pulse_output.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <utility>
+
+#include "components/error_sink.h"
+#include "engine/audio_source.h"
+#include "engine/play_clock.h"
+#include "engine/verify.h"
+
+using Clock = std::chrono::steady_clock;
+using Phase = DeckControl::Phase;
+
+namespace {
+// How soon a stream that had too little to write is tried again: the decoder makes a second of
+// sound in a few milliseconds, so its first frames come within one or two of these.
+constexpr std::chrono::milliseconds kRetrySoon{4};
+constexpr std::chrono::milliseconds kWatchPeriod{250};
+// A new stream may wait for a server that has just started or thawed, with our first buffer in
+// it, for a second or two; once it has asked for more a few times, it asks steadily.
+constexpr std::chrono::seconds kStartLimit{5};
+constexpr int kSteadyAsks = 4;
+
+// Lets the main loop's lock go at the end of a scope.
+class LoopLock {
+public:
+    explicit LoopLock(pa_threaded_mainloop* loop) : loop(loop) { pa_threaded_mainloop_lock(loop); }
+    ~LoopLock() { pa_threaded_mainloop_unlock(loop); }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* loop;
+};
+
+void forget(pa_operation* operation) {
+    if (operation) pa_operation_unref(operation);
+}
+
+bool sounds(Phase phase) {
+    return phase == Phase::Playing || phase == Phase::Cued;
+}
+
+// The name the sound server remembers the stream's routing and volume under.
+std::string restoreId(const std::string& appId, const std::string& label) {
+    std::string id = appId + "-";
+    for (const char c : label)
+        id += std::isalnum(static_cast<unsigned char>(c))
+                  ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                  : '-';
+    return id;
+}
+
+std::string mediaName(const std::string& label, const std::string& title) {
+    return title.empty() ? label : label + ": " + title;
+}
+}  // namespace
+
+struct PulseOutput::Stream {
+    PulseOutput* owner = nullptr;
+    AudioSource* source = nullptr;
+    std::string label;
+    pa_stream* pa = nullptr;
+    pa_time_event* retry = nullptr;  // kRetrySoon after a write that fell short
+    bool ready = false;
+    bool corked = true;
+    bool sounding = false;  // the source's phase sounded when last applied
+    std::uint32_t epoch = 0;
+    float gain = 1.0f;
+    std::string title;
+    Clock::time_point lastAsked;  // the server's last request for more
+    int asks = 0;                 // requests since the stream became ready
+};
+
+PulseOutput::PulseOutput(ErrorSink& errors, Options options)
+    : errors(errors),
+      options(std::move(options)),
+      streams(std::make_unique<std::array<Stream, kMaxSources>>()) {
+    loop = pa_threaded_mainloop_new();
+    if (!loop) return;
+    pa_threaded_mainloop_set_name(loop, "pulse output");
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+    watchTimer = api->time_new(api, nullptr, &PulseOutput::onWatch, this);
+    for (Stream& stream : *streams) {
+        stream.owner = this;
+        stream.retry = api->time_new(api, nullptr, &PulseOutput::onRetry, &stream);
+    }
+    if (pa_threaded_mainloop_start(loop) < 0) {
+        pa_threaded_mainloop_free(loop);
+        loop = nullptr;
+    }
+}
+
+PulseOutput::~PulseOutput() {
+    if (!loop) return;
+    {
+        LoopLock lock(loop);
+        for (Stream& stream : *streams) closeStream(stream);
+        dropContext();
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+        for (Stream& stream : *streams) api->time_free(stream.retry);
+        api->time_free(watchTimer);
+    }
+    pa_threaded_mainloop_stop(loop);
+    pa_threaded_mainloop_free(loop);
+}
+
+std::unique_ptr<PulseOutput> PulseOutput::connect(ErrorSink& errors, Options options,
+                                                  std::chrono::milliseconds patience,
+                                                  std::string& cause) {
+    std::unique_ptr<PulseOutput> output(new PulseOutput(errors, std::move(options)));
+    if (!output->loop) {
+        cause = "libpulse's main loop did not start";
+        return nullptr;
+    }
+    {
+        LoopLock lock(output->loop);
+        const auto deadline = Clock::now() + patience;
+        output->startConnect();
+        output->armWatch(patience);  // wakes the wait below at the deadline
+        while (output->link == Link::Connecting && !output->linkFailed && Clock::now() < deadline)
+            pa_threaded_mainloop_wait(output->loop);
+        if (output->link == Link::Ready) {
+            output->reportFailures = true;
+            return output;
+        }
+        cause = output->lastCause.empty() ? "the sound server does not answer" : output->lastCause;
+    }
+    return nullptr;
+}
+
+void PulseOutput::startConnect() {
+    dropContext();
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, options.appName.c_str());
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, options.appId.c_str());
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, options.appId.c_str());
+    context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop),
+                                           options.appName.c_str(), properties);
+    pa_proplist_free(properties);
+    link = Link::Connecting;
+    linkFailed = false;
+    connectStarted = Clock::now();
+    if (!context) {
+        lastCause = "libpulse could not make a context";
+        linkFailed = true;
+        armWatch(std::chrono::milliseconds::zero());
+        return;
+    }
+    pa_context_set_state_callback(context, &PulseOutput::onContextState, this);
+    // Never starts a server of its own: the desktop's is the one to use.
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        lastCause = pa_strerror(pa_context_errno(context));
+        linkFailed = true;
+        armWatch(std::chrono::milliseconds::zero());
+    }
+}
+
+void PulseOutput::dropContext() {
+    if (!context) return;
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+    context = nullptr;
+}
+
+void PulseOutput::onContextState(pa_context* context, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (context != output->context) return;
+    switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY:
+            output->linkUp();
+            break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            // Torn down from the watch: not from within the context's own callback.
+            output->lastCause = pa_strerror(pa_context_errno(context));
+            output->linkFailed = true;
+            output->armWatch(std::chrono::milliseconds::zero());
+            break;
+        default:
+            break;
+    }
+    pa_threaded_mainloop_signal(output->loop, 0);
+}
+
+void PulseOutput::linkUp() {
+    link = Link::Ready;
+    for (Stream& stream : *streams)
+        if (stream.source) openStream(stream);
+    armWatch(kWatchPeriod);
+}
+
+void PulseOutput::dropLink() {
+    // Streams that were ready had sound on the way; none ready: the server never took us.
+    const bool streamed = std::any_of(streams->begin(), streams->end(),
+                                      [](const Stream& stream) { return stream.ready; });
+    const std::string names = playingNames();
+    const std::int64_t now = steadyNanoseconds();
+    for (Stream& stream : *streams) {
+        // What the server had queued is gone: the clock stands where the sound stopped.
+        if (stream.ready && stream.source) stream.source->holdClock(now, options.rate);
+        closeStream(stream);
+    }
+    dropContext();
+    link = Link::Down;
+    nextAttempt = Clock::now() + options.retryInterval;
+    if (!reportFailures || lossTold) return;  // "... is back" says the rest
+    if (streamed && !names.empty()) {
+        errors.report("Sound output lost while playing " + names);
+        lossTold = true;
+    } else if (!streamed && !failureTold) {
+        errors.report("No sound output: " + lastCause);
+        failureTold = true;
+    }
+}
+
+void PulseOutput::openStream(Stream& stream) {
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
+    stream.title = stream.source->title();
+    pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName(stream.label, stream.title).c_str());
+    pa_proplist_sets(properties, "module-stream-restore.id",
+                     restoreId(options.appId, stream.label).c_str());
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(options.rate), 2};
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+    // The name given here is the stream's media.name.
+    stream.pa = pa_stream_new_with_proplist(context, mediaName(stream.label, stream.title).c_str(),
+                                            &spec, &map, properties);
+    pa_proplist_free(properties);
+    if (!stream.pa) {
+        lastCause = pa_strerror(pa_context_errno(context));
+        linkFailed = true;
+        armWatch(std::chrono::milliseconds::zero());
+        return;
+    }
+    pa_stream_set_state_callback(stream.pa, &PulseOutput::onStreamState, &stream);
+    pa_stream_set_write_callback(stream.pa, &PulseOutput::onWritable, &stream);
+    const auto bytes = [&](std::chrono::milliseconds span) {
+        return static_cast<std::uint32_t>(pa_usec_to_bytes(
+            static_cast<pa_usec_t>(std::chrono::microseconds(span).count()), &spec));
+    };
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = bytes(options.buffer);
+    // Starts once the buffer is full: the decoder fills it within milliseconds of a command.
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    // The server asks for more a quarter of the buffer at a time: 20 wakeups a second.
+    attributes.minreq = bytes(options.buffer / 4);
+    attributes.fragsize = static_cast<std::uint32_t>(-1);
+    stream.gain = stream.source->gain();
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, 2, pa_sw_volume_from_linear(stream.gain));
+    const DeckControl::Word word = stream.source->control();
+    stream.ready = false;
+    stream.corked = !sounds(word.phase);
+    stream.sounding = !stream.corked;
+    stream.epoch = word.epoch;
+    // No PA_STREAM_ADJUST_LATENCY: it reconfigures the sink's own latency, and a stream made
+    // so on a server that had just started was never asked for more (PulseAudio 16). The
+    // position counts the sink's latency anyway, and cork and flush rewind the sink.
+    const auto flags =
+        static_cast<pa_stream_flags_t>((stream.corked ? PA_STREAM_START_CORKED : 0) |
+                                       PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_playback(stream.pa, nullptr, &attributes, flags, &volume, nullptr) < 0) {
+        lastCause = pa_strerror(pa_context_errno(context));
+        linkFailed = true;
+        armWatch(std::chrono::milliseconds::zero());
+    }
+}
+
+void PulseOutput::closeStream(Stream& stream) {
+    armTimer(stream.retry, std::chrono::milliseconds(-1));
+    if (!stream.pa) return;
+    pa_stream_set_state_callback(stream.pa, nullptr, nullptr);
+    pa_stream_set_write_callback(stream.pa, nullptr, nullptr);
+    pa_stream_disconnect(stream.pa);
+    pa_stream_unref(stream.pa);
+    stream.pa = nullptr;
+    stream.ready = false;
+}
+
+void PulseOutput::onStreamState(pa_stream* pa, void* self) {
+    auto& stream = *static_cast<Stream*>(self);
+    PulseOutput& output = *stream.owner;
+    switch (pa_stream_get_state(pa)) {
+        case PA_STREAM_READY:
+            stream.ready = true;
+            stream.lastAsked = Clock::now();
+            stream.asks = 0;
+            output.apply(stream);
+            // Sound is back once a stream is: a server just started may not have its sink yet.
+            if (output.lossTold) output.errors.report("Sound output is back");
+            output.lossTold = false;
+            output.failureTold = false;
+            break;
+        case PA_STREAM_FAILED:  // its sink went away, or the server: start afresh
+            output.lastCause = pa_strerror(pa_context_errno(output.context));
+            output.linkFailed = true;
+            output.armWatch(std::chrono::milliseconds::zero());
+            break;
+        default:
+            break;
+    }
+}
+
+void PulseOutput::apply(Stream& stream) {
+    if (!stream.pa || !stream.ready || !stream.source) return;
+    const DeckControl::Word word = stream.source->control();
+    const bool wanted = sounds(word.phase);
+    // A new epoch (a seek, a step, a new file, stop) or a pause: what is queued is not to be
+    // heard any more.
+    const bool moved = word.epoch != stream.epoch;
+    const bool halted =
+        stream.sounding && (word.phase == Phase::Paused || word.phase == Phase::Stopped);
+    if (moved || halted) forget(pa_stream_flush(stream.pa, nullptr, nullptr));
+    stream.epoch = word.epoch;
+    stream.sounding = wanted;
+    const bool resumed = wanted && stream.corked;
+    if (wanted == stream.corked) {
+        forget(pa_stream_cork(stream.pa, wanted ? 0 : 1, nullptr, nullptr));
+        stream.corked = !wanted;
+        stream.lastAsked = Clock::now();
+    }
+    if (wanted && (moved || resumed)) fill(stream, pa_stream_writable_size(stream.pa));
+
+    const float gain = stream.source->gain();
+    if (gain != stream.gain) {
+        pa_cvolume volume;
+        pa_cvolume_set(&volume, 2, pa_sw_volume_from_linear(gain));
+        forget(pa_context_set_sink_input_volume(context, pa_stream_get_index(stream.pa), &volume,
+                                                nullptr, nullptr));
+        stream.gain = gain;
+    }
+    std::string title = stream.source->title();
+    if (title != stream.title) {
+        pa_proplist* properties = pa_proplist_new();
+        pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName(stream.label, title).c_str());
+        forget(
+            pa_stream_proplist_update(stream.pa, PA_UPDATE_REPLACE, properties, nullptr, nullptr));
+        pa_proplist_free(properties);
+        stream.title = std::move(title);
+    }
+}
+
+std::uint32_t PulseOutput::queuedFrames(Stream& stream) const {
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(stream.pa, &latency, &negative) != 0 || negative) return 0;
+    const auto frames = latency * static_cast<pa_usec_t>(options.rate) / 1000000u;
+    return static_cast<std::uint32_t>(
+        std::min<pa_usec_t>(frames, std::numeric_limits<std::uint32_t>::max() / 2));
+}
+
+void PulseOutput::onWritable(pa_stream*, std::size_t bytes, void* self) {
+    auto& stream = *static_cast<Stream*>(self);
+    stream.lastAsked = Clock::now();
+    stream.asks = std::min(stream.asks + 1, kSteadyAsks);
+    stream.owner->fill(stream, bytes);
+}
+
+void PulseOutput::fill(Stream& stream, std::size_t bytes) {
+    if (!stream.pa || !stream.ready || !stream.source || stream.corked) return;
+    std::size_t wanted = bytes / sizeof(StereoFrame);
+    const MixTiming timing{steadyNanoseconds(), queuedFrames(stream), false};
+    MixTiming chunkTiming = timing;
+    bool fellShort = false;
+    while (wanted > 0) {
+        void* data = nullptr;
+        std::size_t size = wanted * sizeof(StereoFrame);
+        if (pa_stream_begin_write(stream.pa, &data, &size) < 0 || !data) break;
+        const int frames = static_cast<int>(std::min(wanted, size / sizeof(StereoFrame)));
+        auto* out = static_cast<StereoFrame*>(data);
+        std::fill(out, out + frames, StereoFrame{});
+        const int made = stream.source->mixInto(out, frames, chunkTiming);
+        if (made <= 0) {
+            pa_stream_cancel_write(stream.pa);
+            fellShort = true;
+            break;
+        }
+        pa_stream_write(stream.pa, data, static_cast<std::size_t>(made) * sizeof(StereoFrame),
+                        nullptr, 0, PA_SEEK_RELATIVE);
+        wanted -= static_cast<std::size_t>(made);
+        chunkTiming.queuedFrames += static_cast<std::uint32_t>(made);
+        if (made < frames) {
+            fellShort = true;
+            break;
+        }
+    }
+    // The decoder is behind (a new epoch's first frames): come back for them shortly.
+    const bool again = fellShort && wanted > 0 && stream.source->isPlaying();
+    armTimer(stream.retry, again ? kRetrySoon : std::chrono::milliseconds(-1));
+}
+
+void PulseOutput::onRetry(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto& stream = *static_cast<Stream*>(self);
+    if (stream.pa && stream.ready) stream.owner->fill(stream, pa_stream_writable_size(stream.pa));
+}
+
+void PulseOutput::onWatch(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    output->watchDue = false;
+    output->watch();
+    pa_threaded_mainloop_signal(output->loop, 0);
+}
+
+void PulseOutput::watch() {
+    const auto now = Clock::now();
+    if (linkFailed) {
+        linkFailed = false;
+        dropLink();
+    }
+    switch (link) {
+        case Link::Ready:
+            // The server asks for more every quarter of the buffer; one that has stopped
+            // asking while it holds our audio has stalled. A stream short of audio asks no
+            // more until it gets some, so only a full one counts.
+            for (Stream& stream : *streams)
+                if (stream.ready && stream.source && !stream.corked && stream.source->isPlaying() &&
+                    pa_stream_writable_size(stream.pa) <
+                        pa_usec_to_bytes(std::chrono::microseconds(options.buffer).count() / 2,
+                                         pa_stream_get_sample_spec(stream.pa)) &&
+                    now - stream.lastAsked > (stream.asks >= kSteadyAsks
+                                                  ? options.stallLimit
+                                                  : std::chrono::milliseconds(kStartLimit))) {
+                    lastCause = "the sound server stalled";
+                    dropLink();
+                    break;
+                }
+            break;
+        case Link::Connecting:
+            if (now - connectStarted > options.connectLimit) {
+                lastCause = "the sound server does not answer";
+                dropContext();
+                link = Link::Down;
+                nextAttempt = now + options.retryInterval;
+            }
+            break;
+        case Link::Down:
+            if ((retryNow || anySourcePlaying()) && now >= nextAttempt) {
+                retryNow = false;
+                startConnect();
+            }
+            break;
+    }
+    if (link != Link::Ready || anySourcePlaying())
+        armWatch(link == Link::Down && retryNow ? std::chrono::milliseconds::zero() : kWatchPeriod);
+}
+
+void PulseOutput::armWatch(std::chrono::milliseconds after) {
+    // A watch already due stays due: commands come every tick, and must not put it off.
+    if (watchDue && after >= kWatchPeriod) return;
+    watchDue = true;
+    armTimer(watchTimer, after);
+}
+
+void PulseOutput::armTimer(pa_time_event* event, std::chrono::milliseconds after) {
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+    if (after.count() < 0) {
+        api->time_restart(event, nullptr);
+        return;
+    }
+    struct timeval when;
+    pa_timeval_add(pa_gettimeofday(&when),
+                   static_cast<pa_usec_t>(std::chrono::microseconds(after).count()));
+    api->time_restart(event, &when);
+}
+
+bool PulseOutput::ensureOpen() {
+    if (!loop) return false;
+    LoopLock lock(loop);
+    if (link == Link::Ready) return true;
+    if (link == Link::Down) {
+        retryNow = true;
+        nextAttempt = Clock::now();
+        armWatch(std::chrono::milliseconds::zero());
+    }
+    return false;
+}
+
+bool PulseOutput::isOpen() const {
+    if (!loop) return false;
+    LoopLock lock(loop);
+    return link == Link::Ready;
+}
+
+PulseOutput::Stream* PulseOutput::streamOf(const AudioSource* source) {
+    for (Stream& stream : *streams)
+        if (stream.source == source) return &stream;
+    return nullptr;
+}
+
+void PulseOutput::addSource(AudioSource* source) {
+    if (!loop) return;
+    LoopLock lock(loop);
+    Stream* stream = streamOf(nullptr);
+    if (!verifyOrReport(stream != nullptr, errors,
+                        "Sound output: room for " + std::to_string(kMaxSources) +
+                            " decks only; one more stays silent"))
+        return;
+    stream->source = source;
+    stream->label = source->label();
+    if (link == Link::Ready) openStream(*stream);
+}
+
+void PulseOutput::removeSource(AudioSource* source) {
+    if (!loop || !source) return;
+    LoopLock lock(loop);
+    if (Stream* stream = streamOf(source)) {
+        closeStream(*stream);
+        stream->source = nullptr;
+    }
+}
+
+void PulseOutput::follow(AudioSource& source) {
+    if (!loop) return;
+    LoopLock lock(loop);
+    Stream* stream = streamOf(&source);
+    if (!stream) return;
+    apply(*stream);
+    if (source.isPlaying()) armWatch(kWatchPeriod);
+}
+
+bool PulseOutput::anySourcePlaying() const {
+    return std::any_of(streams->begin(), streams->end(), [](const Stream& stream) {
+        return stream.source && stream.source->isPlaying();
+    });
+}
+
+std::string PulseOutput::playingNames() const {
+    std::string names;
+    for (const Stream& stream : *streams) {
+        if (!stream.source) continue;
+        const std::string name = stream.source->playingName();
+        if (!name.empty()) names += (names.empty() ? "" : " and ") + name;
+    }
+    return names;
+}
