@@ -10,8 +10,9 @@
 //   started on that file.
 // sound_bench control NAME TRIES PAUSE PLAY MUTE UNMUTE
 //   A player already playing a steady tone: how soon each shell command's effect is heard
-//   (silence after PAUSE and MUTE, sound after PLAY and UNMUTE), counted from when the command
-//   has returned, TRIES times each, less the recorder's own delay (a burst through pacat).
+//   (silence after PAUSE and MUTE, sound after PLAY and UNMUTE), counted from the command's
+//   start, TRIES times each, less the recorder's own delay (a burst through pacat); and how
+//   long the command itself took (a D-Bus client's start is part of it).
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -213,7 +214,9 @@ int control(int argc, char** argv) {
     SinkRecorder recorder("velmor_null.monitor", kPieceMs);
     const double delay = recorderDelay(recorder);
     const auto run = [](const char* command) {
+        const Clock::time_point start = Clock::now();
         if (std::system(command) != 0) throw std::runtime_error(std::string("failed: ") + command);
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     };
     const struct {
         const char* what;
@@ -224,19 +227,23 @@ int control(int argc, char** argv) {
                  {"volume 0 to silence", argv[6], true},
                  {"volume back to sound", argv[7], false}};
     std::vector<std::optional<double>> results[4];
+    std::vector<double> took;
     for (int i = 0; i < tries; ++i) {
         for (int step = 0; step < 4; ++step) {
             std::this_thread::sleep_for(kQuiet);
             const std::size_t from = recorder.frames();
-            run(steps[step].command);
             const Clock::time_point t0 = Clock::now();
+            took.push_back(run(steps[step].command));
             std::optional<double> heard = steps[step].toSilence ? waitForSilence(recorder, from, t0)
                                                                 : waitForSound(recorder, from, t0);
             if (heard) heard = std::max(0.0, *heard - delay);
             results[step].push_back(heard);
         }
     }
-    std::printf("(the recorder's own delay, taken off: %.1f ms)\n", delay);
+    std::sort(took.begin(), took.end());
+    std::printf(
+        "(the recorder's own delay, taken off: %.1f ms; the commands took %.1f ms, median)\n",
+        delay, took[took.size() / 2]);
     for (int step = 0; step < 4; ++step)
         report((name + ": " + steps[step].what).c_str(), results[step]);
     return 0;

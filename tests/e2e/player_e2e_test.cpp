@@ -16,6 +16,7 @@
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
 #include "engine/output_choice.h"
+#include "sound_measures.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
@@ -106,6 +107,12 @@ TEST_F(EndToEndPulse, PlayDirPlaysTheTracksInOrderAndWraps) {
     EXPECT_EQ(sequence[2], 880);
     EXPECT_EQ(sequence[3], 440);  // after the last entry, the first again
     EXPECT_EQ(form->state().playerState, PlayerState::Playing);
+    // Gapless within the deck's stream: no silence where one track gives way to the next.
+    const std::vector<float> left = channelOf(recording, SinkRecorder::kChannels, 0);
+    const ToneSequence heard = measureToneSequence(left, SinkRecorder::kRate, kTones);
+    ASSERT_GE(heard.joins.size(), 2u);
+    for (const Join& join : heard.joins)
+        EXPECT_LT(join.silenceMs, 1.0) << join.fromHz << " -> " << join.toHz;
 }
 
 TEST_F(EndToEndPulse, DoubleClickStartsDeckTwoBesideDeckOne) {
