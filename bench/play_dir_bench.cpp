@@ -30,8 +30,8 @@
 #include "components/alsa_mixer.h"
 #include "components/sdl_joystick.h"
 #include "doubles/fake_file_dialog.h"
-#include "engine/sdl_output.h"
 #include "engine/mp3_deck.h"
+#include "engine/sdl_output.h"
 #include "playback/music_listing.h"
 #include "playback/playlist_items.h"
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/sdl_output.h"
 #include "engine/mp3_deck.h"
+#include "engine/sdl_output.h"
 #include "engine/stereo_frame.h"
 
 // The left channel of rendered frames, for the tone analysis.
