@@ -136,6 +136,7 @@ labels=(
     "floor|bare Qt window, empty 10 ms timer"
     "floorpaint|bare Qt window, a label each 10 ms"
     "one|player, one deck"
+    "onea11y|player, one deck, accessibility on"
     "onesdl|player, one deck, SDL output"
     "two|player, both decks"
     "audacious|Audacious, window shown"
@@ -155,6 +156,9 @@ for round in $(seq "$rounds"); do
     measure floorpaint $!
     "$player" "$work/music/" >"$work/one-deck.log" 2>&1 &
     measure one $!
+    # As a screen reader's user has it: Qt's accessibility bridge on, on the AT-SPI bus.
+    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$player" "$work/music/" >"$work/one-deck-a11y.log" 2>&1 &
+    measure onea11y $!
     # The output the player takes where no sound server answers, on the same server.
     VELMOR_AUDIO_OUTPUT=sdl "$player" "$work/music/" >"$work/one-deck-sdl.log" 2>&1 &
     measure onesdl $!
@@ -207,6 +211,7 @@ if [ -n "${figure[audacious,program]:-}" ]; then
 fi
 echo "one deck, wakeups/s, program + server:          $(add "$(median one wake)" "$(median one swake)")  (at most 400)"
 echo "  the same, SDL output:                         $(add "$(median onesdl wake)" "$(median onesdl swake)")"
+echo "one deck, accessibility on - off:                $(awk -v a="$(median onea11y program)" -v b="$(median one program)" 'BEGIN { printf "%.2f", a - b }') % of a core  (at most 0.3)"
 echo "one deck, player / one mpg123:                  $(ratio "$(median one program)" "$(median mpg123 program)")"
 echo "nothing playing, window shown:                  $(median idle program) % of a core  (at most 0.5)"
 echo "  the same after playing and a stop:            $(median stopped program) % of a core, sound server $(median stopped server)"

@@ -6,7 +6,8 @@
 #   package  the same, and what making and checking the Debian package needs
 #   test     the same, and the test tools, with at most the sound servers the machine's desktop
 #            can live with (see sound_server_packages)
-#   bench    the same as test, and the player the benchmark measures ours beside (Audacious)
+#   bench    the same as test, the player the benchmark measures ours beside (Audacious) and
+#            the accessibility bus (at-spi2-core)
 # --dry-run prints the packages it would install, one a line, and installs nothing.
 # VELMOR_DPKG_ADMINDIR reads another dpkg database (a folder with a "status" file) instead of
 # the machine's, and then leaves out what runs on the machine now: the tests judge the choice
@@ -26,7 +27,7 @@ TEST_PACKAGES=(
     clang libclang-rt-14-dev clang-format
     dbus playerctl python3-dbusmock python3-fusepy
 )
-BENCH_PACKAGES=(audacious)
+BENCH_PACKAGES=(audacious at-spi2-core)
 PIPEWIRE_PACKAGES=(pipewire pipewire-pulse wireplumber)
 PULSEAUDIO_PACKAGES=(pulseaudio)
 

@@ -42,7 +42,14 @@ int main(int argc, char** argv) {
 
     // Before anything else starts: a second start hands its path to the running player.
     DesktopSession desktop(QDBusConnection::sessionBus(), QDBusConnection::systemBus());
-    if (desktop.start(commandLine.path) == DesktopSession::Start::HandedOver) return 0;
+    switch (desktop.start(commandLine.path)) {
+        case DesktopSession::Start::HandedOver:
+            return 0;
+        case DesktopSession::Start::Refused:
+            return 1;
+        case DesktopSession::Start::AsThePlayer:
+            break;
+    }
 
     std::string executable = runningExecutablePath();
     if (executable.empty())

@@ -11,6 +11,8 @@ void ErrorLog::report(std::string_view cause) {
     {
         QMutexLocker lock(&mutex);
         lines << line;
+        // Only a window that connects late reads these: the newest of them are enough.
+        if (lines.size() > kHistory) lines.removeFirst();
     }
     // Queued across threads by Qt when reported off the UI thread.
     emit lineAdded(line);

@@ -13,8 +13,10 @@ class ErrorLog : public QObject, public ErrorSink {
     Q_OBJECT
 public:
     void report(std::string_view cause) override;
-    // Every line so far, for a window that connects after the first reports.
+    // The lines so far (the newest kHistory), for a window that connects after the first
+    // reports.
     QStringList history() const;
+    static constexpr qsizetype kHistory = 1000;
 
 signals:
     void lineAdded(const QString& line);

@@ -5,12 +5,16 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
 
+#include "app/control_names.h"
+#include "app/error_list.h"
+#include "app/keyboard_access.h"
 #include "app/observed_deck.h"
 #include "app/remote_control.h"
 #include "app/settings_lifecycle.h"
@@ -19,6 +23,7 @@
 #include "components/mixer.h"
 #include "mixer/mixer_discovery.h"
 #include "mixer/mixer_sliders.h"
+#include "monitor/clock_announcer.h"
 #include "monitor/joystick_fader.h"
 #include "monitor/label_tint.h"
 #include "monitor/paint_pacer.h"
@@ -34,6 +39,7 @@
 
 Form1::Form1(Components components, SettingsPaths settingsFiles)
     : parts(components), ui(buildForm1Controls(this)) {
+    errorList = std::make_unique<ErrorList>(ui.List3);
     observedDeck1 = std::make_unique<ObservedDeck>(parts.MediaPlayer1);
     ObservedDeck& deck1 = *observedDeck1;
     Deck& deck2 = parts.MediaPlayer2;
@@ -72,14 +78,22 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
                                                            ui.Label10, ui.Label2, ui.Label11});
     pacer = std::make_unique<PaintPacer>(std::vector<QWidget*>{ui.Slider1, ui.Label13, ui.Label15,
                                                                ui.Slider2, ui.Label12, ui.Label10});
-    tick = std::make_unique<Tick>(
-        ui.Check1, ui.Label22,
-        Tick::Steps{*joystickFader, *watch, *deck1Display, *deck2Display, *tint, *pacer});
+    announcer = std::make_unique<ClockAnnouncer>(
+        std::vector<QLabel*>{ui.Label15, ui.Label13, ui.Label10, ui.Label12});
+    tick = std::make_unique<Tick>(ui.Check1, ui.Label22,
+                                  Tick::Steps{*joystickFader, *watch, *deck1Display, *deck2Display,
+                                              *tint, *pacer, *announcer});
     remoteControl = std::make_unique<RemoteControl>(
         RemoteControl::Parts{this, ui.VScroll5, shared, deck1, deck2, *deck1Transport, *navigation,
                              *pathOpening, *sliders});
 
     connectHandlers();
+    nameForm1Controls(this, ui);
+    keyboard =
+        std::make_unique<KeyboardAccess>(KeyboardAccess::Parts{this, ui, *remoteControl, [this] {
+                                                                   navigation->List4_DblClick();
+                                                                   remoteControl->checkForChange();
+                                                               }});
     setAcceptDrops(true);
     parts.BWMixer1.setEventHandler(mixerDiscovery.get());
     startup->Form_Load();
@@ -110,7 +124,8 @@ void Form1::connectHandlers() {
     connect(ui.List4, &QListWidget::itemDoubleClicked, this,
             [this] { navigation->List4_DblClick(); });
 
-    // Only the user's drag acts; arrows, the trough and values set by the program do not.
+    // Only the user's drag acts on the mixer bars; arrows, the trough and values set by the
+    // program do not.
     auto onDrag = [this](QScrollBar* bar, auto handler) {
         connect(bar, &QScrollBar::sliderMoved, this, handler);
     };
@@ -120,6 +135,16 @@ void Form1::connectHandlers() {
     onDrag(ui.VScroll4, [this] { sliders->VScroll4_Scroll(); });
     onDrag(ui.VScroll5, [this] { sliders->VScroll5_Scroll(); });
     onDrag(ui.VScroll6, [this] { sliders->VScroll6_Scroll(); });
+    // A deck bar moved by any other hand of the user's (arrows, the trough, the keyboard, the
+    // wheel) sets its deck's volume too: a bar must not show one level while another plays.
+    // Values the program sets trigger no action.
+    auto onOtherMove = [this](QScrollBar* bar, auto handler) {
+        connect(bar, &QScrollBar::actionTriggered, this, [bar, handler] {
+            if (!bar->isSliderDown()) handler();  // a drag has its own handler
+        });
+    };
+    onOtherMove(ui.VScroll5, [this] { sliders->VScroll5_Scroll(); });
+    onOtherMove(ui.VScroll6, [this] { sliders->VScroll6_Scroll(); });
 
     connect(ui.Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 
@@ -138,8 +163,7 @@ void Form1::openPath(const std::string& path) {
 }
 
 void Form1::addErrorLine(const QString& line) {
-    ui.List3->addItem(line);
-    ui.List3->scrollToBottom();
+    errorList->add(line);
 }
 
 bool Form1::errorListInView() const {
@@ -178,6 +202,11 @@ bool Form1::event(QEvent* e) {
 void Form1::closeEvent(QCloseEvent* e) {
     Form_Unload();
     e->accept();
+}
+
+void Form1::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    if (keyboard) keyboard->fitFocusToView();
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* e) {

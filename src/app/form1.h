@@ -10,9 +10,12 @@
 #include "shared/settings_paths.h"
 #include "shared/shared_state.h"
 
+class ClockAnnouncer;
 class Deck1Transport;
 class Deck2Transport;
+class ErrorList;
 class JoystickFader;
+class KeyboardAccess;
 class LabelTint;
 class PaintPacer;
 class MixerDiscovery;
@@ -65,6 +68,7 @@ public:
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
     // A folder or an .mp3 file dropped from a file manager: as if given on the command line.
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dropEvent(QDropEvent* e) override;
@@ -78,6 +82,7 @@ private:
     std::function<void()> onUnloaded;
     bool unloaded = false;
 
+    std::unique_ptr<ErrorList> errorList;
     std::unique_ptr<ObservedDeck> observedDeck1;
     std::unique_ptr<MixerDiscovery> mixerDiscovery;
     std::unique_ptr<Startup> startup;
@@ -95,6 +100,8 @@ private:
     std::unique_ptr<TimeDisplay> deck2Display;
     std::unique_ptr<LabelTint> tint;
     std::unique_ptr<PaintPacer> pacer;
+    std::unique_ptr<ClockAnnouncer> announcer;
     std::unique_ptr<Tick> tick;
     std::unique_ptr<RemoteControl> remoteControl;
+    std::unique_ptr<KeyboardAccess> keyboard;
 };

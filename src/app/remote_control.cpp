@@ -19,15 +19,8 @@ RemoteControl::RemoteControl(Parts parts) : parts(parts), last(snapshot()) {
 }
 
 RemoteControl::Status RemoteControl::status() const {
-    switch (parts.state.playerState) {
-        case PlayerState::Playing:
-            return Status::Playing;
-        case PlayerState::Paused:
-            return Status::Paused;
-        default:
-            break;
-    }
-    // "Play File" and a double-click play deck 1 without changing the state word.
+    // Deck 1 alone: the shared state word follows deck 2's buttons too, and "Play File" and a
+    // double-click play deck 1 without changing it.
     switch (parts.deck1.playState()) {
         case Deck::Playing:
             return Status::Playing;
@@ -38,9 +31,25 @@ RemoteControl::Status RemoteControl::status() const {
     }
 }
 
+void RemoteControl::alignWordWithDeck1() {
+    switch (status()) {
+        case Status::Playing:
+            parts.state.playerState = PlayerState::Playing;
+            break;
+        case Status::Paused:
+            parts.state.playerState = PlayerState::Paused;
+            break;
+        case Status::Stopped:
+            parts.state.playerState = PlayerState::Stopped;
+            break;
+    }
+}
+
 void RemoteControl::play() {
-    if (status() == Status::Playing) return;
-    if (parts.state.playerState == PlayerState::Paused)
+    const Status now = status();
+    if (now == Status::Playing) return;
+    alignWordWithDeck1();
+    if (now == Status::Paused)
         parts.transport.Command4_Click();
     else
         parts.transport.Command1_Click();
@@ -49,12 +58,15 @@ void RemoteControl::play() {
 
 void RemoteControl::pause() {
     if (status() != Status::Playing) return;
+    alignWordWithDeck1();
     parts.transport.Command4_Click();
     checkForChange();
 }
 
 void RemoteControl::playPause() {
-    if (status() == Status::Stopped)
+    const Status now = status();
+    alignWordWithDeck1();
+    if (now == Status::Stopped)
         parts.transport.Command1_Click();
     else
         parts.transport.Command4_Click();

@@ -36,6 +36,8 @@ public:
     };
     explicit RemoteControl(Parts parts);
 
+    // Each acts on deck 1 alone, as its buttons would with the shared state word saying what
+    // deck 1 does (deck 2's buttons set that word too).
     void play();                  // "II" while paused, deck 1's "Play" while stopped
     void pause();                 // "II" while playing
     void playPause();             // "II" while playing or paused, else "Play"
@@ -73,6 +75,8 @@ signals:
     void seeked();  // deck 1 moved by a seek or a 10-second step
 
 private:
+    void alignWordWithDeck1();
+
     struct Snapshot {
         PlayerState playerState;
         int deck1State;

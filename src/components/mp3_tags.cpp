@@ -1,6 +1,9 @@
 #include "components/mp3_tags.h"
 
+#include <fcntl.h>
 #include <mpg123.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QString>
 #include <cstring>
@@ -38,7 +41,18 @@ Mp3Tags readMp3Tags(const std::string& path) {
     std::unique_ptr<mpg123_handle, HandleCloser> handle(mpg123_new(nullptr, nullptr));
     if (!handle) return tags;
     mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    if (mpg123_open(handle.get(), path.c_str()) != MPG123_OK) return tags;
+    // As the decoder opens: a FIFO or a device put where the file was must not hang the
+    // caller in open() or read().
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return tags;
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return tags;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (mpg123_open_fd(handle.get(), fd) != MPG123_OK) return tags;
     // Finding the first frame parses an ID3v2 tag before it; the ID3v1 tag at the end is
     // read when the file is opened.
     long rate = 0;

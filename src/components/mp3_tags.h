@@ -10,6 +10,7 @@ struct Mp3Tags {
 };
 
 // Reads the ID3v2 tag, field by field falling back to ID3v1, through libmpg123's own ID3
-// support. Reads the file's start and its last 128 bytes; a file that cannot be read gives
-// no tags. UI thread or any other: the handle is the call's own.
+// support. Reads the file's start and its last 128 bytes; a file that cannot be read, or is
+// not a regular file, gives no tags. Any thread: the handle is the call's own. A disk that
+// does not answer holds the caller, so the window's thread never calls it.
 Mp3Tags readMp3Tags(const std::string& path);

@@ -36,12 +36,21 @@ DesktopSession::Start DesktopSession::start(const std::string& path) {
         ownsName = true;
         return Start::AsThePlayer;
     }
-    const QString error = handOverToRunningPlayer(session, path);
-    if (error.isEmpty()) return Start::HandedOver;
+    const Handover handover = handOverToRunningPlayer(session, path);
+    if (handover.error.isEmpty()) return Start::HandedOver;
+    if (handover.unanswered) {
+        // It holds the call and will act on it once it wakes: a second player would play the
+        // same file beside it.
+        sayOnStandardError(
+            QStringLiteral("The running player does not answer (%1); it will take the request "
+                           "once it does. Not starting a second one.")
+                .arg(handover.error));
+        return Start::Refused;
+    }
     sayOnStandardError(
         QStringLiteral("The running player did not take over (%1); starting another, without "
                        "media keys or sound menus.")
-            .arg(error));
+            .arg(handover.error));
     return Start::AsThePlayer;
 }
 

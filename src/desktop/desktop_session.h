@@ -14,7 +14,8 @@ public:
     DesktopSession(QDBusConnection sessionBus, QDBusConnection systemBus,
                    int notificationIntervalMs = 5000);
 
-    enum class Start { AsThePlayer, HandedOver };
+    // Refused: a player owns the name but did not answer in time; this process ends (1).
+    enum class Start { AsThePlayer, HandedOver, Refused };
     // Before the window exists: takes the MPRIS name, or hands `path` to the player that has
     // it and raises that player's window (this process then ends).
     Start start(const std::string& path);

@@ -1,6 +1,10 @@
 #include "desktop/mpris_player.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <cmath>
+#include <system_error>
+#include <thread>
 
 #include "app/remote_control.h"
 #include "desktop/mpris_metadata.h"
@@ -27,10 +31,34 @@ QVariantMap MprisPlayer::metadata() {
     if (track.serial != taggedSerial || track.path != taggedPath) {
         taggedSerial = track.serial;
         taggedPath = track.path;
-        tags = track.path.empty() ? Mp3Tags{} : readMp3Tags(track.path);
+        tags = Mp3Tags{};
+        if (!track.path.empty()) askForTags(track.serial, track.path);
     }
     track.tags = tags;
     return mprisMetadata(track);
+}
+
+void MprisPlayer::askForTags(std::uint64_t serial, const std::string& path) {
+    QPointer<MprisPlayer> self(this);
+    try {
+        std::thread([self, serial, path] {
+            const Mp3Tags read = readMp3Tags(path);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, serial, read] {
+                    if (self) self->tagsRead(serial, read);
+                },
+                Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the file name stands for the title.
+    }
+}
+
+void MprisPlayer::tagsRead(std::uint64_t serial, const Mp3Tags& read) {
+    if (serial != taggedSerial) return;  // a later track is current
+    tags = read;
+    if (onTagsRead) onTagsRead();
 }
 
 double MprisPlayer::volume() const {
@@ -89,13 +117,27 @@ void MprisPlayer::Play() {
 }
 
 void MprisPlayer::Seek(qlonglong offset) {
-    remote.seekTo(remote.position() + double(offset) / kMicroseconds);
+    const double target = remote.position() + double(offset) / kMicroseconds;
+    // Past the end: as Next, where there is a next entry; else the track ends.
+    if (target >= remote.trackLength() && remote.hasPlaylist()) {
+        remote.next();
+        return;
+    }
+    remote.seekTo(target);
 }
 
 void MprisPlayer::SetPosition(const QDBusObjectPath& trackId, qlonglong position) {
-    // A request for a track that has been replaced meanwhile is stale.
-    if (trackId != mprisTrackId(remote.trackSerial()) || position < 0) return;
+    // A request for a track that has been replaced meanwhile is stale; one outside the track
+    // is not to be acted on.
+    if (trackId != mprisTrackId(remote.trackSerial()) || position < 0 ||
+        double(position) / kMicroseconds > remote.trackLength())
+        return;
     remote.seekTo(double(position) / kMicroseconds);
+}
+
+void MprisPlayer::setRate(double rate) {
+    // One speed only (MinimumRate = MaximumRate = 1); 0 is a pause, as MPRIS asks.
+    if (rate == 0.0) Pause();
 }
 
 void MprisPlayer::OpenUri(const QString& uri) {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariantMap>
 #include <cstdint>
+#include <functional>
 
 #include "components/mp3_tags.h"
 
@@ -29,11 +30,14 @@ class MprisPlayer : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanSeek READ canSeek)
     Q_PROPERTY(bool CanControl READ canControl)
 public:
+    // Called once tags asked for have been read: the metadata changed. (Not a signal: an
+    // adaptor's signals go out on the bus.)
+    void setOnTagsRead(std::function<void()> action) { onTagsRead = std::move(action); }
     MprisPlayer(QObject* service, RemoteControl& remote);
 
     QString playbackStatus() const;
     double rate() const { return 1.0; }
-    void setRate(double) {}  // one speed only
+    void setRate(double rate);
     QVariantMap metadata();
     double volume() const;
     void setVolume(double volume);
@@ -62,9 +66,16 @@ signals:
     void Seeked(qlonglong position);
 
 private:
+    // Reads the tags on a thread of its own: a file on a disk that does not answer must not
+    // stall the window, its tick and MPRIS. The answer comes back to this thread.
+    void askForTags(std::uint64_t serial, const std::string& path);
+    void tagsRead(std::uint64_t serial, const Mp3Tags& read);
+
     RemoteControl& remote;
-    // Tags of the track last asked about: read once per loading of deck 1, not per request.
+    // Tags of the track last asked about: read once per loading of deck 1, not per request;
+    // empty until they have been read.
     std::uint64_t taggedSerial = 0;
     std::string taggedPath;
     Mp3Tags tags;
+    std::function<void()> onTagsRead;
 };

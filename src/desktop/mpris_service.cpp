@@ -11,6 +11,7 @@ MprisService::MprisService(RemoteControl& remote, QDBusConnection bus, QObject* 
     : QObject(parent), bus(std::move(bus)) {
     new MprisRoot(this, remote, this->bus);
     player = new MprisPlayer(this, remote);
+    player->setOnTagsRead([this] { announceChanges(); });
     announced = player->announcedProperties();
     // Queued: the values are read once the handler or tick that changed them has finished,
     // and tags are never read inside a tick.

@@ -16,8 +16,8 @@ constexpr int kReplyTimeoutMs = 5000;
 // A player that has just taken the name may not have put its object on the bus yet.
 constexpr int kStartingPlayerWaitMs = 10000;
 
-QString callRunningPlayer(QDBusConnection& bus, const char* interface, const char* method,
-                          const QVariantList& arguments) {
+Handover callRunningPlayer(QDBusConnection& bus, const char* interface, const char* method,
+                           const QVariantList& arguments) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         MprisService::kServiceName, MprisService::kObjectPath, interface, method);
     call.setArguments(arguments);
@@ -30,20 +30,21 @@ QString callRunningPlayer(QDBusConnection& bus, const char* interface, const cha
                                  error == QDBusError::UnknownInterface ||
                                  error == QDBusError::UnknownMethod;
         if (!notReadyYet || deadline.hasExpired())
-            return QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage());
+            return {QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage()),
+                    error == QDBusError::NoReply || error == QDBusError::Timeout};
         QThread::msleep(50);
     }
 }
 
 }  // namespace
 
-QString handOverToRunningPlayer(QDBusConnection& bus, const std::string& path) {
+Handover handOverToRunningPlayer(QDBusConnection& bus, const std::string& path) {
     if (!path.empty()) {
         // The running player has a current directory of its own.
         const std::string full = absoluteOrAsGiven(path);
-        const QString error = callRunningPlayer(bus, "org.mpris.MediaPlayer2.Player", "OpenUri",
-                                                {QString::fromLatin1(fileUriOf(full))});
-        if (!error.isEmpty()) return error;
+        Handover handover = callRunningPlayer(bus, "org.mpris.MediaPlayer2.Player", "OpenUri",
+                                              {QString::fromLatin1(fileUriOf(full))});
+        if (!handover.error.isEmpty()) return handover;
     }
     return callRunningPlayer(bus, "org.mpris.MediaPlayer2", "Raise", {});
 }

@@ -16,14 +16,19 @@ SleepInhibitor::SleepInhibitor(QDBusConnection systemBus, QObject* parent)
 
 void SleepInhibitor::giveUp(const QString& why) {
     unavailable = true;
+    say(why);
+}
+
+void SleepInhibitor::say(const QString& why) {
     std::fprintf(stderr, "The computer may sleep while music plays: %s.\n",
                  why.toLocal8Bit().constData());
 }
 
 void SleepInhibitor::setPlaying(bool playing) {
+    if (!playing) refusedThisPlay = false;  // the next play asks again
     wanted = playing;
     if (unavailable) return;
-    if (wanted && !held.isValid() && !pending) request();
+    if (wanted && !held.isValid() && !pending && !refusedThisPlay) request();
     if (!wanted) held = QDBusUnixFileDescriptor();
 }
 
@@ -46,9 +51,13 @@ void SleepInhibitor::request() {
 void SleepInhibitor::gotReply(const QDBusUnixFileDescriptor& lock, const QString& error) {
     pending = false;
     if (!error.isEmpty()) {
-        giveUp(QStringLiteral("logind did not take the inhibitor (%1)").arg(error));
+        // logind may come (or come back) later: asked again at the next play, not before.
+        refusedThisPlay = true;
+        if (!refusalTold) say(QStringLiteral("logind did not take the inhibitor (%1)").arg(error));
+        refusalTold = true;
         return;
     }
+    refusalTold = false;
     // Playing may have ended while the answer was on its way: then the lock goes at once.
     if (wanted) held = lock;
 }

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 
+#include "monitor/clock_announcer.h"
 #include "monitor/joystick_fader.h"
 #include "monitor/label_tint.h"
 #include "monitor/paint_pacer.h"
@@ -23,4 +24,5 @@ void Tick::Timer1_Timer() {
     steps.deck2Display.refresh();
     steps.tint.refresh();
     steps.pacer.afterTick();
+    steps.announcer.afterTick();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+class ClockAnnouncer;
 class JoystickFader;
 class LabelTint;
 class PaintPacer;
@@ -8,7 +9,8 @@ class QCheckBox;
 class QLabel;
 class TimeDisplay;
 
-// The 10 ms tick: joystick, status caption, playback watch, both decks' displays, label tint.
+// The 10 ms tick: joystick, status caption, playback watch, both decks' displays, label tint;
+// their paint and their announcement to assistive technology paced.
 class Tick {
 public:
     struct Steps {
@@ -18,6 +20,7 @@ public:
         TimeDisplay& deck2Display;
         LabelTint& tint;
         PaintPacer& pacer;
+        ClockAnnouncer& announcer;
     };
     Tick(QCheckBox* Check1, QLabel* Label22, Steps steps);
 

@@ -53,6 +53,7 @@ void PlaylistBuilding::playDir(const std::string& chosen) {
     MediaPlayer1.setFileName(state.PlaylistDir + state.CurrentFile);
     refresh.UpdateForm1Once();
     MediaPlayer1.play();
+    refresh.showDeck1State();
     state.playerState = PlayerState::Playing;
     // Filled once the first entry sounds: on a big directory the list costs as much as the
     // rest, and nothing shows it before this handler returns.

@@ -39,6 +39,7 @@ void PlaylistNavigation::skip(int (*step)(int trackNumber, int trackCount)) {
         loadEntryIntoDeck1(track);
         refresh.UpdateForm1Once();
         MediaPlayer1.play();
+        refresh.showDeck1State();
         state.playerState = PlayerState::Playing;
         if (MediaPlayer1.playState() == Deck::Playing) return;
     }
@@ -77,6 +78,7 @@ void PlaylistNavigation::PlayTheNextFile() {
     loadEntryIntoDeck1(nextPosition(state.TrackNumber, state.TrackCount));
     refresh.UpdateForm1Once();
     MediaPlayer1.play();
+    refresh.showDeck1State();
     state.playerState = PlayerState::Playing;
 }
 

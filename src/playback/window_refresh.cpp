@@ -39,3 +39,7 @@ void WindowRefresh::UpdateForm1Once() {
     showStateWord(ui.Label14, MediaPlayer2.playState());
     ui.Form1->setWindowTitle(QString::fromUtf8(kCaptionPrefix) + fileNameText(state.CurrentFile));
 }
+
+void WindowRefresh::showDeck1State() {
+    showStateWord(ui.Label19, MediaPlayer1.playState());
+}

@@ -20,6 +20,9 @@ public:
     WindowRefresh(Controls controls, const SharedState& state, Deck& deck1, Deck& deck2);
 
     void UpdateForm1Once();
+    // Deck 1's state word again, once a step that refreshed the window before starting the
+    // deck has started it: the window must not say "Stopped" over the music.
+    void showDeck1State();
 
     static constexpr const char* kCaptionPrefix = "Velmor´s MP3-Player - ";
 

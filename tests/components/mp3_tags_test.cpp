@@ -1,8 +1,13 @@
 #include "components/mp3_tags.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
 
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
@@ -46,6 +51,19 @@ TEST(Mp3Tags, TitleArtistAlbumFromEitherTagVersion) {
     }
     const Mp3Tags missing = readMp3Tags(dir.file("missing.mp3"));
     EXPECT_EQ(missing.title + missing.artist + missing.album, "");
+}
+
+// A FIFO put where a track was (or a device) gives no tags at once, without a writer.
+TEST(Mp3Tags, AFifoInTheFilesPlaceGivesNoTagsAndNoWait) {
+    TempDir dir;
+    const std::string fifo = dir.file("2 b.mp3");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [&] { return readMp3Tags(fifo); });
+    const bool answered = read.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    EXPECT_TRUE(answered) << "the read waits for a writer";
+    if (!answered) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // let it go
+    const Mp3Tags tags = read.get();
+    EXPECT_EQ(tags.title + tags.artist + tags.album, "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // MPRIS through a real client, playerctl, against the real window (on test doubles of the
 // decks) on a private bus.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDBusMessage>
 #include <QListWidget>
@@ -14,8 +15,10 @@
 #include "desktop/mpris_service.h"
 #include "mixer/mixer_sliders.h"
 #include "support/form1_fixture.h"
+#include "support/hanging_mount.h"
 #include "support/private_bus.h"
 #include "support/serving_process.h"
+#include "support/temp_dir.h"
 #include "support/tone_files.h"
 
 namespace {
@@ -111,8 +114,9 @@ TEST_F(MprisTest, EachCommandRunsTheWindowsOwnHandler) {
          25,
          "Playing"},
         {{{"position", "-5"}}, S::Playing, 1, "1 first.mp3", Deck::Playing, 0, "Playing"},
-        // At or past the end the track is over, as with the step button; the tick moves on.
-        {{{"position", "250"}}, S::Playing, 2, "2 second.mp3", Deck::Playing, 0, "Playing"},
+        // A position outside the track is ignored; a seek past its end is a Next.
+        {{{"position", "250"}}, S::Playing, 1, "1 first.mp3", Deck::Playing, 0, "Playing"},
+        {{{"position", "250+"}}, S::Playing, 2, "2 second.mp3", Deck::Playing, 0, "Playing"},
     };
     for (const auto& c : cases) {
         form->openPath(music);
@@ -136,6 +140,52 @@ TEST_F(MprisTest, EachCommandRunsTheWindowsOwnHandler) {
     playerctlOut({"stop"});
     EXPECT_NE(playerctl({"pause"}).exitCode, 0);
     EXPECT_EQ(state().playerState, S::Stopped);
+}
+
+// The next entry is replaced by a FIFO while the first plays, or lies on a disk whose reads
+// hang: its tags are read off the window's thread, and MPRIS and the tick go on.
+TEST_F(MprisTest, AnEntryThatCannotBeReadStallsNeitherMprisNorTheTick) {
+    TempDir shared;
+    makeToneMp3(shared.path(), "2 hang.mp3", 660, 0.5);
+    HangingMount mount(shared.path(), dir.path().toStdString());
+    const std::string second = music + "2 second.mp3";
+    const struct {
+        const char* what;
+        std::string folder;
+        const char* title;
+    } cases[] = {
+        {"a FIFO", music, "2 second.mp3"},
+        {"a hanging disk", mount.path(""), "2 hang.mp3"},
+    };
+    for (const auto& c : cases) {
+        if (c.folder != music && !mount.available()) continue;  // no FUSE here
+        form->openPath(c.folder);
+        if (c.folder == music) {
+            std::remove(second.c_str());
+            ASSERT_EQ(::mkfifo(second.c_str(), 0600), 0);
+        }
+        playerctlOut({"next"});  // on the hanging disk, its one entry again
+        EXPECT_EQ(playerctlOut({"metadata", "--format", "{{title}}"}), c.title) << c.what;
+        for (int i = 0; i < 10; ++i) form->Timer1_Timer();
+        EXPECT_EQ(playerctlOut({"status"}), "Playing") << c.what;
+    }
+    mount.release();
+}
+
+// Deck 2's buttons set the window's shared state word too; MPRIS shows and drives deck 1 alone.
+TEST_F(MprisTest, DeckTwosPauseIsNotThePlayers) {
+    form->openPath(music);
+    state().Deck2File = "2 second.mp3";
+    ui().Command13->click();
+    ui().Command15->click();  // deck 2's "II"
+    ASSERT_EQ(deck2.state, Deck::Paused);
+    EXPECT_EQ(playerctlOut({"status"}), "Playing");
+    playerctlOut({"play-pause"});
+    EXPECT_EQ(deck1.state, Deck::Paused);
+    EXPECT_EQ(playerctlOut({"status"}), "Paused");
+    playerctlOut({"play-pause"});
+    EXPECT_EQ(deck1.state, Deck::Playing);
+    EXPECT_EQ(deck2.state, Deck::Paused);
 }
 
 TEST_F(MprisTest, VolumeIsDeckOnesBar) {
@@ -202,8 +252,9 @@ TEST_F(MprisTest, SignalsOnChangesOnlyNoneWhilePlayingOn) {
     SignalMonitor monitor(bus, connection);
     form->openPath(music);
     serveUntil([] { return false; }, 100);
-    EXPECT_EQ(monitor.taken("PropertiesChanged"), 1);
-    playerctlOut({"next"});
+    // The change, then the first track's tags as they arrive from the reader's thread.
+    EXPECT_EQ(monitor.taken("PropertiesChanged"), 2);
+    playerctlOut({"next"});  // untagged: the name stands for the title at once
     serveUntil([] { return false; }, 100);
     EXPECT_EQ(monitor.taken("PropertiesChanged"), 1);
     EXPECT_EQ(monitor.taken("Seeked"), 0);

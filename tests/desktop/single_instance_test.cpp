@@ -4,6 +4,7 @@
 
 #include <QListWidget>
 #include <QProcess>
+#include <algorithm>
 
 #include "desktop/desktop_session.h"
 #include "support/form1_fixture.h"
@@ -72,6 +73,27 @@ TEST_F(SingleInstanceTest, SecondStartHandsItsPathOverAndRaisesTheWindow) {
             EXPECT_NE(lines.back().find(c.errorHas), std::string::npos) << lines.back();
         }
     }
+}
+
+// The first player stalls past the second start's patience (stopped, or its disk hangs): the
+// second says so and plays nothing; the first, once it runs again, plays the file once.
+TEST_F(SingleInstanceTest, ASecondStartThatGetsNoAnswerLeavesTheFileToTheFirst) {
+    makeFiles("music", {"a.mp3"});
+    QProcess second;
+    QProcessEnvironment env = bus.sessionEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    second.setProcessEnvironment(env);
+    second.setWorkingDirectory(dir.path());
+    second.start(VELMOR_PLAYER_BINARY, {"music"});
+    // Blocks this process's event loop: the first player answers nothing meanwhile.
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_NE(second.readAllStandardError().indexOf("does not answer"), -1);
+
+    EXPECT_TRUE(serveUntil([&] { return deck1.state == Deck::Playing; }));
+    const auto calls = deck1.transport();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "play"), 1);
+    EXPECT_EQ(state().CurrentFile, "a.mp3");
 }
 
 TEST(SingleInstance, WithoutASessionBusTheProgramRunsAndSaysSoOnce) {

@@ -95,6 +95,19 @@ TEST_F(SleepInhibitorTest, HeldWhileADeckPlaysTakenOnceReleasedWhenNonePlays) {
     }
 }
 
+// logind absent at the first play (not started yet, or restarting): asked again at the next.
+TEST_F(SleepInhibitorTest, ALogindThatComesLaterIsAskedAtTheNextPlay) {
+    attach();
+    form->openPath(music);
+    serveUntil([] { return false; }, 300);
+    ui().Command3->click();
+    startLogind();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ui().Command1->click();
+    EXPECT_TRUE(serveUntil([&] { return held().size() == 1; }, 3000));
+    EXPECT_EQ(inhibitCalls(), 1);
+}
+
 TEST_F(SleepInhibitorTest, WithoutLogindOrASystemBusOneLineOnStandardError) {
     for (const bool busThere : {true, false}) {
         if (!busThere) system = QDBusConnection("no-system-bus");

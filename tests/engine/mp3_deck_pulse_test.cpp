@@ -13,6 +13,7 @@
 #include "engine/mp3_deck.h"
 #include "support/loaded_decks.h"
 #include "support/output_kinds.h"
+#include "support/shell_command.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
@@ -53,6 +54,17 @@ TEST_P(Mp3DeckPulse, BothDecksAreHeardAtTheirVolumes) {
         deck1.play();
         deck2.play();
         std::this_thread::sleep_for(1500ms);
+        if (GetParam() == OutputKind::Pulse) {
+            // The desktop's sound settings list each deck with its title, and remember each
+            // deck's routing under an id of its own.
+            const std::string streams = commandOutput("pactl list sink-inputs");
+            for (const char* property :
+                 {"media.name = \"Deck 1: a440.mp3\"", "media.name = \"Deck 2: b880.mp3\"",
+                  "module-stream-restore.id = \"velmor-mp3-player-deck-1\"",
+                  "module-stream-restore.id = \"velmor-mp3-player-deck-2\"",
+                  "media.role = \"music\"", "application.name = \"Velmor´s MP3-Player\""})
+                EXPECT_NE(streams.find(property), std::string::npos) << property;
+        }
         deck1.stop();
         deck2.stop();
         std::this_thread::sleep_for(100ms);
