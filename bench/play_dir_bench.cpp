@@ -202,8 +202,8 @@ public:
     PlayDirTimes playDirThroughDialog(Form1& form, const std::string& dir) {
         realDirDialog.setParent(&form);
         form.state().DataPath = dir + "/";  // where "Play Dir" opens the dialog
-        const QString name = QString::fromLocal8Bit(firstName(dir).c_str());
-        const int entries = int(std::distance(fs::directory_iterator(dir), {}));
+        int shownRows = -1;
+        int stillTicks = 0;
         double cpuStart = 0;
         bool pressed = false;
         QTimer user;
@@ -213,10 +213,17 @@ public:
             if (!dialog || pressed) return;
             auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
             auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            if (!view || !edit || !view->model() ||
-                view->model()->rowCount(view->rootIndex()) < entries)
-                return;  // the dialog is still reading the directory
-            edit->setText(name);
+            if (!view || !edit || !view->model()) return;
+            // The dialog reads the directory in the background: the user waits until its list
+            // stands still (it leaves out the names that are not UTF-8).
+            const int rows = view->model()->rowCount(view->rootIndex());
+            if (rows == 0 || rows != shownRows) {
+                shownRows = rows;
+                stillTicks = 0;
+                return;
+            }
+            if (++stillTicks < 20) return;
+            edit->setText(view->model()->index(0, 0, view->rootIndex()).data().toString());
             pressed = true;
             clock.start();
             cpuStart = threadCpuSeconds();
