@@ -293,6 +293,9 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
             stream.ready = true;
             stream.lastAsked = Clock::now();
             stream.asks = 0;
+            // The server may have restored a level it remembers (PipeWire does, whatever the
+            // volume the stream was made with): the deck's own volume is the one heard.
+            stream.gain = -1.0f;
             output.apply(stream);
             // Sound is back once a stream is: a server just started may not have its sink yet.
             if (output.lossTold) output.errors.report("Sound output is back");

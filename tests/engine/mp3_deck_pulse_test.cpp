@@ -55,15 +55,27 @@ TEST_P(Mp3DeckPulse, BothDecksAreHeardAtTheirVolumes) {
         deck2.play();
         std::this_thread::sleep_for(1500ms);
         if (GetParam() == OutputKind::Pulse) {
-            // The desktop's sound settings list each deck with its title, and remember each
-            // deck's routing under an id of its own.
+            // The desktop's sound settings list each deck with its title; PulseAudio remembers
+            // each deck's routing under an id of its own (PipeWire keeps no such property).
+            const char* server = std::getenv("VELMOR_TEST_SERVER");
+            const bool pulseAudio = !server || std::string(server) != "pipewire";
             const std::string streams = commandOutput("pactl list sink-inputs");
-            for (const char* property :
-                 {"media.name = \"Deck 1: a440.mp3\"", "media.name = \"Deck 2: b880.mp3\"",
-                  "module-stream-restore.id = \"velmor-mp3-player-deck-1\"",
-                  "module-stream-restore.id = \"velmor-mp3-player-deck-2\"",
-                  "media.role = \"music\"", "application.name = \"Velmor´s MP3-Player\""})
-                EXPECT_NE(streams.find(property), std::string::npos) << property;
+            const struct {
+                const char* property;
+                bool everywhere;
+            } properties[] = {
+                {"media.name = \"Deck 1: a440.mp3\"", true},
+                {"media.name = \"Deck 2: b880.mp3\"", true},
+                {"media.role = \"music\"", true},
+                {"application.name = \"Velmor´s MP3-Player\"", true},
+                {"module-stream-restore.id = \"velmor-mp3-player-deck-1\"", false},
+                {"module-stream-restore.id = \"velmor-mp3-player-deck-2\"", false},
+            };
+            for (const auto& p : properties) {
+                if (p.everywhere || pulseAudio) {
+                    EXPECT_NE(streams.find(p.property), std::string::npos) << p.property;
+                }
+            }
         }
         deck1.stop();
         deck2.stop();
