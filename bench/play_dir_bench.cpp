@@ -184,19 +184,8 @@ public:
             clock.start();
             cpuStart = threadCpuSeconds();
         };
-        PlayDirTimes t;
         form.controls().Command6->click();
-        t.handler = clock.nsecsElapsed() / 1e9;
-        t.handlerCpu = threadCpuSeconds() - cpuStart;
-        QApplication::processEvents();
-        t.refreshed = clock.nsecsElapsed() / 1e9;
-        while (deck1.currentPosition() <= 0 && clock.elapsed() < 5000) {
-            QApplication::processEvents();
-            QThread::usleep(200);
-        }
-        t.firstSound = clock.nsecsElapsed() / 1e9;
-        t.started = deck1.startedAt;
-        return t;
+        return timesAfterHandler(cpuStart);
     }
     // The same through the real dialog, from the user's Return on the first name.
     PlayDirTimes playDirThroughDialog(Form1& form, const std::string& dir) {
@@ -230,9 +219,13 @@ public:
             QTest::keyClick(edit, Qt::Key_Return);
         });
         user.start();
-        PlayDirTimes t;
         form.controls().Command6->click();
         user.stop();
+        return timesAfterHandler(cpuStart);
+    }
+    // Once "Play Dir"'s handler has returned: its times, then the first sound, polled.
+    PlayDirTimes timesAfterHandler(double cpuStart) {
+        PlayDirTimes t;
         t.handler = clock.nsecsElapsed() / 1e9;
         t.handlerCpu = threadCpuSeconds() - cpuStart;
         QApplication::processEvents();
