@@ -71,7 +71,7 @@ void DeckVoice::holdClock(std::int64_t now, int rate) noexcept {
     const PlayClock::Reading reading = stream.played();
     if (reading.atNanoseconds == 0) return;
     // Where the sound stood at `now`: the reading's buffer counted out as it was heard.
-    const double elapsed = static_cast<double>(now - reading.atNanoseconds) * 1e-9 * rate;
+    const double elapsed = reading.framesUntil(now, rate);
     const auto unheard = static_cast<std::uint64_t>(
         static_cast<double>(reading.frames) - std::clamp(elapsed, 0.0, double(reading.frames)));
     const std::uint64_t index = DeckStream::indexOf(reading.playedMark) - unheard;

@@ -299,9 +299,7 @@ double Mp3Deck::positionNow(bool interpolate) const {
         if (interpolate && reading.atNanoseconds != 0) {
             // The last buffer sounds from the callback on: count it out as time passes, but
             // never beyond what was handed to the device.
-            const double elapsed =
-                static_cast<double>(steadyNanoseconds() - reading.atNanoseconds) * 1e-9 *
-                output.rate();
+            const double elapsed = reading.framesUntil(steadyNanoseconds(), output.rate());
             const auto inBuffer = static_cast<double>(reading.frames);
             frames = handed - inBuffer + std::clamp(elapsed, 0.0, inBuffer);
         }
@@ -314,7 +312,7 @@ bool Mp3Deck::tailSounds() const {
     const PlayClock::Reading reading = lane->shared.played();
     if (reading.atNanoseconds == 0 || DeckStream::epochOf(reading.playedMark) != epoch)
         return false;
-    return static_cast<double>(steadyNanoseconds() - reading.atNanoseconds) * 1e-9 * output.rate() <
+    return reading.framesUntil(steadyNanoseconds(), output.rate()) <
            static_cast<double>(reading.frames);
 }
 

@@ -20,6 +20,11 @@ public:
         std::uint64_t playedMark = 0;    // (epoch, ring index after the buffer): DeckStream::mark
         std::uint32_t frames = 0;        // frames of this deck in that buffer
         std::int64_t atNanoseconds = 0;  // steady clock at the callback; 0: no device clock
+
+        // Frames sounded at `rate` from the reading's moment to `now` (steady ns).
+        double framesUntil(std::int64_t now, int rate) const {
+            return static_cast<double>(now - atNanoseconds) * 1e-9 * rate;
+        }
     };
 
     // Audio callback only: never blocks.

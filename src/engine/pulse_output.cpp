@@ -226,12 +226,12 @@ void PulseOutput::openStream(Stream& stream) {
     pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName(stream.label, stream.title).c_str());
     pa_proplist_sets(properties, "module-stream-restore.id",
                      restoreId(options.appId, stream.label).c_str());
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(options.rate), 2};
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(options.rate), 2};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     // The name given here is the stream's media.name.
     stream.pa = pa_stream_new_with_proplist(context, mediaName(stream.label, stream.title).c_str(),
-                                            &spec, &map, properties);
+                                            &format, &map, properties);
     pa_proplist_free(properties);
     if (!stream.pa) {
         lastCause = pa_strerror(pa_context_errno(context));
@@ -243,7 +243,7 @@ void PulseOutput::openStream(Stream& stream) {
     pa_stream_set_write_callback(stream.pa, &PulseOutput::onWritable, &stream);
     const auto bytes = [&](std::chrono::milliseconds span) {
         return static_cast<std::uint32_t>(pa_usec_to_bytes(
-            static_cast<pa_usec_t>(std::chrono::microseconds(span).count()), &spec));
+            static_cast<pa_usec_t>(std::chrono::microseconds(span).count()), &format));
     };
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<std::uint32_t>(-1);
