@@ -135,6 +135,12 @@ void MprisPlayer::SetPosition(const QDBusObjectPath& trackId, qlonglong position
     remote.seekTo(double(position) / kMicroseconds);
 }
 
+bool MprisPlayer::accepts(const QString& property, const QVariant& value) const {
+    const double number = value.toDouble();
+    if (property == QLatin1String("Rate")) return number == 0.0 || number == rate();
+    return std::isfinite(number);  // Volume: below 0 is silence, above 1 full
+}
+
 void MprisPlayer::setRate(double rate) {
     // One speed only (MinimumRate = MaximumRate = 1); 0 is a pause, as MPRIS asks.
     if (rate == 0.0) Pause();

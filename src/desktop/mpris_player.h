@@ -41,6 +41,8 @@ public:
     QVariantMap metadata();
     double volume() const;
     void setVolume(double volume);
+    // Whether a Set of a writable property to `value`, of its own type, is one to act on.
+    bool accepts(const QString& property, const QVariant& value) const;
     qlonglong position() const;
     bool canGoNext() const;
     bool canPlay() const;

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "app/remote_control.h"
+#include "desktop/dbus_properties.h"
 #include "desktop/mpris_player.h"
 #include "desktop/mpris_root.h"
 
@@ -11,6 +12,9 @@ MprisService::MprisService(RemoteControl& remote, QDBusConnection bus, QObject* 
     : QObject(parent), bus(std::move(bus)) {
     new MprisRoot(this, remote, this->bus);
     player = new MprisPlayer(this, remote);
+    new DbusProperties(this, this->bus, [this](const QString& property, const QVariant& value) {
+        return player->accepts(property, value);
+    });
     player->setOnTagsRead([this] { announceChanges(); });
     announced = player->announcedProperties();
     // Queued: the values are read once the handler or tick that changed them has finished,

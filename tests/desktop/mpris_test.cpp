@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 
 #include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
@@ -201,6 +204,79 @@ TEST_F(MprisTest, VolumeIsDeckOnesBar) {
     }
     ui().VScroll5->setValue(8192);
     EXPECT_EQ(playerctlOut({"volume"}), "0.749992");
+}
+
+// Properties as D-Bus names them, through a client of its own: a value of another type than
+// the property's is refused, not converted, and so is a rate the player does not have.
+TEST_F(MprisTest, PropertiesRefuseWrongTypesAndValuesByName) {
+    QDBusConnection client = bus.connect("properties-client");
+    const QString player = "org.mpris.MediaPlayer2.Player";
+    const QString root = "org.mpris.MediaPlayer2";
+    auto call = [&](const QString& method, const QVariantList& args) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(MprisService::kServiceName, MprisService::kObjectPath,
+                                           "org.freedesktop.DBus.Properties", method);
+        message.setArguments(args);
+        QDBusPendingCall pending = client.asyncCall(message);
+        serveUntil([&] { return pending.isFinished(); }, 5000);
+        return pending.reply();
+    };
+    auto set = [&](const QString& interface, const QString& name, const QVariant& value) {
+        return call("Set", {interface, name, QVariant::fromValue(QDBusVariant(value))});
+    };
+    form->openPath(music);
+    ui().VScroll5->setValue(8192);
+    const struct {
+        QString interface;
+        const char* name;
+        QVariant value;
+        const char* error;  // empty: accepted
+        int deck1State;
+        int bar;
+    } cases[] = {
+        {player, "Volume", QVariant(0), "InvalidArgs", Deck::Playing, 8192},
+        {player, "Volume", QVariant(QString("0")), "InvalidArgs", Deck::Playing, 8192},
+        {player, "Volume", QVariant(0.5), "", Deck::Playing, 16384},
+        {player, "Rate", QVariant(QString("abc")), "InvalidArgs", Deck::Playing, 16384},
+        {player, "Rate", QVariant(2.0), "InvalidArgs", Deck::Playing, 16384},
+        {player, "Rate", QVariant(1.0), "", Deck::Playing, 16384},
+        {player, "Rate", QVariant(0.0), "", Deck::Paused, 16384},  // as Pause
+        {root, "Identity", QVariant(QString("x")), "PropertyReadOnly", Deck::Paused, 16384},
+        {player, "Loudness", QVariant(1.0), "UnknownProperty", Deck::Paused, 16384},
+        {"org.example.None", "Rate", QVariant(1.0), "UnknownInterface", Deck::Paused, 16384},
+    };
+    for (const auto& c : cases) {
+        const QDBusMessage reply = set(c.interface, c.name, c.value);
+        const QString expected =
+            *c.error ? QString("org.freedesktop.DBus.Error.") + c.error : QString();
+        EXPECT_EQ(reply.errorName().toStdString(), expected.toStdString())
+            << c.name << " " << c.value.toString().toStdString();
+        EXPECT_EQ(deck1.state, c.deck1State) << c.name;
+        EXPECT_EQ(ui().VScroll5->value(), c.bar) << c.name;
+    }
+
+    // Reading goes on as before, with or without the interface named.
+    EXPECT_EQ(call("Get", {player, "PlaybackStatus"})
+                  .arguments()
+                  .value(0)
+                  .value<QDBusVariant>()
+                  .variant(),
+              QVariant(QString("Paused")));
+    EXPECT_EQ(call("Get", {"", "Identity"}).arguments().value(0).value<QDBusVariant>().variant(),
+              QVariant(QString("Velmor´s MP3-Player")));
+    const QDBusMessage all = call("GetAll", {root});
+    EXPECT_TRUE(qdbus_cast<QVariantMap>(all.arguments().value(0)).contains("SupportedMimeTypes"));
+    EXPECT_EQ(call("GetAll", {"org.example.None"}).errorName().toStdString(),
+              "org.freedesktop.DBus.Error.UnknownInterface");
+
+    QDBusMessage introspect =
+        QDBusMessage::createMethodCall(MprisService::kServiceName, MprisService::kObjectPath,
+                                       "org.freedesktop.DBus.Introspectable", "Introspect");
+    QDBusPendingCall pending = client.asyncCall(introspect);
+    serveUntil([&] { return pending.isFinished(); }, 5000);
+    EXPECT_EQ(pending.reply().arguments().value(0).toString().count(
+                  "interface name=\"org.freedesktop.DBus.Properties\""),
+              1);
 }
 
 // Counts the signals on the player's object that a monitor of the bus has seen.
