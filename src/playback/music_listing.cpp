@@ -36,7 +36,9 @@ struct DirCloser {
 
 }  // namespace
 
-void sortNaturally(std::vector<std::string>& names) {
+namespace {
+
+QCollator naturalCollator() {
     // The C locale collates by code points and ignores numeric mode; English is a neutral
     // stand-in there.
     QLocale locale = QLocale::system();
@@ -44,8 +46,15 @@ void sortNaturally(std::vector<std::string>& names) {
     QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+}  // namespace
+
+void sortNaturally(std::vector<std::string>& names) {
+    const QCollator collator = naturalCollator();
     // Keys once per name: comparing through the collator for every pair would dominate large
-    // folders. Names are collated as shown; equal texts fall back to their bytes.
+    // folders.
     std::vector<std::pair<QCollatorSortKey, size_t>> keys;
     keys.reserve(names.size());
     for (size_t i = 0; i < names.size(); ++i)
@@ -61,10 +70,20 @@ void sortNaturally(std::vector<std::string>& names) {
     names = std::move(sorted);
 }
 
-std::vector<std::string> listMp3Files(const std::string& dir, std::string& error) {
-    std::vector<std::string> names = readMp3Names(dir, error);
-    sortNaturally(names);
-    return names;
+size_t naturalFirst(const std::vector<std::string>& names) {
+    const QCollator collator = naturalCollator();
+    // A comparison stops at the first difference, where a key covers the whole name.
+    size_t first = 0;
+    QString firstText = fileNameText(names.front());
+    for (size_t i = 1; i < names.size(); ++i) {
+        QString text = fileNameText(names[i]);
+        const int c = collator.compare(text, firstText);
+        if (c < 0 || (c == 0 && names[i] < names[first])) {
+            first = i;
+            firstText = std::move(text);
+        }
+    }
+    return first;
 }
 
 std::vector<std::string> readMp3Names(const std::string& dir, std::string& error) {

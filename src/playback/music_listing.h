@@ -4,15 +4,17 @@
 #include <vector>
 
 // The MP3 files of a directory: regular files (or links to them) whose names end in ".mp3" in
-// any letter case, in natural, case-insensitive order ("2 song" before "10 song").
-// On a directory that cannot be read, gives nothing and says why in `error`.
-std::vector<std::string> listMp3Files(const std::string& dir, std::string& error);
-
-// The same names in the order the directory yields them.
+// any letter case, in the order the directory yields them. On a directory that cannot be
+// read, gives nothing and says why in `error`.
 std::vector<std::string> readMp3Names(const std::string& dir, std::string& error);
 
 // Whether a name ends in ".mp3", in any letter case.
 bool hasMp3Extension(const char* name);
 
-// The order of the listing, on names alone.
+// The order of the playlist: natural and case-insensitive ("2 song" before "10 song"), by the
+// text shown, equal texts by their bytes.
 void sortNaturally(std::vector<std::string>& names);
+
+// The index of the name that order puts first, in one pass: on a big folder the first entry
+// can play long before all are sorted. `names` is not empty.
+size_t naturalFirst(const std::vector<std::string>& names);

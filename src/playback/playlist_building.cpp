@@ -36,7 +36,7 @@ void PlaylistBuilding::playDir(const std::string& chosen) {
     state.DataPath = state.PlaylistDir;
 
     std::string error;
-    const std::vector<std::string> names = listMp3Files(state.PlaylistDir, error);
+    std::vector<std::string> names = readMp3Names(state.PlaylistDir, error);
 
     if (names.empty()) {
         // Nothing to start: deck 1 keeps what it plays, the playlist is empty.
@@ -49,14 +49,15 @@ void PlaylistBuilding::playDir(const std::string& chosen) {
     }
     state.TrackNumber = 1;
     state.TrackCount = int(names.size());
-    state.CurrentFile = names.front();
+    state.CurrentFile = names[naturalFirst(names)];
     MediaPlayer1.setFileName(state.PlaylistDir + state.CurrentFile);
     refresh.UpdateForm1Once();
     MediaPlayer1.play();
     refresh.showDeck1State();
     state.playerState = PlayerState::Playing;
-    // Filled once the first entry sounds: on a big directory the list costs as much as the
-    // rest, and nothing shows it before this handler returns.
+    // Sorted and filled once the first entry sounds: on a big directory these cost more than
+    // the rest, and nothing shows the list before this handler returns.
+    sortNaturally(names);
     fillPlaylist(List4, names);
     List4->setCurrentRow(0);
 }
