@@ -29,30 +29,29 @@ QByteArray signatureOf(const QVariant& value) {
 DbusProperties::DbusProperties(QObject* object, QDBusConnection bus, Check accepts)
     : QDBusAbstractAdaptor(object), bus(std::move(bus)), accepts(std::move(accepts)) {}
 
-QObject* DbusProperties::adaptorFor(const QString& interface) const {
+QList<QObject*> DbusProperties::adaptorsOf(const QString& interface) const {
+    QList<QObject*> found;
     for (QObject* child : parent()->children())
         if (child != this && qobject_cast<QDBusAbstractAdaptor*>(child) &&
-            interfaceOf(child) == interface)
-            return child;
-    return nullptr;
+            (interface.isEmpty() || interfaceOf(child) == interface))
+            found << child;
+    return found;
 }
 
 DbusProperties::Found DbusProperties::find(const QString& interface, const QString& name,
                                            const QDBusMessage& message) {
-    const QByteArray wanted = name.toUtf8();
-    for (QObject* child : parent()->children()) {
-        if (child == this || !qobject_cast<QDBusAbstractAdaptor*>(child)) continue;
-        if (!interface.isEmpty() && interfaceOf(child) != interface) continue;
-        const int index = child->metaObject()->indexOfProperty(wanted.constData());
-        if (index >= firstOwnProperty()) return {child, child->metaObject()->property(index)};
+    const QList<QObject*> adaptors = adaptorsOf(interface);
+    if (adaptors.isEmpty()) {
+        refuseInterface(message, interface);
+        return {};
     }
-    if (!interface.isEmpty() && !adaptorFor(interface))
-        refuse(message, QDBusError::UnknownInterface,
-               QStringLiteral("Interface %1 was not found in object %2")
-                   .arg(interface, message.path()));
-    else
-        refuse(message, QDBusError::UnknownProperty,
-               QStringLiteral("Property %1 was not found in object %2").arg(name, message.path()));
+    const QByteArray wanted = name.toUtf8();
+    for (QObject* adaptor : adaptors) {
+        const int index = adaptor->metaObject()->indexOfProperty(wanted.constData());
+        if (index >= firstOwnProperty()) return {adaptor, adaptor->metaObject()->property(index)};
+    }
+    refuse(message, QDBusError::UnknownProperty,
+           QStringLiteral("Property %1 was not found in object %2").arg(name, message.path()));
     return {};
 }
 
@@ -65,18 +64,15 @@ QDBusVariant DbusProperties::Get(const QString& interface, const QString& name,
 
 QVariantMap DbusProperties::GetAll(const QString& interface, const QDBusMessage& message) {
     QVariantMap all;
-    QObject* adaptor = adaptorFor(interface);
-    if (!adaptor) {
-        refuse(message, QDBusError::UnknownInterface,
-               QStringLiteral("Interface %1 was not found in object %2")
-                   .arg(interface, message.path()));
-        return all;
-    }
-    const QMetaObject* meta = adaptor->metaObject();
-    for (int i = firstOwnProperty(); i < meta->propertyCount(); ++i) {
-        const QMetaProperty property = meta->property(i);
-        if (property.isReadable() && QDBusMetaType::typeToSignature(property.metaType()))
-            all.insert(QString::fromLatin1(property.name()), property.read(adaptor));
+    const QList<QObject*> adaptors = adaptorsOf(interface);
+    if (adaptors.isEmpty()) refuseInterface(message, interface);
+    for (QObject* adaptor : adaptors) {
+        const QMetaObject* meta = adaptor->metaObject();
+        for (int i = firstOwnProperty(); i < meta->propertyCount(); ++i) {
+            const QMetaProperty property = meta->property(i);
+            if (property.isReadable() && QDBusMetaType::typeToSignature(property.metaType()))
+                all.insert(QString::fromLatin1(property.name()), property.read(adaptor));
+        }
     }
     return all;
 }
@@ -98,6 +94,12 @@ void DbusProperties::Set(const QString& interface, const QString& name, const QD
                QStringLiteral("Property %1 does not take the value given (type %2)")
                    .arg(name, QString::fromLatin1(signatureOf(given))));
     }
+}
+
+void DbusProperties::refuseInterface(const QDBusMessage& message, const QString& interface) {
+    refuse(
+        message, QDBusError::UnknownInterface,
+        QStringLiteral("Interface %1 was not found in object %2").arg(interface, message.path()));
 }
 
 void DbusProperties::refuse(const QDBusMessage& message, QDBusError::ErrorType type,

@@ -5,6 +5,7 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QList>
 #include <QMetaProperty>
 #include <QString>
 #include <QVariantMap>
@@ -37,8 +38,10 @@ private:
     };
     // The property, or an error already sent in answer to `message`.
     Found find(const QString& interface, const QString& name, const QDBusMessage& message);
-    QObject* adaptorFor(const QString& interface) const;
+    // The other adaptors of the object with that interface; all of them for "".
+    QList<QObject*> adaptorsOf(const QString& interface) const;
     void refuse(const QDBusMessage& message, QDBusError::ErrorType type, const QString& text);
+    void refuseInterface(const QDBusMessage& message, const QString& interface);
 
     QDBusConnection bus;
     Check accepts;

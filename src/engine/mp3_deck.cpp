@@ -319,7 +319,12 @@ bool Mp3Deck::tailSounds() const {
 void Mp3Deck::setVolume(int volume) {
     assertUiThread();
     volume = std::clamp(volume, -10000, 0);
-    gain = volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0));
+    const float wanted =
+        volume <= -10000 ? 0.0f : static_cast<float>(std::pow(10.0, volume / 2000.0));
+    // The joystick sets both decks' volumes every tick: the same level again changes nothing,
+    // and must not take the output's lock each time.
+    if (wanted == gain) return;
+    gain = wanted;
     lane->ui.setGain(gain);
     tellOutput();
 }

@@ -146,17 +146,13 @@ void PulseOutput::startConnect() {
     linkFailed = false;
     connectStarted = Clock::now();
     if (!context) {
-        lastCause = "libpulse could not make a context";
-        linkFailed = true;
-        armWatch(std::chrono::milliseconds::zero());
+        failLink("libpulse could not make a context");
         return;
     }
     pa_context_set_state_callback(context, &PulseOutput::onContextState, this);
     // Never starts a server of its own: the desktop's is the one to use.
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        lastCause = pa_strerror(pa_context_errno(context));
-        linkFailed = true;
-        armWatch(std::chrono::milliseconds::zero());
+        failLink(pa_strerror(pa_context_errno(context)));
     }
 }
 
@@ -177,10 +173,7 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
             break;
         case PA_CONTEXT_FAILED:
         case PA_CONTEXT_TERMINATED:
-            // Torn down from the watch: not from within the context's own callback.
-            output->lastCause = pa_strerror(pa_context_errno(context));
-            output->linkFailed = true;
-            output->armWatch(std::chrono::milliseconds::zero());
+            output->failLink(pa_strerror(pa_context_errno(context)));
             break;
         default:
             break;
@@ -219,6 +212,12 @@ void PulseOutput::dropLink() {
     }
 }
 
+void PulseOutput::failLink(std::string cause) {
+    lastCause = std::move(cause);
+    linkFailed = true;
+    armWatch(std::chrono::milliseconds::zero());
+}
+
 void PulseOutput::openStream(Stream& stream) {
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
@@ -234,9 +233,7 @@ void PulseOutput::openStream(Stream& stream) {
                                             &format, &map, properties);
     pa_proplist_free(properties);
     if (!stream.pa) {
-        lastCause = pa_strerror(pa_context_errno(context));
-        linkFailed = true;
-        armWatch(std::chrono::milliseconds::zero());
+        failLink(pa_strerror(pa_context_errno(context)));
         return;
     }
     pa_stream_set_state_callback(stream.pa, &PulseOutput::onStreamState, &stream);
@@ -268,9 +265,7 @@ void PulseOutput::openStream(Stream& stream) {
         static_cast<pa_stream_flags_t>((stream.corked ? PA_STREAM_START_CORKED : 0) |
                                        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_playback(stream.pa, nullptr, &attributes, flags, &volume, nullptr) < 0) {
-        lastCause = pa_strerror(pa_context_errno(context));
-        linkFailed = true;
-        armWatch(std::chrono::milliseconds::zero());
+        failLink(pa_strerror(pa_context_errno(context)));
     }
 }
 
@@ -303,9 +298,7 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
             output.failureTold = false;
             break;
         case PA_STREAM_FAILED:  // its sink went away, or the server: start afresh
-            output.lastCause = pa_strerror(pa_context_errno(output.context));
-            output.linkFailed = true;
-            output.armWatch(std::chrono::milliseconds::zero());
+            output.failLink(pa_strerror(pa_context_errno(output.context)));
             break;
         default:
             break;

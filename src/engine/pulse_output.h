@@ -73,6 +73,9 @@ private:
     void linkUp();
     // The connection failed or stalled: streams and context dropped, told once, tried again.
     void dropLink();
+    // A failure met on the way: the watch drops the link at once, never a libpulse callback
+    // from within.
+    void failLink(std::string cause);
     void dropContext();
     void openStream(Stream& stream);
     void closeStream(Stream& stream);
