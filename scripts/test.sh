@@ -8,8 +8,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
-scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_WERROR=ON
-scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMOR_SANITIZE=ON -DVELMOR_WERROR=ON
+# Every option named: scripts/run.sh configures build/ without tests, and a directory keeps
+# what its last configure chose.
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_TESTS=ON -DVELMOR_SANITIZE=OFF \
+    -DVELMOR_BENCH=OFF -DVELMOR_FUZZ=OFF -DVELMOR_TSAN=OFF -DVELMOR_WERROR=ON
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMOR_TESTS=ON -DVELMOR_SANITIZE=ON \
+    -DVELMOR_BENCH=OFF -DVELMOR_FUZZ=OFF -DVELMOR_TSAN=OFF -DVELMOR_WERROR=ON
 source scripts/run_tests.sh
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0"
