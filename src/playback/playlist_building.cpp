@@ -6,6 +6,7 @@
 #include "components/error_sink.h"
 #include "components/file_dialog.h"
 #include "playback/music_listing.h"
+#include "playback/path_lookup.h"
 #include "playback/playlist_items.h"
 #include "playback/window_refresh.h"
 #include "shared/module1.h"
@@ -13,13 +14,14 @@
 
 PlaylistBuilding::PlaylistBuilding(QListWidget* List4, SharedState& state, Deck& deck1,
                                    FileDialog& playFileDialog, FileDialog& playDirDialog,
-                                   WindowRefresh& refresh, ErrorSink& errors)
+                                   WindowRefresh& refresh, PathLookup& lookup, ErrorSink& errors)
     : List4(List4),
       state(state),
       MediaPlayer1(deck1),
       CommonDialog1(playFileDialog),
       CommonDialog2(playDirDialog),
       refresh(refresh),
+      lookup(lookup),
       errors(errors) {}
 
 void PlaylistBuilding::Command6_Click() {
@@ -31,12 +33,17 @@ void PlaylistBuilding::Command6_Click() {
 }
 
 void PlaylistBuilding::playDir(const std::string& chosen) {
-    state.PlaylistDir = chosen;
-    Module1::SplitPathAndName(state.PlaylistDir, state.CurrentFile);
-    state.DataPath = state.PlaylistDir;
+    std::string dir = chosen, name;
+    Module1::SplitPathAndName(dir, name);
+    lookup.request({"", dir}, [this, dir](PathLookup::Finding&& found) {
+        playListedDir(dir, std::move(found.names), found.listError);
+    });
+}
 
-    std::string error;
-    std::vector<std::string> names = readMp3Names(state.PlaylistDir, error);
+void PlaylistBuilding::playListedDir(const std::string& dir, std::vector<std::string> names,
+                                     const std::string& error) {
+    state.PlaylistDir = dir;
+    state.DataPath = dir;
 
     if (names.empty()) {
         // Nothing to start: deck 1 keeps what it plays, the playlist is empty.
@@ -70,6 +77,7 @@ void PlaylistBuilding::Command2_Click() {
 void PlaylistBuilding::playFile(const std::string& chosen) {
     state.CurrentFile = chosen;
     if (state.CurrentFile.empty()) return;
+    lookup.supersede();  // a folder still being listed must not replace this file
     MediaPlayer1.setFileName(state.CurrentFile);
     MediaPlayer1.play();
     refresh.UpdateForm1Once();
