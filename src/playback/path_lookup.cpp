@@ -19,8 +19,11 @@
 namespace {
 
 // What a local folder takes, with room for a busy machine: an answer within it is acted on
-// before the handler returns, as it always was.
+// before the handler returns, as it always was. A listing that is still going on (a big
+// local folder) is given more such waits, up to kLongestWait; a disk that does not answer
+// gives no entry and is waited for once.
 constexpr auto kAnswerWait = std::chrono::milliseconds(50);
+constexpr auto kLongestWait = std::chrono::milliseconds(250);
 constexpr auto kSlowLook = std::chrono::seconds(2);
 
 }  // namespace
@@ -31,7 +34,8 @@ constexpr auto kSlowLook = std::chrono::seconds(2);
 //   relay. Posting under the mutex makes that safe: the UI thread clears `owner` under the
 //   same mutex when the request is superseded or the lookup goes, before the relay can.
 // - The UI thread reads `finding` only after it has seen `done` under the mutex.
-// - `stage` only words the slow report, which may read it a little late: relaxed.
+// - `stage` only words the slow report and `entriesRead` only tells the UI thread that the
+//   listing goes on; both may be read a little late: relaxed.
 struct PathLookup::Job {
     enum class Stage { Looking, Listing };
 
@@ -46,6 +50,7 @@ struct PathLookup::Job {
     const std::uint64_t serial;
     const Request request;
     std::atomic<Stage> stage{Stage::Looking};
+    std::atomic<std::size_t> entriesRead{0};
     std::mutex mutex;
     std::condition_variable ended;
     bool done = false;    // guarded by mutex
@@ -66,7 +71,7 @@ PathLookup::Finding PathLookup::Job::find() {
         if (!S_ISDIR(info.st_mode)) return found;
     }
     stage.store(Stage::Listing, std::memory_order_relaxed);
-    found.names = readMp3Names(request.folder, found.listError);
+    found.names = readMp3Names(request.folder, found.listError, &entriesRead);
     found.listed = true;
     return found;
 }
@@ -121,7 +126,17 @@ void PathLookup::request(Request request, Answer answer) {
     awaitedAnswer = std::move(answer);
     {
         std::unique_lock lock(job->mutex);
-        const bool answered = job->ended.wait_for(lock, kAnswerWait, [&] { return job->done; });
+        const auto start = std::chrono::steady_clock::now();
+        std::size_t entriesSeen = 0;
+        bool answered = false;
+        for (;;) {
+            answered = job->ended.wait_for(lock, kAnswerWait, [&] { return job->done; });
+            const std::size_t entries = job->entriesRead.load(std::memory_order_relaxed);
+            if (answered || entries == entriesSeen ||
+                std::chrono::steady_clock::now() - start >= kLongestWait)
+                break;
+            entriesSeen = entries;
+        }
         job->uiWaits = false;
         if (!answered) {
             lock.unlock();

@@ -36,7 +36,8 @@ public:
     PathLookup& operator=(const PathLookup&) = delete;
 
     // UI thread only. `answer` runs on the UI thread: before this returns when the disk
-    // answers within kAnswerWait (a local folder does), else from the event loop once it has.
+    // answers within a few tens of ms, or a quarter of a second while a big folder's listing
+    // goes on (a local folder does), else from the event loop once it has.
     void request(Request request, Answer answer);
     // UI thread only: a choice made another way (a file played) drops the answer awaited.
     void supersede();
