@@ -255,4 +255,27 @@ TEST_F(PathLookupSupersede, ANewerRequestWinsAndStrandedLookupsAreBounded) {
     EXPECT_EQ(state().PlaylistDir, local);
 }
 
+// A file played while a folder is still being listed stays: the folder's answer is dropped.
+TEST_F(PathLookupSupersede, AFilePlayedMeanwhileIsNotReplacedByTheHungFolder) {
+    TempDir shared, fuse;
+    makeFolder(shared.file("hang folder"), {"h.mp3"});
+    HangingMount mount(shared.path(), fuse.path());
+    if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    make();
+    Releaser releaser(mount, std::chrono::seconds(8));
+    form->openPath(mount.path("hang folder"));
+    playFileDialog.answer = "/elsewhere/solo.mp3";
+    ui().Command2->click();
+    const std::vector<std::string> solo = {"setFileName /elsewhere/solo.mp3", "play"};
+    EXPECT_EQ(deck1.transport(), solo);
+
+    releaser.now();
+    std::error_code ec;
+    std::filesystem::directory_iterator(mount.path("hang folder"), ec);  // the disk answers
+    serveUntil([] { return false; }, 500);
+    EXPECT_EQ(deck1.transport(), solo);
+    EXPECT_EQ(ui().List4->count(), 0);
+    EXPECT_EQ(state().CurrentFile, "/elsewhere/solo.mp3");
+}
+
 }  // namespace
