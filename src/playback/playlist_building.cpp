@@ -1,12 +1,12 @@
 #include "playback/playlist_building.h"
 
 #include <QListWidget>
+#include <cstdlib>
 
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/file_dialog.h"
 #include "playback/music_listing.h"
-#include "playback/path_lookup.h"
 #include "playback/playlist_items.h"
 #include "playback/window_refresh.h"
 #include "shared/module1.h"
@@ -22,14 +22,30 @@ PlaylistBuilding::PlaylistBuilding(QListWidget* List4, SharedState& state, Deck&
       CommonDialog2(playDirDialog),
       refresh(refresh),
       lookup(lookup),
-      errors(errors) {}
+      errors(errors),
+      dialogStartLookup(errors) {}
 
 void PlaylistBuilding::Command6_Click() {
-    CommonDialog2.setInitDir(state.DataPath);
+    CommonDialog2.setInitDir(dialogStart(state.DataPath));
     CommonDialog2.showOpen();  // ticks go on meanwhile; what they changed is overridden below
     const std::string chosen = CommonDialog2.fileName();
     if (chosen.empty()) return;
     playDir(chosen);
+}
+
+std::string PlaylistBuilding::dialogStart(const std::string& saved) {
+    if (saved.empty()) return saved;
+    bool answered = false;  // a missing directory answers too: the dialog copes with it
+    dialogStartLookup.request({saved, saved},
+                              [&answered](PathLookup::Finding&&) { answered = true; });
+    if (answered) return saved;
+    dialogStartLookup.supersede();  // its answer must not come once `answered` is gone
+    const char* home = std::getenv("HOME");
+    std::string start = home && *home == '/' ? home : "/";
+    if (start.back() != '/') start += '/';
+    errors.report("Cannot open the dialog at " + saved +
+                  ": its disk does not answer; it opens at " + start);
+    return start;
 }
 
 void PlaylistBuilding::playDir(const std::string& chosen) {

@@ -3,10 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "playback/path_lookup.h"
+
 class Deck;
 class ErrorSink;
 class FileDialog;
-class PathLookup;
 class QListWidget;
 class WindowRefresh;
 struct SharedState;
@@ -32,6 +33,10 @@ public:
                        const std::string& error);
 
 private:
+    // Where the "Play Dir" dialog opens: the saved directory, or the home directory when the
+    // saved one's disk does not answer (the dialog would list it on the window's thread).
+    std::string dialogStart(const std::string& saved);
+
     QListWidget* List4;
     SharedState& state;
     Deck& MediaPlayer1;
@@ -40,4 +45,5 @@ private:
     WindowRefresh& refresh;
     PathLookup& lookup;
     ErrorSink& errors;
+    PathLookup dialogStartLookup;
 };

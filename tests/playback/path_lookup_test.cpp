@@ -26,6 +26,7 @@
 #include "shared/file_uri.h"
 #include "support/form1_fixture.h"
 #include "support/hanging_mount.h"
+#include "support/scoped_env.h"
 #include "support/serving_process.h"
 #include "support/temp_dir.h"
 
@@ -99,6 +100,10 @@ struct Case {
     std::string folder;  // the one whose disk hangs, under the mount
     bool playsFolder;    // "Play Dir" on `folder`, else "Play File" on `handed`
 };
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class PathLookupHang : public Form1Fixture, public ::testing::WithParamInterface<Case> {
 protected:
@@ -276,6 +281,52 @@ TEST_F(PathLookupSupersede, AFilePlayedMeanwhileIsNotReplacedByTheHungFolder) {
     EXPECT_EQ(deck1.transport(), solo);
     EXPECT_EQ(ui().List4->count(), 0);
     EXPECT_EQ(state().CurrentFile, "/elsewhere/solo.mp3");
+}
+
+class PlayDirDialogStart : public Form1Fixture {};
+
+// The "Play Dir" dialog lists the directory it opens at on the window's thread: a saved music
+// directory whose disk does not answer is not where it opens.
+TEST_F(PlayDirDialogStart, ASavedDirectoryWhoseDiskDoesNotAnswerIsNotWhereItOpens) {
+    TempDir shared, fuse;
+    for (const char* folder : {"good", "hang folder", "lookuphang folder"})
+        makeFolder(shared.file(folder), {"a.mp3"});
+    HangingMount mount(shared.path(), fuse.path());
+    if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    const std::string home = dir.path().toStdString() + "/";
+    const ScopedEnv homeEnv("HOME", home);
+    make();
+    Releaser releaser(mount, std::chrono::seconds(8));
+    const struct {
+        std::string saved, opensAt;
+    } cases[] = {
+        {mount.path("good") + "/", mount.path("good") + "/"},
+        {mount.path("hang folder") + "/", home},
+        {mount.path("lookuphang folder") + "/", home},
+        {"/no/such/dir/", "/no/such/dir/"},  // the dialog copes with that, as it always did
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.saved);
+        state().DataPath = c.saved;
+        playDirDialog.answer = "";  // cancelled
+        const size_t linesBefore = errors.taken().size();
+        QElapsedTimer handler;
+        handler.start();
+        ui().Command6->click();
+        EXPECT_LT(handler.elapsed(), 1000);
+        ASSERT_FALSE(playDirDialog.initDirs.empty());
+        EXPECT_EQ(playDirDialog.initDirs.back(), c.opensAt);
+        EXPECT_EQ(state().DataPath, c.saved);
+        auto lines = errors.taken();
+        lines.erase(lines.begin(), lines.begin() + long(linesBefore));
+        if (c.opensAt == c.saved) {
+            EXPECT_TRUE(lines.empty()) << lines.front();
+        } else {
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_NE(lines[0].find(c.saved + ": its disk does not answer"), std::string::npos)
+                << lines[0];
+        }
+    }
 }
 
 }  // namespace
