@@ -12,6 +12,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "components/error_sink.h"
 #include "playback/music_listing.h"
@@ -33,7 +34,7 @@ constexpr auto kSlowLook = std::chrono::seconds(2);
 //   and, unless the UI thread is waiting for it (`uiWaits`), posts the answer to `owner`'s
 //   relay. Posting under the mutex makes that safe: the UI thread clears `owner` under the
 //   same mutex when the request is superseded or the lookup goes, before the relay can.
-// - The UI thread reads `finding` only after it has seen `done` under the mutex.
+// - The UI thread takes `finding` only after it has seen `done`, under the mutex.
 // - `stage` only words the slow report and `entriesRead` only tells the UI thread that the
 //   listing goes on; both may be read a little late: relaxed.
 struct PathLookup::Job {
@@ -70,9 +71,9 @@ PathLookup::Finding PathLookup::Job::find() {
         found.mode = info.st_mode;
         if (!S_ISDIR(info.st_mode)) return found;
     }
+    if (request.folder.empty()) return found;
     stage.store(Stage::Listing, std::memory_order_relaxed);
     found.names = readMp3Names(request.folder, found.listError, &entriesRead);
-    found.listed = true;
     return found;
 }
 
@@ -140,15 +141,14 @@ void PathLookup::request(Request request, Answer answer) {
         job->uiWaits = false;
         if (!answered) {
             lock.unlock();
-            answerLater(job);
+            watchForSlowAnswer(job);
             return;
         }
     }
     deliver(job);
 }
 
-void PathLookup::answerLater(const std::shared_ptr<Job>& job) {
-    // The lookup thread posts the answer itself once it has one.
+void PathLookup::watchForSlowAnswer(const std::shared_ptr<Job>& job) {
     QTimer::singleShot(kSlowLook, &relay, [this, job] { reportIfSlow(job); });
 }
 

@@ -19,12 +19,11 @@ class PathLookup {
 public:
     struct Request {
         std::string path;    // looked at (stat, links followed) unless empty
-        std::string folder;  // listed when `path` is a folder, or when `path` is empty
+        std::string folder;  // unless empty, listed when `path` is a folder or empty
     };
     struct Finding {
         int lookError = 0;  // errno of the look at `path`; 0 when it answered or none was asked
         mode_t mode = 0;    // what `path` is
-        bool listed = false;
         std::vector<std::string> names;  // the folder's MP3 files, in the order it gave them
         std::string listError;           // why the folder could not be read; "" when it could
     };
@@ -47,7 +46,8 @@ public:
 
 private:
     struct Job;
-    void answerLater(const std::shared_ptr<Job>& job);
+    // The answer itself is posted by the lookup thread once it has one.
+    void watchForSlowAnswer(const std::shared_ptr<Job>& job);
     void deliver(const std::shared_ptr<Job>& job);
     void reportIfSlow(const std::shared_ptr<Job>& job);
     // Forgets the jobs that have ended; the oldest still running, nullptr if none.

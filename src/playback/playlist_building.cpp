@@ -36,8 +36,7 @@ void PlaylistBuilding::Command6_Click() {
 std::string PlaylistBuilding::dialogStart(const std::string& saved) {
     if (saved.empty()) return saved;
     bool answered = false;  // a missing directory answers too: the dialog copes with it
-    dialogStartLookup.request({saved, saved},
-                              [&answered](PathLookup::Finding&&) { answered = true; });
+    dialogStartLookup.request({saved, ""}, [&answered](PathLookup::Finding&&) { answered = true; });
     if (answered) return saved;
     dialogStartLookup.supersede();  // its answer must not come once `answered` is gone
     const char* home = std::getenv("HOME");

@@ -34,7 +34,7 @@ public:
 
 private:
     // Where the "Play Dir" dialog opens: the saved directory, or the home directory when the
-    // saved one's disk does not answer (the dialog would list it on the window's thread).
+    // saved one's disk does not answer (the dialog looks it up on the window's thread).
     std::string dialogStart(const std::string& saved);
 
     QListWidget* List4;

@@ -285,8 +285,9 @@ TEST_F(PathLookupSupersede, AFilePlayedMeanwhileIsNotReplacedByTheHungFolder) {
 
 class PlayDirDialogStart : public Form1Fixture {};
 
-// The "Play Dir" dialog lists the directory it opens at on the window's thread: a saved music
-// directory whose disk does not answer is not where it opens.
+// The "Play Dir" dialog looks up the directory it opens at on the window's thread (its listing
+// is done on a thread of the dialog's own): a saved music directory whose disk does not answer
+// is not where it opens.
 TEST_F(PlayDirDialogStart, ASavedDirectoryWhoseDiskDoesNotAnswerIsNotWhereItOpens) {
     TempDir shared, fuse;
     for (const char* folder : {"good", "hang folder", "lookuphang folder"})
@@ -301,7 +302,7 @@ TEST_F(PlayDirDialogStart, ASavedDirectoryWhoseDiskDoesNotAnswerIsNotWhereItOpen
         std::string saved, opensAt;
     } cases[] = {
         {mount.path("good") + "/", mount.path("good") + "/"},
-        {mount.path("hang folder") + "/", home},
+        {mount.path("hang folder") + "/", mount.path("hang folder") + "/"},  // listed off it
         {mount.path("lookuphang folder") + "/", home},
         {"/no/such/dir/", "/no/such/dir/"},  // the dialog copes with that, as it always did
     };
