@@ -32,6 +32,7 @@
 #include "monitor/time_display.h"
 #include "playback/deck1_transport.h"
 #include "playback/deck2_transport.h"
+#include "playback/path_lookup.h"
 #include "playback/path_opening.h"
 #include "playback/playlist_building.h"
 #include "playback/playlist_navigation.h"
@@ -59,9 +60,11 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
     deck2Transport = std::make_unique<Deck2Transport>(shared, deck1, deck2, *refresh);
     navigation = std::make_unique<PlaylistNavigation>(ui.List4, shared, deck1, deck2, *refresh,
                                                       parts.errors);
-    building = std::make_unique<PlaylistBuilding>(ui.List4, shared, deck1, parts.CommonDialog1,
-                                                  parts.CommonDialog2, *refresh, parts.errors);
-    pathOpening = std::make_unique<PathOpening>(*building, parts.errors);
+    lookup = std::make_unique<PathLookup>(parts.errors);
+    building =
+        std::make_unique<PlaylistBuilding>(ui.List4, shared, deck1, parts.CommonDialog1,
+                                           parts.CommonDialog2, *refresh, *lookup, parts.errors);
+    pathOpening = std::make_unique<PathOpening>(*building, *lookup, parts.errors);
     sliders = std::make_unique<MixerSliders>(
         MixerSliders::Controls{ui.VScroll1, ui.VScroll2, ui.VScroll3, ui.VScroll4, ui.VScroll5,
                                ui.VScroll6},

@@ -21,6 +21,7 @@ class PaintPacer;
 class MixerDiscovery;
 class MixerSliders;
 class ObservedDeck;
+class PathLookup;
 class PathOpening;
 class PlaybackWatch;
 class PlaylistBuilding;
@@ -91,6 +92,7 @@ private:
     std::unique_ptr<Deck1Transport> deck1Transport;
     std::unique_ptr<Deck2Transport> deck2Transport;
     std::unique_ptr<PlaylistNavigation> navigation;
+    std::unique_ptr<PathLookup> lookup;
     std::unique_ptr<PlaylistBuilding> building;
     std::unique_ptr<PathOpening> pathOpening;
     std::unique_ptr<MixerSliders> sliders;

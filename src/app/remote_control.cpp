@@ -94,10 +94,9 @@ void RemoteControl::seekTo(double seconds) {
     checkForChange();
 }
 
-bool RemoteControl::openPath(const std::string& path) {
-    const bool opened = parts.opening.open(path);
+void RemoteControl::openPath(const std::string& path) {
+    parts.opening.open(path);
     checkForChange();
-    return opened;
 }
 
 void RemoteControl::setVolume(double volume) {

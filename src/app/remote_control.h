@@ -45,8 +45,9 @@ public:
     void next();                  // ">>"
     void previous();              // "<<"
     void seekTo(double seconds);  // deck 1, clamped as its step buttons clamp
-    // A folder or an .mp3 file: "Play Dir" or "Play File" on it; else an error line.
-    bool openPath(const std::string& path);
+    // A folder or an .mp3 file: "Play Dir" or "Play File" on it; else an error line. What a
+    // disk that is slow to answer brings is shown by the next check.
+    void openPath(const std::string& path);
     // 0 (silent) to 1 (full): deck 1's bar moved to that height as if dragged there.
     void setVolume(double volume);
     void raise();

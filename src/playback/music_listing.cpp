@@ -86,7 +86,8 @@ size_t naturalFirst(const std::vector<std::string>& names) {
     return first;
 }
 
-std::vector<std::string> readMp3Names(const std::string& dir, std::string& error) {
+std::vector<std::string> readMp3Names(const std::string& dir, std::string& error,
+                                      std::atomic<std::size_t>* entriesRead) {
     error.clear();
     std::vector<std::string> names;
     std::unique_ptr<DIR, DirCloser> stream(opendir(dir.c_str()));
@@ -103,6 +104,7 @@ std::vector<std::string> readMp3Names(const std::string& dir, std::string& error
                 error = "Cannot read the directory " + dir + ": " + std::strerror(errno);
             break;
         }
+        if (entriesRead) entriesRead->fetch_add(1, std::memory_order_relaxed);
         if (hasMp3Extension(entry->d_name) && isRegularFile(dirFd, *entry))
             names.emplace_back(entry->d_name);
     }

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <string>
 #include <vector>
 
 // The MP3 files of a directory: regular files (or links to them) whose names end in ".mp3" in
 // any letter case, in the order the directory yields them. On a directory that cannot be
-// read, gives nothing and says why in `error`.
-std::vector<std::string> readMp3Names(const std::string& dir, std::string& error);
+// read, gives nothing and says why in `error`. `entriesRead`, when given, counts the entries
+// as they come, for a thread that watches the listing go on.
+std::vector<std::string> readMp3Names(const std::string& dir, std::string& error,
+                                      std::atomic<std::size_t>* entriesRead = nullptr);
 
 // Whether a name ends in ".mp3", in any letter case.
 bool hasMp3Extension(const char* name);

@@ -1,6 +1,7 @@
 #include "playback/playlist_building.h"
 
 #include <QListWidget>
+#include <cstdlib>
 
 #include "components/deck.h"
 #include "components/error_sink.h"
@@ -13,30 +14,51 @@
 
 PlaylistBuilding::PlaylistBuilding(QListWidget* List4, SharedState& state, Deck& deck1,
                                    FileDialog& playFileDialog, FileDialog& playDirDialog,
-                                   WindowRefresh& refresh, ErrorSink& errors)
+                                   WindowRefresh& refresh, PathLookup& lookup, ErrorSink& errors)
     : List4(List4),
       state(state),
       MediaPlayer1(deck1),
       CommonDialog1(playFileDialog),
       CommonDialog2(playDirDialog),
       refresh(refresh),
-      errors(errors) {}
+      lookup(lookup),
+      errors(errors),
+      dialogStartLookup(errors) {}
 
 void PlaylistBuilding::Command6_Click() {
-    CommonDialog2.setInitDir(state.DataPath);
+    CommonDialog2.setInitDir(dialogStart(state.DataPath));
     CommonDialog2.showOpen();  // ticks go on meanwhile; what they changed is overridden below
     const std::string chosen = CommonDialog2.fileName();
     if (chosen.empty()) return;
     playDir(chosen);
 }
 
-void PlaylistBuilding::playDir(const std::string& chosen) {
-    state.PlaylistDir = chosen;
-    Module1::SplitPathAndName(state.PlaylistDir, state.CurrentFile);
-    state.DataPath = state.PlaylistDir;
+std::string PlaylistBuilding::dialogStart(const std::string& saved) {
+    if (saved.empty()) return saved;
+    bool answered = false;  // a missing directory answers too: the dialog copes with it
+    dialogStartLookup.request({saved, ""}, [&answered](PathLookup::Finding&&) { answered = true; });
+    if (answered) return saved;
+    dialogStartLookup.supersede();  // its answer must not come once `answered` is gone
+    const char* home = std::getenv("HOME");
+    std::string start = home && *home == '/' ? home : "/";
+    if (start.back() != '/') start += '/';
+    errors.report("Cannot open the dialog at " + saved +
+                  ": its disk does not answer; it opens at " + start);
+    return start;
+}
 
-    std::string error;
-    std::vector<std::string> names = readMp3Names(state.PlaylistDir, error);
+void PlaylistBuilding::playDir(const std::string& chosen) {
+    std::string dir = chosen, name;
+    Module1::SplitPathAndName(dir, name);
+    lookup.request({"", dir}, [this, dir](PathLookup::Finding&& found) {
+        playListedDir(dir, std::move(found.names), found.listError);
+    });
+}
+
+void PlaylistBuilding::playListedDir(const std::string& dir, std::vector<std::string> names,
+                                     const std::string& error) {
+    state.PlaylistDir = dir;
+    state.DataPath = dir;
 
     if (names.empty()) {
         // Nothing to start: deck 1 keeps what it plays, the playlist is empty.
@@ -70,6 +92,7 @@ void PlaylistBuilding::Command2_Click() {
 void PlaylistBuilding::playFile(const std::string& chosen) {
     state.CurrentFile = chosen;
     if (state.CurrentFile.empty()) return;
+    lookup.supersede();  // a folder still being listed must not replace this file
     MediaPlayer1.setFileName(state.CurrentFile);
     MediaPlayer1.play();
     refresh.UpdateForm1Once();

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "playback/path_lookup.h"
 
 class Deck;
 class ErrorSink;
@@ -14,22 +17,33 @@ class PlaylistBuilding {
 public:
     PlaylistBuilding(QListWidget* List4, SharedState& state, Deck& deck1,
                      FileDialog& playFileDialog, FileDialog& playDirDialog, WindowRefresh& refresh,
-                     ErrorSink& errors);
+                     PathLookup& lookup, ErrorSink& errors);
 
     void Command6_Click();  // "Play Dir"
     void Command2_Click();  // "Play File"
 
     // The two handlers after their dialog: `chosen` is any file in the directory (or the
-    // directory itself, ending in '/'), or the file to play.
+    // directory itself, ending in '/'), or the file to play. The directory is listed off the
+    // window's thread: until it answers, the playlist and the decks stay as they were.
     void playDir(const std::string& chosen);
     void playFile(const std::string& chosen);
+    // "Play Dir" once `dir` (ending in '/') has been listed: its MP3 `names`, in the order the
+    // directory gave them, or none and why in `error`.
+    void playListedDir(const std::string& dir, std::vector<std::string> names,
+                       const std::string& error);
 
 private:
+    // Where the "Play Dir" dialog opens: the saved directory, or the home directory when the
+    // saved one's disk does not answer (the dialog looks it up on the window's thread).
+    std::string dialogStart(const std::string& saved);
+
     QListWidget* List4;
     SharedState& state;
     Deck& MediaPlayer1;
     FileDialog& CommonDialog1;
     FileDialog& CommonDialog2;
     WindowRefresh& refresh;
+    PathLookup& lookup;
     ErrorSink& errors;
+    PathLookup dialogStartLookup;
 };

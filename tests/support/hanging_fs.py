@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """hanging_fs.py SOURCE_DIR MOUNTPOINT: shows SOURCE_DIR's files read-only at MOUNTPOINT, as a
 stalled network share does: reading a file named "*hang*" blocks until the file
-MOUNTPOINT/../release exists; every other file reads normally."""
+MOUNTPOINT/../release exists; every other file reads normally. Until then, listing a directory
+named "*hang*" blocks too, and so does looking up (stat, open) any name holding "lookuphang"."""
 import errno
 import os
 import sys
@@ -22,7 +23,20 @@ class HangingFs(Operations):
     def _path(self, path):
         return os.path.join(self.source, path.lstrip("/"))
 
+    def _wait_for_release(self):
+        while not os.path.exists(self.release_file):
+            time.sleep(0.05)
+
+    def _hold_lookup(self, path):
+        if "lookuphang" in os.path.basename(path):
+            self._wait_for_release()
+
+    def _hold_listing(self, path):
+        if "hang" in os.path.basename(path):
+            self._wait_for_release()
+
     def getattr(self, path, fh=None):
+        self._hold_lookup(path)
         try:
             st = os.lstat(self._path(path))
         except OSError as e:
@@ -32,6 +46,7 @@ class HangingFs(Operations):
             "st_atime", "st_mtime", "st_ctime")}
 
     def readdir(self, path, fh):
+        self._hold_listing(path)
         return [".", ".."] + os.listdir(self._path(path))
 
     def open(self, path, flags):

@@ -5,7 +5,8 @@
 #include <string>
 
 // A FUSE file system (hanging_fs.py) showing a directory's files as a stalled network share
-// does: reading a file whose name holds "hang" blocks until release(). Needs /dev/fuse and the
+// does: reading a file whose name holds "hang", listing a directory whose name holds "hang",
+// and looking up a name that holds "lookuphang" block until release(). Needs /dev/fuse and the
 // right to mount; available() says whether it came up (the caller then skips).
 class HangingMount {
 public:
