@@ -366,6 +366,7 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     const MixTiming timing{steadyNanoseconds(), queuedFrames(stream), false};
     MixTiming chunkTiming = timing;
     bool fellShort = false;
+    bool written = false;
     while (wanted > 0) {
         void* data = nullptr;
         std::size_t size = wanted * sizeof(StereoFrame);
@@ -381,6 +382,7 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
         }
         pa_stream_write(stream.pa, data, static_cast<std::size_t>(made) * sizeof(StereoFrame),
                         nullptr, 0, PA_SEEK_RELATIVE);
+        written = true;
         wanted -= static_cast<std::size_t>(made);
         chunkTiming.queuedFrames += static_cast<std::uint32_t>(made);
         if (made < frames) {
@@ -388,6 +390,11 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
             break;
         }
     }
+    // The track's end is written (or the cued file has nothing yet): the server would wait
+    // for its prebuffer before it plays, and a sound shorter than that would never be heard.
+    const Phase phase = stream.source->control().phase;
+    if (fellShort && written && (phase == Phase::Ended || phase == Phase::Cued))
+        forget(pa_stream_trigger(stream.pa, nullptr, nullptr));
     // The decoder is behind (a new epoch's first frames): come back for them shortly.
     const bool again = fellShort && wanted > 0 && stream.source->isPlaying();
     armTimer(stream.retry, again ? kRetrySoon : std::chrono::milliseconds(-1));
