@@ -29,6 +29,9 @@ public:
     // The output's side, as mixInto: the output dropped the audio it held (its server or its
     // stream went away); the clock stands where the sound was heard last.
     virtual void holdClock(std::int64_t now, int rate) noexcept = 0;
+    // The output's side, as mixInto: the sound server's own timing of what it has played. Of
+    // the frames handed so far, `timing.queuedFrames` had not sounded at `timing.deviceTime`.
+    virtual void retime(const MixTiming& timing) noexcept = 0;
     // Any thread: whether the source has sound to play now, and its state.
     virtual bool isPlaying() const noexcept = 0;
     virtual DeckControl::Word control() const noexcept = 0;

@@ -18,6 +18,7 @@ public:
     // locks, no allocation, no I/O.
     int mixInto(StereoFrame* out, int frames, const MixTiming& timing) noexcept override;
     void holdClock(std::int64_t now, int rate) noexcept override;
+    void retime(const MixTiming& timing) noexcept override;
     bool isPlaying() const noexcept override;
     DeckControl::Word control() const noexcept override { return stream.control(); }
     float gain() const noexcept override { return stream.gain(); }

@@ -26,9 +26,9 @@ constexpr std::chrono::milliseconds kRetrySoon{4};
 constexpr std::chrono::milliseconds kRetryLongest{250};
 constexpr std::chrono::milliseconds kWatchPeriod{250};
 // A new stream may wait for a server that has just started or thawed, with our first buffer in
-// it, for a second or two; once it has asked for more a few times, it asks steadily.
+// it, for a second or two; once it has asked for more after that buffer, it asks steadily.
 constexpr std::chrono::seconds kStartLimit{5};
-constexpr int kSteadyAsks = 4;
+constexpr int kSteadyAsks = 2;
 constexpr auto kNever = Clock::time_point::max();
 
 // Lets the main loop's lock go at the end of a scope.
@@ -295,6 +295,7 @@ void PulseOutput::openStream(Stream& stream) {
     pa_stream_set_write_callback(stream.pa, &PulseOutput::onWritable, &stream);
     pa_stream_set_started_callback(stream.pa, &PulseOutput::onStarted, &stream);
     pa_stream_set_suspended_callback(stream.pa, &PulseOutput::onSuspended, &stream);
+    pa_stream_set_latency_update_callback(stream.pa, &PulseOutput::onTiming, &stream);
     const auto bytes = [&](std::chrono::milliseconds span) {
         return static_cast<std::uint32_t>(pa_usec_to_bytes(
             static_cast<pa_usec_t>(std::chrono::microseconds(span).count()), &format));
@@ -336,6 +337,7 @@ void PulseOutput::closeStream(Stream& stream) {
     pa_stream_set_write_callback(stream.pa, nullptr, nullptr);
     pa_stream_set_started_callback(stream.pa, nullptr, nullptr);
     pa_stream_set_suspended_callback(stream.pa, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream.pa, nullptr, nullptr);
     pa_stream_disconnect(stream.pa);
     pa_stream_unref(stream.pa);
     stream.pa = nullptr;
@@ -387,6 +389,15 @@ void PulseOutput::onSuspended(pa_stream* pa, void* self) {
     // machine asleep): no stall while it does, and a resumed one is filled at once.
     stream.stall.progressed(Clock::now(), false);
     if (pa_stream_is_suspended(pa) == 0) stream.owner->fill(stream, pa_stream_writable_size(pa));
+}
+
+void PulseOutput::onTiming(pa_stream*, void* self) {
+    auto& stream = *static_cast<Stream*>(self);
+    if (!stream.ready || !stream.source) return;
+    // The server's own timing: the clock counts what it has played, not what we wrote, and
+    // stands still while the stream waits or its sink sleeps.
+    if (const std::optional<std::uint32_t> unheard = stream.owner->unheardFrames(stream))
+        stream.source->retime(MixTiming{steadyNanoseconds(), *unheard, false});
 }
 
 void PulseOutput::apply(Stream& stream) {
@@ -459,8 +470,8 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     if (!stream.pa || !stream.ready || !stream.source || stream.corked) return;
     std::size_t wanted = bytes / sizeof(StereoFrame);
     // Not known right after a flush: the new audio is held unheard as long as the whole
-    // buffer would take (the next fill's timing says when it sounds), rather than taken as
-    // heard at once.
+    // buffer would take, rather than taken as heard at once, until the server's timing
+    // (onTiming) says when it sounds.
     const std::optional<std::uint32_t> unheard = unheardFrames(stream);
     const std::uint32_t bufferFrames = static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(options.buffer).count() *

@@ -26,8 +26,8 @@ class ErrorSink;
 // The server holds a large buffer of each stream (few wakeups for it and for us), yet every
 // command acts at once: a pause corks and flushes the stream, a seek or a new file flushes it
 // and writes the new audio straight away, and the deck's volume is the stream's own volume,
-// which the server applies to what it has queued. A source's clock counts what the server's
-// own timing says is still unheard of what was written.
+// which the server applies to what it has queued. A source's clock follows the server's own
+// timing of its stream.
 //
 // A lost server (its connection fails, or a stream with audio queued is not asked for more
 // for `stallLimit` and the server does not answer a round trip within `confirmLimit`) leaves
@@ -140,6 +140,7 @@ private:
     static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
     static void onStarted(pa_stream* stream, void* self);
     static void onSuspended(pa_stream* stream, void* self);
+    static void onTiming(pa_stream* stream, void* self);
     static void onWatch(struct pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
     static void onRetry(struct pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
 
