@@ -128,7 +128,7 @@ TEST_F(PulseMp3DeckOutage, ADeckWithoutDataAndAServerGoneCostFewWakeups) {
     output->removeSource(&source);
 }
 
-TEST_F(PulseMp3DeckOutage, ASuspendedSinkOrThePlayerStoppedIsNoLoss) {
+TEST_F(PulseMp3DeckOutage, ASuspendedSinkIsNoLoss) {
     const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 12);
     auto output = connected(errors);
     ASSERT_TRUE(output);
@@ -147,8 +147,20 @@ TEST_F(PulseMp3DeckOutage, ASuspendedSinkOrThePlayerStoppedIsNoLoss) {
     commandOutput("pactl suspend-sink velmor_null 0");
     const double resumedAt = deck.currentPosition();
     EXPECT_TRUE(waitFor([&] { return deck.currentPosition() > resumedAt + 0.5; }, 3000ms));
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
+}
 
-    // The player itself stopped (Ctrl+Z, a starved machine) and continued.
+// The player itself stopped (Ctrl+Z, a starved machine) and continued: the server was there
+// all along.
+TEST_F(PulseMp3DeckOutage, ThePlayerStoppedAndContinuedIsNoLoss) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 12);
+    auto output = connected(errors);
+    ASSERT_TRUE(output);
+    Mp3Deck deck(*output, errors, "Deck 1");
+    deck.setFileName(mp3);
+    deck.play();
+    ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > 1.0; }, 5000ms));
     const std::string stopper = "(sleep 0.2; kill -STOP " + std::to_string(getpid()) +
                                 "; sleep 2.5; kill -CONT " + std::to_string(getpid()) + ") &";
     ASSERT_EQ(std::system(stopper.c_str()), 0);
@@ -161,6 +173,8 @@ TEST_F(PulseMp3DeckOutage, ASuspendedSinkOrThePlayerStoppedIsNoLoss) {
 
 TEST(OutputMp3DeckPulse, AStreamKilledFromOutsideIsThatDecksAlone) {
     if (!SinkRecorder::available()) GTEST_SKIP() << "needs the private sound server";
+    if (commandOutput("pactl info").find("PipeWire") != std::string::npos)
+        GTEST_SKIP() << "kills the stream through PulseAudio's own command line";
     TempDir dir;
     const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 8, {.rate = 48000});
     const std::string b = makeToneMp3(dir.path(), "b.mp3", 880, 8, {.rate = 48000});
