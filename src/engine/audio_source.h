@@ -20,13 +20,18 @@ struct MixTiming {
 class AudioSource {
 public:
     virtual ~AudioSource() = default;
-    // The output's thread only: never blocks, allocates, locks, logs or touches a file. Adds
-    // the source's next frames, at most `frames`, to out and returns how many it had. With
-    // frames == 0 it only drops data it will never play.
+    // The output's side, one call at a time: its callback or main loop thread, or a thread
+    // holding the output's lock (the pulse output fills from the UI thread under its main
+    // loop's lock). Never blocks, allocates, locks, logs or touches a file. Adds the source's
+    // next frames, at most `frames`, to out and returns how many it had. With frames == 0 it
+    // only drops data it will never play.
     virtual int mixInto(StereoFrame* out, int frames, const MixTiming& timing) noexcept = 0;
-    // The output's thread only: the output dropped the audio it held (its server went away);
-    // the clock stands where the sound was heard last.
+    // The output's side, as mixInto: the output dropped the audio it held (its server or its
+    // stream went away); the clock stands where the sound was heard last.
     virtual void holdClock(std::int64_t now, int rate) noexcept = 0;
+    // The output's side, as mixInto: the sound server's own timing of what it has played. Of
+    // the frames handed so far, `timing.queuedFrames` had not sounded at `timing.deviceTime`.
+    virtual void retime(const MixTiming& timing) noexcept = 0;
     // Any thread: whether the source has sound to play now, and its state.
     virtual bool isPlaying() const noexcept = 0;
     virtual DeckControl::Word control() const noexcept = 0;

@@ -18,6 +18,8 @@
 
 // What the three threads of one deck share: the UI thread (Mp3Deck), the decoder thread
 // (DecoderWorker, with its short-lived length scanner) and the audio callback (DeckVoice).
+// "The callback" below is the output's side, one caller at a time: SDL's callback, or the
+// pulse output's main loop thread, or the UI thread while it holds that loop's lock.
 //
 // Epochs. Every command that moves the playing position (a new file, stop, a step, a restart
 // after the end) starts a new epoch. The decoder seeks, marks in `segment` the ring index

@@ -79,6 +79,14 @@ void DeckVoice::holdClock(std::int64_t now, int rate) noexcept {
     side.markDropped(DeckStream::epochOf(reading.playedMark));
 }
 
+void DeckVoice::retime(const MixTiming& timing) noexcept {
+    PlayClock::Reading reading = stream.played();
+    if (reading.atNanoseconds == 0 || timing.deviceTime == 0) return;
+    reading.frames = timing.queuedFrames;
+    reading.atNanoseconds = timing.deviceTime;
+    side.recordPlayed(reading);
+}
+
 void DeckVoice::playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out,
                          std::uint64_t& read, int& done) noexcept {
     for (; read < limit; ++read, ++done) {

@@ -14,9 +14,11 @@ public:
     explicit DeckVoice(DeckStream& stream, std::string label = "Deck")
         : stream(stream), side(stream.outputSide()), label_(std::move(label)) {}
 
-    // Audio callback only: no locks, no allocation, no I/O.
+    // The output's side (its callback, or a thread under its lock; see AudioSource): no
+    // locks, no allocation, no I/O.
     int mixInto(StereoFrame* out, int frames, const MixTiming& timing) noexcept override;
     void holdClock(std::int64_t now, int rate) noexcept override;
+    void retime(const MixTiming& timing) noexcept override;
     bool isPlaying() const noexcept override;
     DeckControl::Word control() const noexcept override { return stream.control(); }
     float gain() const noexcept override { return stream.gain(); }
@@ -32,11 +34,11 @@ private:
     };
     enum class Crossing { Onward, Over };  // the cued file sounds on; the track has ended
 
-    // Audio callback only. Adds the ring's frames from `read` up to `limit` into `out` from
+    // The output's side only. Adds the ring's frames from `read` up to `limit` into `out` from
     // `done` on; both move on.
     void playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out, std::uint64_t& read,
                   int& done) noexcept;
-    // Audio callback only. At the end of the track `control` plays, which lies at `end`:
+    // The output's side only. At the end of the track `control` plays, which lies at `end`:
     // Cued where the UI played it and the cued file follows, else Ended; `control` is the
     // word after the change (or a command's that came in between).
     Crossing crossEnd(DeckControl::Word& control, std::uint64_t end) noexcept;

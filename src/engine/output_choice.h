@@ -5,7 +5,8 @@
 class AudioOutput;
 class ErrorSink;
 
-// The output the player plays through, chosen at start: the sound server's own streams when a
-// server answers, else one SDL device (bare ALSA, or a server that comes later: SDL finds it
-// when it reopens). VELMOR_AUDIO_OUTPUT=sdl chooses SDL whatever answers.
+// The output the player plays through, made at once without waiting for a sound server: the
+// server's own streams once one answers, else one SDL device until one does (SwitchingOutput).
+// VELMOR_AUDIO_OUTPUT=sdl chooses SDL whatever answers. Neither opens a device on the caller's
+// thread.
 std::unique_ptr<AudioOutput> chooseAudioOutput(ErrorSink& errors);

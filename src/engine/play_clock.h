@@ -27,7 +27,7 @@ public:
         }
     };
 
-    // Audio callback only: never blocks.
+    // The output's side only (one writer at a time; see AudioSource::mixInto): never blocks.
     void record(const Reading& reading) noexcept {
         const std::uint32_t serial = sequence.load(std::memory_order_relaxed);
         sequence.store(serial + 1, std::memory_order_relaxed);  // odd: being written

@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <limits>
 #include <utility>
@@ -10,20 +11,25 @@
 #include "components/error_sink.h"
 #include "engine/audio_source.h"
 #include "engine/play_clock.h"
+#include "engine/stall_rule.h"
 #include "engine/verify.h"
 
 using Clock = std::chrono::steady_clock;
 using Phase = DeckControl::Phase;
 
 namespace {
-// How soon a stream that had too little to write is tried again: the decoder makes a second of
-// sound in a few milliseconds, so its first frames come within one or two of these.
+// How soon a stream that had nothing to write is tried again: the decoder makes a second of
+// sound in a few milliseconds, so a new epoch's first frames come within one or two of these.
+// Each try that finds nothing waits twice as long, up to kRetryLongest: a deck whose disk does
+// not answer costs a few wakeups a second, not hundreds.
 constexpr std::chrono::milliseconds kRetrySoon{4};
+constexpr std::chrono::milliseconds kRetryLongest{250};
 constexpr std::chrono::milliseconds kWatchPeriod{250};
 // A new stream may wait for a server that has just started or thawed, with our first buffer in
-// it, for a second or two; once it has asked for more a few times, it asks steadily.
+// it, for a second or two; once it has asked for more after that buffer, it asks steadily.
 constexpr std::chrono::seconds kStartLimit{5};
-constexpr int kSteadyAsks = 4;
+constexpr int kSteadyAsks = 2;
+constexpr auto kNever = Clock::time_point::max();
 
 // Lets the main loop's lock go at the end of a scope.
 class LoopLock {
@@ -65,21 +71,28 @@ struct PulseOutput::Stream {
     AudioSource* source = nullptr;
     std::string label;
     pa_stream* pa = nullptr;
-    pa_time_event* retry = nullptr;  // kRetrySoon after a write that fell short
+    pa_time_event* retry = nullptr;  // a fill that found nothing, tried again
+    std::chrono::milliseconds retryAfter = kRetrySoon;
     bool ready = false;
+    bool failed = false;  // failed alone, while the connection stands: the watch remakes it
     bool corked = true;
     bool sounding = false;  // the source's phase sounded when last applied
     std::uint32_t epoch = 0;
     float gain = 1.0f;
     std::string title;
-    Clock::time_point lastAsked;  // the server's last request for more
-    int asks = 0;                 // requests since the stream became ready
+    StallRule stall{{std::chrono::milliseconds(1000), kStartLimit, kWatchPeriod}};
+    int asks = 0;                   // requests since the stream became ready
+    Clock::time_point openedAt;     // a stream that fails again soon waits before the next
+    std::uint32_t lastUnheard = 0;  // the server's last timing of the stream, in frames
 };
 
-PulseOutput::PulseOutput(ErrorSink& errors, Options options)
+PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listener)
     : errors(errors),
       options(std::move(options)),
-      streams(std::make_unique<std::array<Stream, kMaxSources>>()) {
+      listener(std::move(listener)),
+      streams(std::make_unique<std::array<Stream, kMaxSources>>()),
+      outage(errors),
+      watchAt(kNever) {
     loop = pa_threaded_mainloop_new();
     if (!loop) return;
     pa_threaded_mainloop_set_name(loop, "pulse output");
@@ -88,6 +101,7 @@ PulseOutput::PulseOutput(ErrorSink& errors, Options options)
     for (Stream& stream : *streams) {
         stream.owner = this;
         stream.retry = api->time_new(api, nullptr, &PulseOutput::onRetry, &stream);
+        stream.stall = StallRule({this->options.stallLimit, kStartLimit, kWatchPeriod});
     }
     if (pa_threaded_mainloop_start(loop) < 0) {
         pa_threaded_mainloop_free(loop);
@@ -109,28 +123,57 @@ PulseOutput::~PulseOutput() {
     pa_threaded_mainloop_free(loop);
 }
 
+std::unique_ptr<PulseOutput> PulseOutput::start(ErrorSink& errors, Options options,
+                                                LinkListener listener) {
+    std::unique_ptr<PulseOutput> output(
+        new PulseOutput(errors, std::move(options), std::move(listener)));
+    if (!output->loop) return nullptr;
+    LoopLock lock(output->loop);
+    output->startConnect();
+    return output;
+}
+
 std::unique_ptr<PulseOutput> PulseOutput::connect(ErrorSink& errors, Options options,
                                                   std::chrono::milliseconds patience,
                                                   std::string& cause) {
-    std::unique_ptr<PulseOutput> output(new PulseOutput(errors, std::move(options)));
-    if (!output->loop) {
+    std::unique_ptr<PulseOutput> output = start(errors, std::move(options));
+    if (!output) {
         cause = "libpulse's main loop did not start";
         return nullptr;
     }
     {
         LoopLock lock(output->loop);
         const auto deadline = Clock::now() + patience;
-        output->startConnect();
         output->armWatch(patience);  // wakes the wait below at the deadline
-        while (output->link == Link::Connecting && !output->linkFailed && Clock::now() < deadline)
+        while (output->link == Link::Connecting && Clock::now() < deadline)
             pa_threaded_mainloop_wait(output->loop);
-        if (output->link == Link::Ready) {
-            output->reportFailures = true;
-            return output;
-        }
+        if (output->link == Link::Ready) return output;
         cause = output->lastCause.empty() ? "the sound server does not answer" : output->lastCause;
     }
     return nullptr;
+}
+
+void PulseOutput::moveTo(Link next) {
+    [[maybe_unused]] const auto allowed = [&] {
+        switch (link) {
+            case Link::Resting:
+                return next == Link::Connecting || next == Link::Waiting;
+            case Link::Waiting:
+                return next == Link::Connecting || next == Link::Resting;
+            case Link::Connecting:
+                return next != Link::Connecting && next != Link::Confirming;
+            case Link::Ready:
+                return next == Link::Confirming || next == Link::Failed;
+            case Link::Confirming:
+                return next != Link::Confirming && next != Link::Connecting;
+            case Link::Failed:
+                return next == Link::Waiting || next == Link::Resting;
+        }
+        return false;
+    };
+    assert(allowed());
+    link = next;
+    if (next == Link::Connecting || next == Link::Confirming) linkStepAt = Clock::now();
 }
 
 void PulseOutput::startConnect() {
@@ -142,9 +185,8 @@ void PulseOutput::startConnect() {
     context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop),
                                            options.appName.c_str(), properties);
     pa_proplist_free(properties);
-    link = Link::Connecting;
-    linkFailed = false;
-    connectStarted = Clock::now();
+    moveTo(Link::Connecting);
+    armWatch(kWatchPeriod);  // for the connect's limit
     if (!context) {
         failLink("libpulse could not make a context");
         return;
@@ -157,6 +199,11 @@ void PulseOutput::startConnect() {
 }
 
 void PulseOutput::dropContext() {
+    if (roundTrip) {
+        pa_operation_cancel(roundTrip);
+        pa_operation_unref(roundTrip);
+        roundTrip = nullptr;
+    }
     if (!context) return;
     pa_context_set_state_callback(context, nullptr, nullptr);
     pa_context_disconnect(context);
@@ -169,7 +216,7 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
     if (context != output->context) return;
     switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY:
-            output->linkUp();
+            if (output->link == Link::Connecting) output->linkUp();
             break;
         case PA_CONTEXT_FAILED:
         case PA_CONTEXT_TERMINATED:
@@ -182,17 +229,19 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
 }
 
 void PulseOutput::linkUp() {
-    link = Link::Ready;
+    moveTo(Link::Ready);
+    linkedOnce = true;
     for (Stream& stream : *streams)
         if (stream.source) openStream(stream);
     armWatch(kWatchPeriod);
+    if (listener) listener(true);
 }
 
 void PulseOutput::dropLink() {
     // Streams that were ready had sound on the way; none ready: the server never took us.
     const bool streamed = std::any_of(streams->begin(), streams->end(),
                                       [](const Stream& stream) { return stream.ready; });
-    const std::string names = playingNames();
+    const std::string names = namesPlaying();
     const std::int64_t now = steadyNanoseconds();
     for (Stream& stream : *streams) {
         // What the server had queued is gone: the clock stands where the sound stopped.
@@ -200,21 +249,25 @@ void PulseOutput::dropLink() {
         closeStream(stream);
     }
     dropContext();
-    link = Link::Down;
+    goDown();
+    if (listener) listener(false);
+    if (!linkedOnce) return;  // whoever made us decides what to use meanwhile
+    if (streamed && !names.empty())
+        outage.lost(names);
+    else if (!streamed)
+        outage.noOutput(lastCause);
+}
+
+void PulseOutput::goDown() {
     nextAttempt = Clock::now() + options.retryInterval;
-    if (!reportFailures || lossTold) return;  // "... is back" says the rest
-    if (streamed && !names.empty()) {
-        errors.report("Sound output lost while playing " + names);
-        lossTold = true;
-    } else if (!streamed && !failureTold) {
-        errors.report("No sound output: " + lastCause);
-        failureTold = true;
-    }
+    moveTo(anySourcePlaying() ? Link::Waiting : Link::Resting);
+    if (link == Link::Waiting) armWatch(kWatchPeriod);
 }
 
 void PulseOutput::failLink(std::string cause) {
     lastCause = std::move(cause);
-    linkFailed = true;
+    if (link == Link::Failed) return;
+    moveTo(Link::Failed);
     armWatch(std::chrono::milliseconds::zero());
 }
 
@@ -232,12 +285,17 @@ void PulseOutput::openStream(Stream& stream) {
     stream.pa = pa_stream_new_with_proplist(context, mediaName(stream.label, stream.title).c_str(),
                                             &format, &map, properties);
     pa_proplist_free(properties);
+    stream.failed = false;
+    stream.openedAt = Clock::now();
     if (!stream.pa) {
         failLink(pa_strerror(pa_context_errno(context)));
         return;
     }
     pa_stream_set_state_callback(stream.pa, &PulseOutput::onStreamState, &stream);
     pa_stream_set_write_callback(stream.pa, &PulseOutput::onWritable, &stream);
+    pa_stream_set_started_callback(stream.pa, &PulseOutput::onStarted, &stream);
+    pa_stream_set_suspended_callback(stream.pa, &PulseOutput::onSuspended, &stream);
+    pa_stream_set_latency_update_callback(stream.pa, &PulseOutput::onTiming, &stream);
     const auto bytes = [&](std::chrono::milliseconds span) {
         return static_cast<std::uint32_t>(pa_usec_to_bytes(
             static_cast<pa_usec_t>(std::chrono::microseconds(span).count()), &format));
@@ -245,7 +303,8 @@ void PulseOutput::openStream(Stream& stream) {
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.tlength = bytes(options.buffer);
-    // Starts once the buffer is full: the decoder fills it within milliseconds of a command.
+    // Starts once the buffer is full: the decoder fills it within milliseconds of a command;
+    // a track's end that comes sooner is triggered.
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     // The server asks for more a quarter of the buffer at a time: 20 wakeups a second.
     attributes.minreq = bytes(options.buffer / 4);
@@ -258,6 +317,7 @@ void PulseOutput::openStream(Stream& stream) {
     stream.corked = !sounds(word.phase);
     stream.sounding = !stream.corked;
     stream.epoch = word.epoch;
+    stream.lastUnheard = 0;
     // No PA_STREAM_ADJUST_LATENCY: it reconfigures the sink's own latency, and a stream made
     // so on a server that had just started was never asked for more (PulseAudio 16). The
     // position counts the sink's latency anyway, and cork and flush rewind the sink.
@@ -271,13 +331,23 @@ void PulseOutput::openStream(Stream& stream) {
 
 void PulseOutput::closeStream(Stream& stream) {
     armTimer(stream.retry, std::chrono::milliseconds(-1));
+    stream.failed = false;
     if (!stream.pa) return;
     pa_stream_set_state_callback(stream.pa, nullptr, nullptr);
     pa_stream_set_write_callback(stream.pa, nullptr, nullptr);
+    pa_stream_set_started_callback(stream.pa, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream.pa, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream.pa, nullptr, nullptr);
     pa_stream_disconnect(stream.pa);
     pa_stream_unref(stream.pa);
     stream.pa = nullptr;
     stream.ready = false;
+}
+
+void PulseOutput::remakeStream(Stream& stream) {
+    if (stream.ready && stream.source) stream.source->holdClock(steadyNanoseconds(), options.rate);
+    closeStream(stream);
+    if (stream.source) openStream(stream);
 }
 
 void PulseOutput::onStreamState(pa_stream* pa, void* self) {
@@ -286,23 +356,48 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
     switch (pa_stream_get_state(pa)) {
         case PA_STREAM_READY:
             stream.ready = true;
-            stream.lastAsked = Clock::now();
+            stream.stall.restart(Clock::now());
             stream.asks = 0;
             // The server may have restored a level it remembers (PipeWire does, whatever the
             // volume the stream was made with): the deck's own volume is the one heard.
             stream.gain = -1.0f;
             output.apply(stream);
-            // Sound is back once a stream is: a server just started may not have its sink yet.
-            if (output.lossTold) output.errors.report("Sound output is back");
-            output.lossTold = false;
-            output.failureTold = false;
             break;
-        case PA_STREAM_FAILED:  // its sink went away, or the server: start afresh
-            output.failLink(pa_strerror(pa_context_errno(output.context)));
+        case PA_STREAM_FAILED:
+            // The server gone fails every stream: its connection says so. A stream killed
+            // from outside, or whose sink went away, fails alone: it is made again.
+            if (pa_context_get_state(output.context) != PA_CONTEXT_READY) {
+                output.failLink(pa_strerror(pa_context_errno(output.context)));
+            } else {
+                stream.failed = true;
+                output.armWatch(std::chrono::milliseconds::zero());
+            }
             break;
         default:
             break;
     }
+}
+
+void PulseOutput::onStarted(pa_stream*, void* self) {
+    // Sound flows: a server just started may take our streams before it has a sink.
+    static_cast<Stream*>(self)->owner->outage.back();
+}
+
+void PulseOutput::onSuspended(pa_stream* pa, void* self) {
+    auto& stream = *static_cast<Stream*>(self);
+    // Its sink sleeps (suspended by the user or the server, taken by another program, the
+    // machine asleep): no stall while it does, and a resumed one is filled at once.
+    stream.stall.progressed(Clock::now(), false);
+    if (pa_stream_is_suspended(pa) == 0) stream.owner->fill(stream, pa_stream_writable_size(pa));
+}
+
+void PulseOutput::onTiming(pa_stream*, void* self) {
+    auto& stream = *static_cast<Stream*>(self);
+    if (!stream.ready || !stream.source) return;
+    // The server's own timing: the clock counts what it has played, not what we wrote, and
+    // stands still while the stream waits or its sink sleeps.
+    if (const std::optional<std::uint32_t> unheard = stream.owner->unheardFrames(stream))
+        stream.source->retime(MixTiming{steadyNanoseconds(), *unheard, false});
 }
 
 void PulseOutput::apply(Stream& stream) {
@@ -321,9 +416,12 @@ void PulseOutput::apply(Stream& stream) {
     if (wanted == stream.corked) {
         forget(pa_stream_cork(stream.pa, wanted ? 0 : 1, nullptr, nullptr));
         stream.corked = !wanted;
-        stream.lastAsked = Clock::now();
+        stream.stall.progressed(Clock::now(), false);
     }
-    if (wanted && (moved || resumed)) fill(stream, pa_stream_writable_size(stream.pa));
+    if (wanted && (moved || resumed)) {
+        stream.retryAfter = kRetrySoon;
+        fill(stream, pa_stream_writable_size(stream.pa));
+    }
 
     const float gain = stream.source->gain();
     if (gain != stream.gain) {
@@ -344,28 +442,44 @@ void PulseOutput::apply(Stream& stream) {
     }
 }
 
-std::uint32_t PulseOutput::queuedFrames(Stream& stream) const {
-    pa_usec_t latency = 0;
-    int negative = 0;
-    if (pa_stream_get_latency(stream.pa, &latency, &negative) != 0 || negative) return 0;
-    const auto frames = latency * static_cast<pa_usec_t>(options.rate) / 1000000u;
-    return static_cast<std::uint32_t>(
+std::optional<std::uint32_t> PulseOutput::unheardFrames(Stream& stream) const {
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream.pa);
+    pa_usec_t played = 0;
+    // Right after a flush the write index is unknown until the server's next timing.
+    if (!timing || timing->write_index_corrupt || pa_stream_get_time(stream.pa, &played) != 0)
+        return std::nullopt;
+    const pa_sample_spec* format = pa_stream_get_sample_spec(stream.pa);
+    const pa_usec_t written = pa_bytes_to_usec(
+        static_cast<std::uint64_t>(std::max<std::int64_t>(timing->write_index, 0)), format);
+    const pa_usec_t unheard = written > played ? written - played : 0;
+    const auto frames = unheard * static_cast<pa_usec_t>(options.rate) / 1000000u;
+    const auto bounded = static_cast<std::uint32_t>(
         std::min<pa_usec_t>(frames, std::numeric_limits<std::uint32_t>::max() / 2));
+    stream.lastUnheard = bounded;
+    return bounded;
 }
 
 void PulseOutput::onWritable(pa_stream*, std::size_t bytes, void* self) {
     auto& stream = *static_cast<Stream*>(self);
-    stream.lastAsked = Clock::now();
     stream.asks = std::min(stream.asks + 1, kSteadyAsks);
+    stream.stall.progressed(Clock::now(), stream.asks >= kSteadyAsks);
     stream.owner->fill(stream, bytes);
 }
 
 void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     if (!stream.pa || !stream.ready || !stream.source || stream.corked) return;
     std::size_t wanted = bytes / sizeof(StereoFrame);
-    const MixTiming timing{steadyNanoseconds(), queuedFrames(stream), false};
-    MixTiming chunkTiming = timing;
+    // Not known right after a flush: the new audio is held unheard as long as the whole
+    // buffer would take, rather than taken as heard at once, until the server's timing
+    // (onTiming) says when it sounds.
+    const std::optional<std::uint32_t> unheard = unheardFrames(stream);
+    const std::uint32_t bufferFrames = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(options.buffer).count() *
+        options.rate / 1000000);
+    MixTiming chunkTiming{steadyNanoseconds(),
+                          unheard ? *unheard : std::max(stream.lastUnheard, bufferFrames), false};
     bool fellShort = false;
+    bool written = false;
     while (wanted > 0) {
         void* data = nullptr;
         std::size_t size = wanted * sizeof(StereoFrame);
@@ -381,6 +495,7 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
         }
         pa_stream_write(stream.pa, data, static_cast<std::size_t>(made) * sizeof(StereoFrame),
                         nullptr, 0, PA_SEEK_RELATIVE);
+        written = true;
         wanted -= static_cast<std::size_t>(made);
         chunkTiming.queuedFrames += static_cast<std::uint32_t>(made);
         if (made < frames) {
@@ -388,70 +503,123 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
             break;
         }
     }
-    // The decoder is behind (a new epoch's first frames): come back for them shortly.
+    // The track's end is written (or the cued file has nothing yet): the server would wait
+    // for its prebuffer before it plays, and a sound shorter than that would never be heard.
+    const Phase phase = stream.source->control().phase;
+    if (fellShort && written && (phase == Phase::Ended || phase == Phase::Cued))
+        forget(pa_stream_trigger(stream.pa, nullptr, nullptr));
+    // The decoder is behind (a new epoch's first frames, or a disk that does not answer):
+    // come back for them, sooner while they flow.
     const bool again = fellShort && wanted > 0 && stream.source->isPlaying();
-    armTimer(stream.retry, again ? kRetrySoon : std::chrono::milliseconds(-1));
+    if (!again) {
+        stream.retryAfter = kRetrySoon;
+        armTimer(stream.retry, std::chrono::milliseconds(-1));
+        return;
+    }
+    if (written) stream.retryAfter = kRetrySoon;
+    armTimer(stream.retry, stream.retryAfter);
+    stream.retryAfter = std::min(stream.retryAfter * 2, kRetryLongest);
 }
 
 void PulseOutput::onRetry(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto& stream = *static_cast<Stream*>(self);
+    stream.owner->wakeups.fetch_add(1, std::memory_order_relaxed);
     if (stream.pa && stream.ready) stream.owner->fill(stream, pa_stream_writable_size(stream.pa));
 }
 
 void PulseOutput::onWatch(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
-    output->watchDue = false;
+    output->wakeups.fetch_add(1, std::memory_order_relaxed);
+    output->watchAt = kNever;
     output->watch();
     pa_threaded_mainloop_signal(output->loop, 0);
 }
 
+void PulseOutput::onServerInfo(pa_context*, const pa_server_info*, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (output->link != Link::Confirming) return;
+    // The server answers: the stall is its sink's or ours, not a lost server.
+    forget(std::exchange(output->roundTrip, nullptr));
+    output->moveTo(Link::Ready);
+    const auto now = Clock::now();
+    for (Stream& stream : *output->streams) stream.stall.progressed(now, false);
+}
+
 void PulseOutput::watch() {
     const auto now = Clock::now();
-    if (linkFailed) {
-        linkFailed = false;
-        dropLink();
-    }
     switch (link) {
+        case Link::Failed:
+            dropLink();
+            break;
         case Link::Ready:
-            // The server asks for more every quarter of the buffer; one that has stopped
-            // asking while it holds our audio has stalled. A stream short of audio asks no
-            // more until it gets some, so only a full one counts.
             for (Stream& stream : *streams)
-                if (stream.ready && stream.source && !stream.corked && stream.source->isPlaying() &&
-                    pa_stream_writable_size(stream.pa) <
-                        pa_usec_to_bytes(std::chrono::microseconds(options.buffer).count() / 2,
-                                         pa_stream_get_sample_spec(stream.pa)) &&
-                    now - stream.lastAsked > (stream.asks >= kSteadyAsks
-                                                  ? options.stallLimit
-                                                  : std::chrono::milliseconds(kStartLimit))) {
-                    lastCause = "the sound server stalled";
-                    dropLink();
-                    break;
+                if (stream.failed) {
+                    // Failed again soon after it was made: not at once, and not in a loop.
+                    if (now - stream.openedAt >= options.retryInterval) remakeStream(stream);
                 }
+            checkStalls(now);
+            break;
+        case Link::Confirming:
+            if (now - linkStepAt >= options.confirmLimit) {
+                lastCause = "the sound server stalled";
+                dropLink();
+            }
             break;
         case Link::Connecting:
-            if (now - connectStarted > options.connectLimit) {
+            if (now - linkStepAt > options.connectLimit) {
                 lastCause = "the sound server does not answer";
                 dropContext();
-                link = Link::Down;
-                nextAttempt = now + options.retryInterval;
+                goDown();
+                if (listener) listener(false);
             }
             break;
-        case Link::Down:
-            if ((retryNow || anySourcePlaying()) && now >= nextAttempt) {
-                retryNow = false;
+        case Link::Waiting:
+            if (!anySourcePlaying())
+                moveTo(Link::Resting);
+            else if (now >= nextAttempt)
                 startConnect();
-            }
+            break;
+        case Link::Resting:
             break;
     }
-    if (link != Link::Ready || anySourcePlaying())
-        armWatch(link == Link::Down && retryNow ? std::chrono::milliseconds::zero() : kWatchPeriod);
+    const bool needed =
+        link == Link::Connecting || link == Link::Confirming || link == Link::Failed ||
+        link == Link::Waiting ||
+        (link == Link::Ready &&
+         (anySourcePlaying() || std::any_of(streams->begin(), streams->end(),
+                                            [](const Stream& stream) { return stream.failed; })));
+    if (needed) armWatch(link == Link::Failed ? std::chrono::milliseconds::zero() : kWatchPeriod);
+}
+
+void PulseOutput::checkStalls(Clock::time_point now) {
+    // The server asks for more every quarter of the buffer; one that has stopped asking while
+    // it holds our audio may have stalled. A stream short of audio asks no more until it gets
+    // some, so only a full one counts; a suspended one is asked for nothing.
+    bool stalled = false;
+    for (Stream& stream : *streams) {
+        const bool expected =
+            stream.pa && stream.ready && !stream.failed && stream.source && !stream.corked &&
+            stream.source->isPlaying() && pa_stream_is_suspended(stream.pa) != 1 &&
+            pa_stream_writable_size(stream.pa) <
+                pa_usec_to_bytes(std::chrono::microseconds(options.buffer).count() / 2,
+                                 pa_stream_get_sample_spec(stream.pa));
+        stalled = stream.stall.stalled(now, expected) || stalled;
+    }
+    if (!stalled) return;
+    // Before the server is called lost, it is asked: one that answers is there.
+    roundTrip = pa_context_get_server_info(context, &PulseOutput::onServerInfo, this);
+    if (!roundTrip) {
+        failLink(pa_strerror(pa_context_errno(context)));
+        return;
+    }
+    moveTo(Link::Confirming);
 }
 
 void PulseOutput::armWatch(std::chrono::milliseconds after) {
-    // A watch already due stays due: commands come every tick, and must not put it off.
-    if (watchDue && after >= kWatchPeriod) return;
-    watchDue = true;
+    // A watch due sooner stays due: commands come every tick, and must not put it off.
+    const auto at = Clock::now() + after;
+    if (watchAt <= at) return;
+    watchAt = at;
     armTimer(watchTimer, after);
 }
 
@@ -470,19 +638,16 @@ void PulseOutput::armTimer(pa_time_event* event, std::chrono::milliseconds after
 bool PulseOutput::ensureOpen() {
     if (!loop) return false;
     LoopLock lock(loop);
-    if (link == Link::Ready) return true;
-    if (link == Link::Down) {
-        retryNow = true;
-        nextAttempt = Clock::now();
-        armWatch(std::chrono::milliseconds::zero());
-    }
+    if (link == Link::Ready || link == Link::Confirming) return true;
+    // A play while down: at once, not at the next attempt's time.
+    if (link == Link::Resting || link == Link::Waiting) startConnect();
     return false;
 }
 
 bool PulseOutput::isOpen() const {
     if (!loop) return false;
     LoopLock lock(loop);
-    return link == Link::Ready;
+    return link == Link::Ready || link == Link::Confirming;
 }
 
 PulseOutput::Stream* PulseOutput::streamOf(const AudioSource* source) {
@@ -501,7 +666,7 @@ void PulseOutput::addSource(AudioSource* source) {
         return;
     stream->source = source;
     stream->label = source->label();
-    if (link == Link::Ready) openStream(*stream);
+    if (link == Link::Ready || link == Link::Confirming) openStream(*stream);
 }
 
 void PulseOutput::removeSource(AudioSource* source) {
@@ -519,7 +684,10 @@ void PulseOutput::follow(AudioSource& source) {
     Stream* stream = streamOf(&source);
     if (!stream) return;
     apply(*stream);
-    if (source.isPlaying()) armWatch(kWatchPeriod);
+    if (source.isPlaying()) {
+        if (link == Link::Resting) moveTo(Link::Waiting);
+        armWatch(kWatchPeriod);
+    }
 }
 
 bool PulseOutput::anySourcePlaying() const {
@@ -528,12 +696,8 @@ bool PulseOutput::anySourcePlaying() const {
     });
 }
 
-std::string PulseOutput::playingNames() const {
-    std::string names;
-    for (const Stream& stream : *streams) {
-        if (!stream.source) continue;
-        const std::string name = stream.source->playingName();
-        if (!name.empty()) names += (names.empty() ? "" : " and ") + name;
-    }
-    return names;
+std::string PulseOutput::namesPlaying() const {
+    std::array<AudioSource*, kMaxSources> sources{};
+    for (std::size_t i = 0; i < sources.size(); ++i) sources[i] = (*streams)[i].source;
+    return playingNames(sources);
 }

@@ -1,14 +1,20 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/audio_output.h"
+#include "engine/outage_report.h"
 
 struct pa_context;
+struct pa_operation;
+struct pa_server_info;
 struct pa_stream;
 struct pa_threaded_mainloop;
 struct pa_time_event;
@@ -20,12 +26,15 @@ class ErrorSink;
 // The server holds a large buffer of each stream (few wakeups for it and for us), yet every
 // command acts at once: a pause corks and flushes the stream, a seek or a new file flushes it
 // and writes the new audio straight away, and the deck's volume is the stream's own volume,
-// which the server applies to what it has queued.
+// which the server applies to what it has queued. A source's clock follows the server's own
+// timing of its stream.
 //
-// A lost server (the connection fails, or a stream with audio queued is not asked for more
-// for `stallLimit`) leaves the sources where they were heard; the loss is told once, the
-// output connects again in the background, once a second while a source plays, and tells
-// once that sound is back.
+// A lost server (its connection fails, or a stream with audio queued is not asked for more
+// for `stallLimit` and the server does not answer a round trip within `confirmLimit`) leaves
+// the sources where they were heard; the loss is told once, the output connects again in the
+// background, once a second while a source plays, and tells once that sound flows again. A
+// suspended sink is no loss, nor is our own process held up. A stream that fails alone (killed
+// from outside) is that source's alone: it is made again, the others play on.
 //
 // Threads: libpulse's main loop thread runs every callback of the server's and the output's
 // timers, with the main loop's lock held; the other threads take that lock for each call.
@@ -38,14 +47,24 @@ public:
         std::string appName = "Velmor´s MP3-Player";
         std::string appId = "velmor-mp3-player";
         // A stream with audio queued that the server has not asked more of for this long: the
-        // server has stalled.
+        // server may have stalled, and a round trip tells.
         std::chrono::milliseconds stallLimit{1000};
+        // The round trip's answer (a local server's comes within milliseconds): without one
+        // by then, the server has stalled.
+        std::chrono::milliseconds confirmLimit{500};
         // Between two attempts to connect again while a source is playing.
         std::chrono::milliseconds retryInterval{1000};
         // A connect that has not finished by then is given up and tried again.
         std::chrono::milliseconds connectLimit{3000};
     };
+    // The main loop's thread, with its lock held: the link came up (true), or an attempt to
+    // connect ended without it (false). Must not call the output.
+    using LinkListener = std::function<void(bool up)>;
 
+    // Connecting in the background; never waits for the server. Silent about failures until
+    // it has been connected once: whoever made it decides what to use meanwhile.
+    static std::unique_ptr<PulseOutput> start(ErrorSink& errors, Options options,
+                                              LinkListener listener = {});
     // Connected to the server, or nullptr with the cause when none answers within `patience`.
     static std::unique_ptr<PulseOutput> connect(ErrorSink& errors, Options options,
                                                 std::chrono::milliseconds patience,
@@ -62,57 +81,84 @@ public:
     void follow(AudioSource& source) override;
     bool dropsQueueOnPause() const override { return true; }
 
+    // Tests: the output's timers that have fired, its watch's and its streams' retries.
+    std::uint64_t timerWakeups() const { return wakeups.load(std::memory_order_relaxed); }
+
 private:
     struct Stream;
-    enum class Link { Down, Connecting, Ready };
+    // The connection to the server. Steps: Resting -> Connecting; Waiting -> Connecting or
+    // Resting; Connecting -> Ready, Failed, Waiting or Resting; Ready -> Confirming or Failed;
+    // Confirming -> Ready, Failed, Waiting or Resting; Failed -> Waiting or Resting; Resting ->
+    // Waiting when a source plays.
+    enum class Link {
+        Resting,     // none, and nothing wants one: no timer runs
+        Waiting,     // none; the next attempt at `nextAttempt`, while a source plays
+        Connecting,  // a context on its way
+        Ready,
+        Confirming,  // a stream stalled: a round trip asks whether the server is there
+        Failed,      // the connection failed: the watch drops it at once
+    };
 
-    PulseOutput(ErrorSink& errors, Options options);
+    PulseOutput(ErrorSink& errors, Options options, LinkListener listener);
 
     // All below: with the main loop's lock held.
+    void moveTo(Link next);
     void startConnect();
     void linkUp();
     // The connection failed or stalled: streams and context dropped, told once, tried again.
     void dropLink();
+    // Without a connection now: waits for the next attempt while a source plays, else rests.
+    void goDown();
     // A failure met on the way: the watch drops the link at once, never a libpulse callback
     // from within.
     void failLink(std::string cause);
     void dropContext();
     void openStream(Stream& stream);
     void closeStream(Stream& stream);
+    // The stream failed alone: the source's queued audio is gone, the stream made again.
+    void remakeStream(Stream& stream);
     // Brings the stream to its source's state: corked or not, flushed after a command that
     // moved or halted it, its volume and its name.
     void apply(Stream& stream);
-    // Writes what the source has, up to `bytes`; tries again shortly while it has too little.
+    // Writes what the source has, up to `bytes`; tries again, later each time, while it has
+    // nothing.
     void fill(Stream& stream, std::size_t bytes);
-    std::uint32_t queuedFrames(Stream& stream) const;
+    // Frames written that the server has not played yet, by its own timing; none known right
+    // after a flush, until the server's next timing says where the stream stands.
+    std::optional<std::uint32_t> unheardFrames(Stream& stream) const;
     void watch();  // the periodic check: stalls, connects, reconnects
+    void checkStalls(std::chrono::steady_clock::time_point now);
     void armWatch(std::chrono::milliseconds after);
     void armTimer(pa_time_event* event, std::chrono::milliseconds after);
     Stream* streamOf(const AudioSource* source);
     bool anySourcePlaying() const;
-    std::string playingNames() const;
+    std::string namesPlaying() const;
 
     static void onContextState(pa_context* context, void* self);
+    static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
+    static void onStarted(pa_stream* stream, void* self);
+    static void onSuspended(pa_stream* stream, void* self);
+    static void onTiming(pa_stream* stream, void* self);
     static void onWatch(struct pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
     static void onRetry(struct pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
 
     ErrorSink& errors;
     const Options options;
+    const LinkListener listener;
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_time_event* watchTimer = nullptr;
     std::unique_ptr<std::array<Stream, kMaxSources>> streams;
 
-    Link link = Link::Down;
-    bool linkFailed = false;      // a callback saw the connection or a stream fail
-    bool reportFailures = false;  // not while connect() still decides whether to use us
-    bool lossTold = false;        // "Sound output lost ..." said; "... is back" follows
-    bool failureTold = false;     // "No sound output: ..." said for this outage
-    bool retryNow = false;        // a play while down: connect at once
-    bool watchDue = false;        // the watch timer is armed
+    Link link = Link::Resting;
+    OutageReport outage;
+    bool linkedOnce = false;            // failures are told only once the server has been there
+    pa_operation* roundTrip = nullptr;  // while Confirming
     std::string lastCause;
-    std::chrono::steady_clock::time_point connectStarted;
-    std::chrono::steady_clock::time_point nextAttempt;
+    std::chrono::steady_clock::time_point linkStepAt;   // Connecting or Confirming since
+    std::chrono::steady_clock::time_point nextAttempt;  // while Waiting
+    std::chrono::steady_clock::time_point watchAt;      // the watch armed for; max: not armed
+    std::atomic<std::uint64_t> wakeups{0};
 };

@@ -10,6 +10,7 @@
 #include "components/error_sink.h"
 #include "engine/audio_source.h"
 #include "engine/play_clock.h"
+#include "engine/stall_rule.h"
 #include "engine/verify.h"
 
 using Clock = std::chrono::steady_clock;
@@ -35,7 +36,8 @@ struct SdlOutput::Device {
 
 SdlOutput::SdlOutput(ErrorSink& errors) : SdlOutput(errors, Options{}) {}
 
-SdlOutput::SdlOutput(ErrorSink& errors, Options options) : errors(errors), options(options) {
+SdlOutput::SdlOutput(ErrorSink& errors, Options options)
+    : errors(errors), options(options), outage(errors) {
     if (!options.useDevice) return;
     // Read when SDL's audio starts: sound settings list the stream under the player's name,
     // not "SDL Application".
@@ -64,26 +66,52 @@ bool SdlOutput::ensureOpen() {
     if (!options.useDevice) return true;
     std::unique_lock lock(mutex);
     if (state == State::Open) return true;  // a loss not yet seen is the keeper's to handle
+    if (state == State::Opening) return false;
     if (state == State::Reopening || state == State::Resting) {
         retryNow = true;
         keeperWake.notify_one();
         return false;
     }
-    std::string cause;
     // Two live devices would each take the decks' rings: one must be closed before another opens.
     if (!verifyOrReport(!device, errors, "Sound output: a device is open already")) return false;
+    if (options.openInBackground) {
+        state = State::Opening;
+        if (startKeeper()) {
+            keeperWake.notify_one();
+            return false;
+        }
+        state = State::Idle;  // no thread to spare: opened here after all
+    }
+    std::string cause;
     device = openDevice(cause);
     state = device ? State::Open : State::Reopening;
-    if (!keeper.joinable()) {
-        try {
-            keeper = std::thread([this] { keep(); });
-        } catch (const std::system_error&) {
-            // No thread to spare: a lost device stays lost until the program starts again.
-        }
-    }
-    lock.unlock();
-    if (!device) errors.report("No sound output: " + cause);
+    if (!device) outage.noOutput(cause);  // before there is a keeper to tell the rest
+    startKeeper();
     return state == State::Open;
+}
+
+bool SdlOutput::startKeeper() {
+    if (keeper.joinable()) return true;
+    try {
+        keeper = std::thread([this] { keep(); });
+        return true;
+    } catch (const std::system_error&) {
+        // No thread to spare: a lost device stays lost until the program starts again.
+        return false;
+    }
+}
+
+void SdlOutput::openFirst(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    std::string cause;
+    std::unique_ptr<Device> opened = openDevice(cause);
+    if (!opened) outage.noOutput(cause);
+    lock.lock();
+    if (!opened) {
+        state = State::Reopening;  // tried again once a second while a source plays
+        return;
+    }
+    takeIntoUse(lock, std::move(opened));
 }
 
 std::unique_ptr<SdlOutput::Device> SdlOutput::openDevice(std::string& cause) {
@@ -148,6 +176,9 @@ void SdlOutput::keep() {
                         break;
                 }
                 break;
+            case State::Opening:
+                openFirst(lock);
+                break;
             case State::Reopening:
                 reopen(lock);
                 break;
@@ -171,9 +202,9 @@ void SdlOutput::giveUpLost(std::unique_lock<std::mutex>& lock) {
     std::unique_ptr<Device> lost = std::move(device);
     state = State::Reopening;
     retryNow = false;
-    const std::string names = playingNames();
+    const std::string names = namesPlaying();
     lock.unlock();
-    errors.report(names.empty() ? "Sound output lost" : "Sound output lost while playing " + names);
+    outage.lost(names);
     closeDevice(std::move(lost));
     // The old connection to the server is dead: start SDL's audio afresh.
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -188,10 +219,11 @@ SdlOutput::Watched SdlOutput::watch(std::unique_lock<std::mutex>& lock) {
     // The keeper's own lateness (a machine so busy that no thread ran) does not count against
     // the device.
     const auto period = options.stallLimit / 4;
+    StallRule stall({options.stallLimit, kStartLimit, period});
     std::uint64_t seen = device->callbacks.load(std::memory_order_relaxed);
-    auto progressAt = Clock::now();
-    auto checkedAt = progressAt;
-    auto playedAt = progressAt;
+    const auto openedAt = Clock::now();
+    stall.restart(openedAt);
+    auto playedAt = openedAt;
     while (!quit && state == State::Open) {
         keeperWake.wait_for(lock, period);
         if (quit || state != State::Open) return Watched::Quit;
@@ -200,14 +232,9 @@ SdlOutput::Watched SdlOutput::watch(std::unique_lock<std::mutex>& lock) {
         const bool playing = anySourcePlaying();
         if (playing) playedAt = now;
         const std::uint64_t count = device->callbacks.load(std::memory_order_relaxed);
-        const auto limit = count >= kSteadyCallbacks ? options.stallLimit : kStartLimit;
-        if (count != seen || now - checkedAt > 2 * period) {
-            seen = count;
-            progressAt = now;
-        } else if (now - progressAt >= limit && playing) {
-            return Watched::Lost;
-        }
-        checkedAt = now;
+        if (count != seen) stall.progressed(now, count >= kSteadyCallbacks);
+        seen = count;
+        if (stall.stalled(now, playing)) return Watched::Lost;
         if (options.restAfter.count() > 0 && now - playedAt >= options.restAfter)
             return Watched::Unused;
     }
@@ -221,7 +248,7 @@ void SdlOutput::wakeFromRest(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     std::string cause;
     std::unique_ptr<Device> opened = openDevice(cause);
-    if (!opened) errors.report("No sound output: " + cause);
+    if (!opened) outage.noOutput(cause);
     lock.lock();
     if (!opened) {
         state = State::Reopening;  // tried again once a second while a source plays
@@ -237,7 +264,7 @@ void SdlOutput::reopen(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     std::string cause;
     std::unique_ptr<Device> opened = wanted ? openDevice(cause) : nullptr;
-    if (opened) errors.report("Sound output is back");
+    if (opened) outage.back();
     lock.lock();
     if (!opened) return;
     takeIntoUse(lock, std::move(opened));
@@ -269,16 +296,11 @@ bool SdlOutput::anySourcePlaying() const {
     return false;
 }
 
-std::string SdlOutput::playingNames() const {
-    std::string names;
-    for (const auto& slot : sources) {
-        AudioSource* source = slot.load(std::memory_order_seq_cst);
-        if (!source) continue;
-        const std::string name = source->playingName();
-        if (name.empty()) continue;
-        names += (names.empty() ? "" : " and ") + name;
-    }
-    return names;
+std::string SdlOutput::namesPlaying() const {
+    std::array<AudioSource*, kMaxSources> playing{};
+    for (std::size_t i = 0; i < playing.size(); ++i)
+        playing[i] = sources[i].load(std::memory_order_seq_cst);
+    return playingNames(playing);
 }
 
 void SdlOutput::addSource(AudioSource* source) {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/audio_output.h"
+#include "engine/outage_report.h"
 #include "engine/stereo_frame.h"
 
 class AudioSource;
@@ -19,7 +20,9 @@ class ErrorSink;
 // One SDL audio device for every source, mixed in its callback: the output where no sound server
 // answers (bare ALSA), and for tests that need exact samples (SDL's disk driver, or render()).
 //
-// The device opens on the first ensureOpen() (the first play), on the calling thread. A device
+// The device opens on the first ensureOpen() (the first play), on the calling thread, or on the
+// keeper's with `openInBackground` (a sound server that hangs holds the keeper, not the UI). A
+// device
 // that fails to open, or is lost later (SDL disables it when the sound server goes away, or its
 // callback stops coming, as a restarted PipeWire leaves it), is not the end of anything: the
 // sources keep their places and states, and the output's keeper thread opens a device again
@@ -52,6 +55,8 @@ public:
         // costs the player and the sound server a few percent of a core even when silent. The
         // next play opens one again, on the keeper's thread. Zero: never.
         std::chrono::milliseconds restAfter{10000};
+        // The first device is opened by the keeper: ensureOpen() never waits for it.
+        bool openInBackground = false;
     };
 
     explicit SdlOutput(ErrorSink& errors);
@@ -80,8 +85,9 @@ public:
 
 private:
     struct Device;
-    // Idle: none asked for yet. Resting: closed after a silence, opened again on demand.
-    enum class State { Idle, Open, Reopening, Resting };
+    // Idle: none asked for yet. Opening: the keeper opens the first one. Resting: closed after
+    // a silence, opened again on demand.
+    enum class State { Idle, Opening, Open, Reopening, Resting };
     enum class Watched { Quit, Lost, Unused };
 
     static void callback(void* userdata, unsigned char* stream, int length);
@@ -96,14 +102,17 @@ private:
     void rest(std::unique_lock<std::mutex>& lock);        // unused for a while: closed
     void giveUpLost(std::unique_lock<std::mutex>& lock);  // gone: told, closed, SDL restarted
     void reopen(std::unique_lock<std::mutex>& lock);
+    void openFirst(std::unique_lock<std::mutex>& lock);
     void wakeFromRest(std::unique_lock<std::mutex>& lock);
     // Keeper: a device it opened becomes the output's device, or is closed if the output ends.
     void takeIntoUse(std::unique_lock<std::mutex>& lock, std::unique_ptr<Device> opened);
     bool anySourcePlaying() const;
-    std::string playingNames() const;
+    std::string namesPlaying() const;
+    bool startKeeper();
 
     ErrorSink& errors;
     const Options options;
+    OutageReport outage;  // the keeper's, or the UI's before there is a keeper
     std::array<std::atomic<AudioSource*>, kMaxSources> sources{};
     // Callbacks (or render calls) under way; removeSource() waits for it to reach 0.
     std::atomic<int> activeCallbacks{0};

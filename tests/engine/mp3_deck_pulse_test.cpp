@@ -163,6 +163,70 @@ TEST_P(Mp3DeckPulse, PlaysInRealTimeAndObeysPromptly) {
     EXPECT_TRUE(errors.taken().empty());
 }
 
+// A stream starts only once its buffer holds the server's prebuffer (about 150 ms): a sound
+// shorter than that, or the last moments of a track after a seek, must be pushed out.
+TEST_P(Mp3DeckPulse, ShortSoundsAreHeard) {
+    const std::string blip = makeToneMp3(dir.path(), "blip.mp3", 440, 0.1, {.rate = 48000});
+    const std::string tail = makeToneMp3(dir.path(), "tail.mp3", 880, 2, {.rate = 48000});
+    SinkRecorder recorder;
+    RecordingErrorSink errors;
+    LoadedDecks decks(errors, blip, tail, GetParam());
+    decks.output.ensureOpen();
+    std::this_thread::sleep_for(200ms);
+
+    const std::size_t blipMark = recorder.frames();
+    decks.deck1.play();
+    std::this_thread::sleep_for(600ms);
+    EXPECT_EQ(decks.deck1.playState(), Deck::Stopped);
+    const std::size_t blipEnd = recorder.frames();
+
+    Mp3Deck& deck = decks.deck2;
+    deck.play();
+    std::this_thread::sleep_for(300ms);
+    deck.pause();
+    std::this_thread::sleep_for(200ms);
+    const std::size_t seekMark = recorder.frames();
+    deck.seek(deck.duration() - 0.1);  // paused: the last 100 ms are heard on play
+    deck.play();
+    std::this_thread::sleep_for(600ms);
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+    const std::size_t tailEnd = recorder.frames();
+    deck.seek(0);
+    deck.play();
+    std::this_thread::sleep_for(300ms);
+    const std::size_t playingSeekMark = recorder.frames();
+    deck.seek(deck.duration() - 0.12);  // playing: its last 120 ms
+    std::this_thread::sleep_for(600ms);
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+
+    const auto left = channelOf(recorder.stop(), 2, 0);
+    ASSERT_GT(left.size(), playingSeekMark);
+    const auto part = [&](std::size_t from, std::size_t to) {
+        return std::span<const float>(left.data() + from, to - from);
+    };
+    // Seconds from the first sound to the last.
+    const auto heard = [&](std::span<const float> sound) {
+        const std::size_t first = firstAbove(sound, 0.05f);
+        return first < sound.size() ? double(endOfSound(sound, 0.05f) - first) / kRate : 0.0;
+    };
+    const auto peak = [&](std::span<const float> sound, double frequency) {
+        const std::size_t first = firstAbove(sound, 0.05f);
+        if (first + kRate / 20 > sound.size()) return 0.0;
+        return toneAmplitude(sound.subspan(first, kRate / 20), kRate, frequency);
+    };
+    const auto blipSound = part(blipMark, blipEnd);
+    const auto tailSound = part(seekMark, tailEnd);
+    std::printf("0.1 s file: %.3f s heard, peak %.3f; the last 100 ms after a seek: %.3f s\n",
+                heard(blipSound), peak(blipSound, 440), heard(tailSound));
+    EXPECT_GT(peak(blipSound, 440), 0.3);
+    EXPECT_NEAR(heard(blipSound), 0.1, 0.03);
+    EXPECT_GT(peak(tailSound, 880), 0.3);
+    EXPECT_NEAR(heard(tailSound), 0.1, 0.03);
+    // What sounded before the seek ends within the recorder's lag; the last 120 ms follow it.
+    EXPECT_GT(heard(part(playingSeekMark, left.size())), 0.1);
+    EXPECT_TRUE(errors.taken().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Outputs, Mp3DeckPulse,
                          ::testing::Values(OutputKind::Pulse, OutputKind::Sdl), outputName);
 

@@ -1,0 +1,223 @@
+// The sound server's own streams when the server or the player misbehaves: a suspended sink,
+// one stream killed from outside, the player itself stopped, a deck with no data, a server
+// gone with nothing playing. Each runs on a server of its own or records the private one, so
+// they hold the "pulse" lock (their suites' names end as the lock's filter has them).
+#include "engine/pulse_output.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "doubles/recording_error_sink.h"
+#include "engine/audio_source.h"
+#include "engine/mp3_deck.h"
+#include "support/own_pulse_server.h"
+#include "support/scoped_env.h"
+#include "support/shell_command.h"
+#include "support/sink_recorder.h"
+#include "support/temp_dir.h"
+#include "support/tone_analysis.h"
+#include "support/tone_files.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+std::unique_ptr<PulseOutput> connected(ErrorSink& errors) {
+    std::string cause;
+    auto output = PulseOutput::connect(errors, {}, 3s, cause);
+    if (!output) ADD_FAILURE() << "no sound server: " << cause;
+    return output;
+}
+
+// A deck that plays but has nothing to give: its disk does not answer.
+class StarvedSource final : public AudioSource {
+public:
+    int mixInto(StereoFrame*, int, const MixTiming&) noexcept override { return 0; }
+    void holdClock(std::int64_t, int) noexcept override {}
+    void retime(const MixTiming&) noexcept override {}
+    bool isPlaying() const noexcept override { return playing; }
+    DeckControl::Word control() const noexcept override {
+        return {1, playing ? DeckControl::Phase::Playing : DeckControl::Phase::Stopped};
+    }
+    float gain() const noexcept override { return 1.0f; }
+    std::string playingName() const override { return playing ? "starved.mp3" : ""; }
+    std::string label() const override { return "Deck 1"; }
+    std::string title() const override { return "starved.mp3"; }
+    std::atomic<bool> playing{true};
+};
+
+// The sink input the server lists for `label`'s stream, or -1.
+int sinkInputOf(const std::string& label) {
+    const std::string list = commandOutput("pactl list sink-inputs");
+    int index = -1;
+    std::istringstream lines(list);
+    std::string line;
+    std::smatch m;
+    while (std::getline(lines, line)) {
+        if (std::regex_search(line, m, std::regex(R"(Sink Input #(\d+))"))) index = std::stoi(m[1]);
+        if (line.find("media.name = \"" + label) != std::string::npos) return index;
+    }
+    return -1;
+}
+
+// Kills a sink input as the server's command line does (pacmd kill-sink-input), through a
+// command-line socket of the test's own.
+void killSinkInput(int index, const std::string& dir) {
+    const std::string socket = dir + "/cli";
+    const std::string module =
+        commandOutput("pactl load-module module-cli-protocol-unix socket=" + socket);
+    commandOutput(
+        "python3 -c 'import socket, sys; s = socket.socket(socket.AF_UNIX); "
+        "s.connect(sys.argv[1]); s.sendall(sys.argv[2].encode() + b\"\\n\"); "
+        "s.settimeout(0.3)\ntry: s.recv(100)\nexcept OSError: pass' " +
+        socket + " 'kill-sink-input " + std::to_string(index) + "'");
+    commandOutput("pactl unload-module " + module);
+}
+
+class OwnServer : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.start()) << "cannot start a PulseAudio server"; }
+    TempDir dir;
+    OwnPulseServer server{dir.path()};
+    ScopedEnv address{"PULSE_SERVER", server.address()};
+    RecordingErrorSink errors;
+};
+
+using PulseMp3DeckOutage = OwnServer;
+
+TEST_F(PulseMp3DeckOutage, ADeckWithoutDataAndAServerGoneCostFewWakeups) {
+    auto output = connected(errors);
+    ASSERT_TRUE(output);
+    StarvedSource source;
+    output->addSource(&source);
+    output->ensureOpen();
+    output->follow(source);
+    std::this_thread::sleep_for(500ms);  // the backoff reaches its longest
+    std::uint64_t before = output->timerWakeups();
+    std::this_thread::sleep_for(2s);
+    const std::uint64_t starved = output->timerWakeups() - before;
+
+    source.playing = false;
+    output->follow(source);
+    server.kill();
+    std::this_thread::sleep_for(1s);  // the loss is seen and the connection dropped
+    before = output->timerWakeups();
+    std::this_thread::sleep_for(2s);
+    const std::uint64_t idle = output->timerWakeups() - before;
+    std::printf("wakeups a second: %.1f while a deck waits for data, %.1f with the server gone\n",
+                starved / 2.0, idle / 2.0);
+    // At most 4 a second for the stream (250 ms apart) and 4 for the watch.
+    EXPECT_LE(starved, 20u);
+    EXPECT_LE(idle, 1u);
+    output->removeSource(&source);
+}
+
+TEST_F(PulseMp3DeckOutage, ASuspendedSinkIsNoLoss) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 12);
+    auto output = connected(errors);
+    ASSERT_TRUE(output);
+    Mp3Deck deck(*output, errors, "Deck 1");
+    deck.setFileName(mp3);
+    deck.play();
+    ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > 1.0; }, 5000ms));
+
+    const double suspendedAt = deck.currentPosition();
+    commandOutput("pactl suspend-sink velmor_null 1");
+    std::this_thread::sleep_for(3s);
+    // The server's own timing stands still: no more than what the sink had taken before.
+    const double crept = deck.currentPosition() - suspendedAt;
+    std::printf("the clock moved %.0f ms in 3 s of a suspended sink\n", crept * 1000);
+    EXPECT_LT(crept, 0.2) << "the clock ran through unheard sound";
+    commandOutput("pactl suspend-sink velmor_null 0");
+    const double resumedAt = deck.currentPosition();
+    EXPECT_TRUE(waitFor([&] { return deck.currentPosition() > resumedAt + 0.5; }, 3000ms));
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
+}
+
+// The player itself stopped (Ctrl+Z, a starved machine) and continued: the server was there
+// all along.
+TEST_F(PulseMp3DeckOutage, ThePlayerStoppedAndContinuedIsNoLoss) {
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 12);
+    auto output = connected(errors);
+    ASSERT_TRUE(output);
+    Mp3Deck deck(*output, errors, "Deck 1");
+    deck.setFileName(mp3);
+    deck.play();
+    ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > 1.0; }, 5000ms));
+    const std::string stopper = "(sleep 0.2; kill -STOP " + std::to_string(getpid()) +
+                                "; sleep 2.5; kill -CONT " + std::to_string(getpid()) + ") &";
+    ASSERT_EQ(std::system(stopper.c_str()), 0);
+    std::this_thread::sleep_for(3s);
+    const double continuedAt = deck.currentPosition();
+    EXPECT_TRUE(waitFor([&] { return deck.currentPosition() > continuedAt + 0.5; }, 3000ms));
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
+}
+
+TEST(OutputMp3DeckPulse, AStreamKilledFromOutsideIsThatDecksAlone) {
+    if (!SinkRecorder::available()) GTEST_SKIP() << "needs the private sound server";
+    if (commandOutput("pactl info").find("PipeWire") != std::string::npos)
+        GTEST_SKIP() << "kills the stream through PulseAudio's own command line";
+    TempDir dir;
+    const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 8, {.rate = 48000});
+    const std::string b = makeToneMp3(dir.path(), "b.mp3", 880, 8, {.rate = 48000});
+    RecordingErrorSink errors;
+    auto output = connected(errors);
+    ASSERT_TRUE(output);
+    Mp3Deck deck1(*output, errors, "Deck 1");
+    Mp3Deck deck2(*output, errors, "Deck 2");
+    deck1.setFileName(a);
+    deck2.setFileName(b);
+    deck1.play();
+    deck2.play();
+    ASSERT_TRUE(waitFor([&] { return deck2.currentPosition() > 1.0; }, 5000ms));
+    const int killed = sinkInputOf("Deck 1");
+    ASSERT_GE(killed, 0);
+    SinkRecorder recorder;
+    std::this_thread::sleep_for(300ms);
+    const std::size_t killMark = recorder.frames();
+    killSinkInput(killed, dir.path());
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const int again = sinkInputOf("Deck 1");
+            return again >= 0 && again != killed;
+        },
+        3000ms))
+        << "deck 1's stream was not made again";
+    ASSERT_TRUE(waitFor(
+        [&] { return recorder.frames() > killMark + SinkRecorder::kRate * 2 + 4800; }, 4000ms));
+    const auto left = channelOf(recorder.stop(), 2, 0);
+    ASSERT_GT(left.size(), killMark + SinkRecorder::kRate * 2);
+    // Deck 2 sounds in every 20 ms from the kill on.
+    double weakest = 1;
+    for (std::size_t at = killMark; at + 960 <= killMark + SinkRecorder::kRate * 2; at += 960)
+        weakest = std::min(
+            weakest, toneAmplitude(std::span(left).subspan(at, 960), SinkRecorder::kRate, 880));
+    std::printf("deck 2's weakest 20 ms after deck 1's stream was killed: %.3f\n", weakest);
+    EXPECT_GT(weakest, 0.3);
+    // Deck 1 sounds again.
+    const std::span<const float> end(left.data() + left.size() - SinkRecorder::kRate / 5,
+                                     SinkRecorder::kRate / 5);
+    EXPECT_GT(toneAmplitude(end, SinkRecorder::kRate, 440), 0.3);
+    EXPECT_EQ(deck2.playState(), Deck::Playing);
+    EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// The output the player starts on: it never waits for the sound server, and a start that fell
+// back to SDL moves to the server's own streams once one answers. Each runs a server of its
+// own, so they hold the "pulse" lock (the suite's name ends as the lock's filter has it).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "doubles/recording_error_sink.h"
+#include "engine/audio_output.h"
+#include "engine/mp3_deck.h"
+#include "engine/output_choice.h"
+#include "support/own_pulse_server.h"
+#include "support/scoped_env.h"
+#include "support/shell_command.h"
+#include "support/sink_recorder.h"
+#include "support/temp_dir.h"
+#include "support/tone_analysis.h"
+#include "support/tone_files.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+bool serverLists(const std::string& mediaName) {
+    return commandOutput("pactl list sink-inputs").find("media.name = \"" + mediaName + "\"") !=
+           std::string::npos;
+}
+
+TEST(SwitchMp3DeckOutage, AHungServerHoldsNeitherTheStartNorAPlay) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 12);
+    OwnPulseServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    ScopedEnv address("PULSE_SERVER", server.address());
+    ScopedEnv driver("SDL_AUDIODRIVER", "pulseaudio");
+    server.freeze();
+    // Should the start wait for the server after all, it does not wait for ever.
+    std::thread thaw([&] {
+        std::this_thread::sleep_for(4s);
+        server.thaw();
+    });
+    RecordingErrorSink errors;
+    const auto startedAt = Clock::now();
+    std::unique_ptr<AudioOutput> output = chooseAudioOutput(errors);
+    Mp3Deck deck(*output, errors, "Deck 1");
+    deck.setFileName(mp3);
+    deck.play();
+    const double held = std::chrono::duration<double>(Clock::now() - startedAt).count();
+    thaw.join();
+    std::printf("the start and a play on a hung server took %.0f ms\n", held * 1000);
+    EXPECT_LT(held, 1.0);
+
+    // Once the server answers, the deck plays on its own stream.
+    EXPECT_TRUE(waitFor([&] { return serverLists("Deck 1: t.mp3"); }, 10000ms));
+    const double position = deck.currentPosition();
+    EXPECT_TRUE(waitFor([&] { return deck.currentPosition() > position + 0.5; }, 5000ms));
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    for (const std::string& line : errors.taken())
+        EXPECT_EQ(line.find("Sound output lost"), std::string::npos) << line;
+}
+
+TEST(SwitchMp3DeckOutage, DecksMoveFromSdlToTheServerOnceOneAnswers) {
+    TempDir dir;
+    const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 12, {.rate = 48000});
+    const std::string b = makeToneMp3(dir.path(), "b.mp3", 880, 12, {.rate = 48000});
+    OwnPulseServer server(dir.path());  // not there yet
+    ScopedEnv address("PULSE_SERVER", server.address());
+    // SDL plays where no server answers, as on bare ALSA: here into a file, in real time.
+    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+    ScopedEnv file("SDL_DISKAUDIOFILE", dir.file("out.raw"));
+    ScopedEnv delay("SDL_DISKAUDIODELAY", "21");
+    RecordingErrorSink errors;
+    std::unique_ptr<AudioOutput> output = chooseAudioOutput(errors);
+    Mp3Deck deck1(*output, errors, "Deck 1");
+    Mp3Deck deck2(*output, errors, "Deck 2");
+    deck1.setFileName(a);
+    deck2.setFileName(b);
+    deck1.play();
+    deck2.play();
+    ASSERT_TRUE(waitFor([&] { return deck1.currentPosition() > 1.0; }, 5000ms))
+        << "nothing played on SDL";
+    deck2.pause();
+
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(waitFor([&] { return serverLists("Deck 1: a.mp3"); }, 5000ms))
+        << "deck 1 is not on the server's own stream";
+    const double movedAt = deck1.currentPosition();
+    const double pausedAt = deck2.currentPosition();
+    SinkRecorder recorder;
+    ASSERT_TRUE(waitFor([&] { return deck1.currentPosition() > movedAt + 1.0; }, 5000ms));
+    const double later = deck1.currentPosition();
+    EXPECT_LT(later, movedAt + 2.0) << "deck 1 did not go on from where it was";
+    EXPECT_EQ(deck2.currentPosition(), pausedAt);
+    deck2.play();
+    EXPECT_TRUE(waitFor([&] { return deck2.currentPosition() > pausedAt + 0.3; }, 3000ms));
+    EXPECT_TRUE(serverLists("Deck 2: b.mp3"));
+    const auto left = channelOf(recorder.stop(), 2, 0);
+    ASSERT_GT(left.size(), std::size_t(SinkRecorder::kRate / 2));
+    const std::span<const float> last(left.data() + left.size() - SinkRecorder::kRate / 5,
+                                      SinkRecorder::kRate / 5);
+    EXPECT_GT(toneAmplitude(last, SinkRecorder::kRate, 440), 0.3);
+    EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
+}
+
+}  // namespace
