@@ -114,12 +114,12 @@ public:
 const std::vector<std::string> kAllReports = {"mixer default (PulseAudio)", "line 1 Master",
                                               "line 2 PCM", "line 3 Mic Boost"};
 
-// Lets a gate go after a while, so that a call that waits on it ends the test instead of
-// hanging it.
+// Lets a gate go after a while, and at the latest when it ends, so that a call that waits on
+// it fails the test instead of hanging it.
 class GateTimeout {
 public:
     GateTimeout(GatedMixer& gate, std::chrono::seconds after)
-        : thread([&gate, after, this] {
+        : gate(gate), thread([&gate, after, this] {
               std::unique_lock lock(mutex);
               if (!cancelled.wait_for(lock, after, [this] { return done; })) gate.open();
           }) {}
@@ -130,9 +130,11 @@ public:
         }
         cancelled.notify_all();
         thread.join();
+        gate.open();
     }
 
 private:
+    GatedMixer& gate;
     std::mutex mutex;
     std::condition_variable cancelled;
     bool done = false;
@@ -207,8 +209,8 @@ TEST(ThreadedMixer, AMixerHungAtStartHandsItsReportsBackOnceItAnswers) {
     auto owned = std::make_unique<GatedMixer>();
     GatedMixer& gated = *owned;
     gated.hold();
-    const GateTimeout timeout(gated, std::chrono::seconds(10));
     ThreadedMixer mixer(std::move(owned), std::chrono::milliseconds(100));
+    const GateTimeout timeout(gated, std::chrono::seconds(10));  // ends before the mixer
     RecordingEvents events;
     mixer.setEventHandler(&events);
 
