@@ -363,3 +363,47 @@ TEST(AlsaMixerRestart, LevelsSetWhileTheServerIsStoppedLandOnceItAnswers) {
         << level;
     EXPECT_TRUE(errors.taken().empty());
 }
+
+// A sound server stopped as the player starts: the enumeration holds the window no longer
+// than the mixer's bound, and the lines are reported once the server answers.
+TEST(AlsaMixerRestart, AServerStoppedAtStartHoldsTheEnumerationOnlyBriefly) {
+    if (!std::getenv("PULSE_SERVER"))
+        GTEST_SKIP() << "ALSA's default device reaches PulseAudio under scripts/test.sh only";
+    TempDir dir;
+    OwnPulseServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    ScopedEnv address("PULSE_SERVER", server.address());
+    RecordingErrorSink errors;
+    RecordingEvents events;
+    server.freeze();
+    std::atomic<bool> thawed{false};
+    std::thread thawLater([&server, &thawed] {
+        for (int i = 0; i < 100 && !thawed.load(std::memory_order_acquire); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        server.thaw();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    ThreadedMixer mixer(std::make_unique<AlsaMixer>(errors, std::vector<std::string>{"default"}));
+    mixer.setEventHandler(&events);
+    if (!mixer.mixerReady()) mixer.prepareMixer();
+    mixer.enumerationStep1();
+    mixer.enumerationStep2();
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(waited, 2.0) << "the enumeration waited for the stopped server";
+    EXPECT_TRUE(events.lines.empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    thawed.store(true, std::memory_order_release);
+    thawLater.join();
+
+    EXPECT_TRUE(serveUntil(
+        [&] {
+            for (const auto& l : events.lines)
+                if (l.known == "MasterVolume") return true;
+            return false;
+        },
+        10000));
+    EXPECT_EQ(events.mixers.size(), 1u);
+    EXPECT_TRUE(mixer.mixerReady());
+    EXPECT_TRUE(errors.taken().empty());
+}
