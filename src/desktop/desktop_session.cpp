@@ -91,7 +91,7 @@ void DesktopSession::holdSleepWhilePlaying(Form1& form) {
     // Queued: the bus is never written to inside a tick.
     QObject::connect(
         &remote, &RemoteControl::changed, inhibitor,
-        [inhibitor = inhibitor, &remote] { inhibitor->setPlaying(remote.anyDeckPlaying()); },
+        [held = inhibitor, &remote] { held->setPlaying(remote.anyDeckPlaying()); },
         Qt::QueuedConnection);
     inhibitor->setPlaying(remote.anyDeckPlaying());
 }

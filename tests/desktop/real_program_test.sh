@@ -221,6 +221,7 @@ player_pid=$!
 pids+=("$player_pid")
 until_true reads_hung_file "$player_pid" || fail "the player never read the hung file"
 until_true has_owner "$session_bus" org.mpris.MediaPlayer2.velmor_mp3_player || fail "no MPRIS name"
+until_true inhibitors_are 1 || fail "no inhibitor while the hung file is played"
 has_xwininfo=$(command -v xwininfo || true)
 [ -z "$has_xwininfo" ] || until_true test "$(player_windows_shown)" -ge 1 || fail "no window"
 start=$(date +%s%N)
@@ -230,10 +231,11 @@ freed_ms=$((($(date +%s%N) - start) / 1000000))
 if [ -n "$has_xwininfo" ]; then
     until_true test "$(player_windows_shown)" -eq 0 || fail "the window stayed on screen"
 fi
+until_true inhibitors_are 0 || fail "the inhibitor outlived SIGTERM with an open hung"
 until_true first_thread_ended "$player_pid" || fail "the player's main thread did not end"
 grep -q "^MainVolume=" "$work/bin/velmor-mp3-player.ini" ||
     fail "settings after SIGTERM with an open hung: $(cat "$work/bin/velmor-mp3-player.ini" 2>&1)"
-ok "SIGTERM with an open hung: the name free after ${freed_ms} ms, the window gone, the settings saved"
+ok "SIGTERM with an open hung: the name free after ${freed_ms} ms, the window and the inhibitor gone, the settings saved"
 touch "$work/disk/release"
 until_true ended "$player_pid" || fail "the player did not end once the disk answered"
 wait "$player_pid" || fail "the player ended with status $? once the disk answered"
