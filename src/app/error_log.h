@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <cstddef>
+#include <string>
+#include <string_view>
 
 #include "components/error_sink.h"
 
@@ -17,6 +20,13 @@ public:
     // reports.
     QStringList history() const;
     static constexpr qsizetype kHistory = 1000;
+
+    // A cause longer than this is cut in its middle: long enough for any path people use,
+    // short enough that a flood of errors about absurd paths holds no memory to speak of.
+    static constexpr std::size_t kMaxCauseBytes = 512;
+    // `text` at most `maxBytes` long: the start and the end kept, "…" between them, never
+    // cutting a UTF-8 character in two.
+    static std::string shortened(std::string_view text, std::size_t maxBytes = kMaxCauseBytes);
 
 signals:
     void lineAdded(const QString& line);

@@ -1,10 +1,13 @@
 #include "app/real_components.h"
 
+#include <memory>
+
 #include "app/error_log.h"
 #include "app/form1.h"
 #include "components/alsa_mixer.h"
 #include "components/qt_file_dialog.h"
 #include "components/sdl_joystick.h"
+#include "components/threaded_mixer.h"
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
 #include "engine/output_choice.h"
@@ -14,7 +17,9 @@ Form1* createWindowOnRealComponents(const SettingsPaths& settingsFiles) {
     AudioOutput* output = chooseAudioOutput(*errors).release();
     auto* deck1 = new Mp3Deck(*output, *errors, "Deck 1");
     auto* deck2 = new Mp3Deck(*output, *errors, "Deck 2");
-    auto* mixer = new AlsaMixer(*errors);
+    // ALSA's mixer on the sound server waits as long as the server hangs: never on the window's
+    // thread.
+    auto* mixer = new ThreadedMixer(std::make_unique<AlsaMixer>(*errors));
     auto* joystick = new SdlJoystick(*errors);
     auto* playFileDialog = new QtFileDialog;
     auto* playDirDialog = new QtFileDialog;

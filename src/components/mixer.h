@@ -10,7 +10,9 @@ class Mixer {
 public:
     virtual ~Mixer() = default;
 
-    // Receiver of the reports raised inside the enumeration calls; may be null.
+    // Receiver of the reports, raised on the calling thread inside the enumeration calls (or,
+    // where a mixer that does not answer in time owes them, later from that thread's event
+    // loop); may be null.
     virtual void setEventHandler(MixerEvents* handler) = 0;
 
     virtual bool mixerReady() = 0;

@@ -65,6 +65,13 @@ void DesktopSession::attach(Form1& form) {
                                .arg(session.lastError().message()));
 }
 
+void DesktopSession::end() {
+    if (inhibitor) inhibitor->setPlaying(false);
+    // A blocking call: once it returns, a new start finds the name free.
+    if (ownsName) session.unregisterService(MprisService::kServiceName);
+    ownsName = false;
+}
+
 void DesktopSession::notifyErrorsOf(Form1& form) {
     auto* notifier = new ErrorNotifier(
         session, [&form] { return form.errorListInView(); }, notificationIntervalMs, &form);
@@ -79,12 +86,12 @@ void DesktopSession::notifyErrorsOf(Form1& form) {
 }
 
 void DesktopSession::holdSleepWhilePlaying(Form1& form) {
-    auto* inhibitor = new SleepInhibitor(system, &form);
+    inhibitor = new SleepInhibitor(system, &form);
     RemoteControl& remote = form.remote();
     // Queued: the bus is never written to inside a tick.
     QObject::connect(
         &remote, &RemoteControl::changed, inhibitor,
-        [inhibitor, &remote] { inhibitor->setPlaying(remote.anyDeckPlaying()); },
+        [held = inhibitor, &remote] { held->setPlaying(remote.anyDeckPlaying()); },
         Qt::QueuedConnection);
     inhibitor->setPlaying(remote.anyDeckPlaying());
 }

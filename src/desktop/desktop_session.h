@@ -4,6 +4,7 @@
 #include <string>
 
 class Form1;
+class SleepInhibitor;
 
 // The desktop around the window: one player per session bus under the MPRIS name, MPRIS
 // itself, error notifications, and the sleep inhibitor on the system bus. Without a session bus the
@@ -22,6 +23,10 @@ public:
 
     // Once the window exists.
     void attach(Form1& form);
+    // As the program ends, before the window goes: gives up the MPRIS name and the sleep
+    // inhibitor at once, as a process with threads stuck in a hung disk cannot end and would
+    // hold them until the disk answers.
+    void end();
 
 private:
     void notifyErrorsOf(Form1& form);
@@ -31,4 +36,5 @@ private:
     QDBusConnection system;
     int notificationIntervalMs;
     bool ownsName = false;
+    SleepInhibitor* inhibitor = nullptr;  // owned by the window
 };

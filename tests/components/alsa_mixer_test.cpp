@@ -2,18 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "components/mixer_events.h"
+#include "components/threaded_mixer.h"
 #include "doubles/recording_error_sink.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
+#include "support/serving_process.h"
 #include "support/shell_command.h"
 #include "support/temp_dir.h"
 
@@ -302,4 +306,104 @@ TEST(AlsaMixerRestart, TheLevelReachesASoundServerThatRestarted) {
     EXPECT_TRUE(mixer.setLineLevel(master, 20));
     EXPECT_EQ(sinkPercent(), 20);
     EXPECT_EQ(errors.taken().size(), 1u);
+}
+
+// The mixer on its own thread, as the program runs it: while the server is stopped a drag
+// of the master bar waits for nothing, and the newest level is the sink's once it answers.
+TEST(AlsaMixerRestart, LevelsSetWhileTheServerIsStoppedLandOnceItAnswers) {
+    if (!std::getenv("PULSE_SERVER"))
+        GTEST_SKIP() << "ALSA's default device reaches PulseAudio under scripts/test.sh only";
+    TempDir dir;
+    OwnPulseServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    ScopedEnv address("PULSE_SERVER", server.address());
+    RecordingErrorSink errors;
+    RecordingEvents events;
+    ThreadedMixer mixer(std::make_unique<AlsaMixer>(errors, std::vector<std::string>{"default"}));
+    mixer.setEventHandler(&events);
+    mixer.enumerationStep1();
+    mixer.enumerationStep2();
+    int32_t master = 0;
+    for (const auto& l : events.lines)
+        if (l.known == "MasterVolume") master = l.number;
+    ASSERT_GE(master, 1);
+    auto sinkReaches = [](int percent) {
+        for (int i = 0; i < 200 && sinkPercent() != percent; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return sinkPercent() == percent;
+    };
+    ASSERT_TRUE(mixer.setLineLevel(master, 30));
+    ASSERT_TRUE(sinkReaches(30));
+
+    server.freeze();
+    // Should a level wait for the server after all, it fails the test instead of hanging it.
+    std::atomic<bool> thawed{false};
+    std::thread thawLater([&server, &thawed] {
+        for (int i = 0; i < 100 && !thawed.load(std::memory_order_acquire); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        server.thaw();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    for (float percent : {35.0f, 40.0f, 45.0f, 50.0f}) {
+        EXPECT_TRUE(mixer.setLineLevel(master, percent));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    int32_t level = -1;
+    EXPECT_TRUE(mixer.getLineLevel(master, level));
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(waited, 2.0) << "a level waited for the stopped server";
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    thawed.store(true, std::memory_order_release);
+    thawLater.join();
+
+    EXPECT_TRUE(sinkReaches(50)) << sinkPercent();
+    EXPECT_TRUE(serveUntil(
+        [&] { return mixer.getLineLevel(master, level) && std::abs(level - 32768) <= 1; }, 10000))
+        << level;
+    EXPECT_TRUE(errors.taken().empty());
+}
+
+// A sound server stopped as the player starts: the enumeration holds the window no longer
+// than the mixer's bound, and the lines are reported once the server answers.
+TEST(AlsaMixerRestart, AServerStoppedAtStartHoldsTheEnumerationOnlyBriefly) {
+    if (!std::getenv("PULSE_SERVER"))
+        GTEST_SKIP() << "ALSA's default device reaches PulseAudio under scripts/test.sh only";
+    TempDir dir;
+    OwnPulseServer server(dir.path());
+    ASSERT_TRUE(server.start());
+    ScopedEnv address("PULSE_SERVER", server.address());
+    RecordingErrorSink errors;
+    RecordingEvents events;
+    server.freeze();
+    std::atomic<bool> thawed{false};
+    std::thread thawLater([&server, &thawed] {
+        for (int i = 0; i < 100 && !thawed.load(std::memory_order_acquire); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        server.thaw();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    ThreadedMixer mixer(std::make_unique<AlsaMixer>(errors, std::vector<std::string>{"default"}));
+    mixer.setEventHandler(&events);
+    if (!mixer.mixerReady()) mixer.prepareMixer();
+    mixer.enumerationStep1();
+    mixer.enumerationStep2();
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(waited, 2.0) << "the enumeration waited for the stopped server";
+    EXPECT_TRUE(events.lines.empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    thawed.store(true, std::memory_order_release);
+    thawLater.join();
+
+    EXPECT_TRUE(serveUntil(
+        [&] {
+            for (const auto& l : events.lines)
+                if (l.known == "MasterVolume") return true;
+            return false;
+        },
+        10000));
+    EXPECT_EQ(events.mixers.size(), 1u);
+    EXPECT_TRUE(mixer.mixerReady());
+    EXPECT_TRUE(errors.taken().empty());
 }
