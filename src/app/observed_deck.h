@@ -34,6 +34,7 @@ public:
     void stepBack() override;
     void seek(double seconds) override;
     void cueNext(const std::string& name) override { deck.cueNext(name); }
+    void followOutput() override { deck.followOutput(); }
 
 private:
     void seeked() {

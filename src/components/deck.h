@@ -39,6 +39,10 @@ public:
     // past the end the track is over.
     virtual void seek(double seconds) = 0;
 
+    // The tick, every 10 ms: the deck catches up with what its output did by itself (audio it
+    // dropped unheard when its server went away), so that no getter has to change playback.
+    virtual void followOutput() = 0;
+
     // The file that will most likely be set and played once the current track has ended. A
     // deck that can opens it early and plays it right after the current track's last sample;
     // the track still ends as always, and setting that file and playing it then goes on with

@@ -29,6 +29,7 @@ public:
     void stepForward() override { calls.push_back("stepForward"); }
     void stepBack() override { calls.push_back("stepBack"); }
     void cueNext(const std::string& name) override { cues.push_back(name); }
+    void followOutput() override {}  // nothing of an output to follow
     std::vector<std::string> cues;       // every cue given, kept apart from the transport calls
     void seek(double seconds) override;  // "seek <whole milliseconds>"
 

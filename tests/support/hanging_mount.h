@@ -5,8 +5,10 @@
 #include <string>
 
 // A FUSE file system (hanging_fs.py) showing a directory's files as a stalled network share
-// does: reading a file whose name holds "hang" blocks until release(). Needs /dev/fuse and the
-// right to mount; available() says whether it came up (the caller then skips).
+// does: reading a file whose name holds "hang" blocks until release(), and so does reading
+// on from one whose name holds "stall" once 32 KiB of it were read (a share that stops
+// mid-track). Needs
+// /dev/fuse and the right to mount; available() says whether it came up (the caller skips).
 class HangingMount {
 public:
     // Shows `source` at `dir`/mnt; `dir` holds the release flag beside it.
