@@ -166,6 +166,7 @@ public:
     void stepForward() override { deck.stepForward(); }
     void stepBack() override { deck.stepBack(); }
     void seek(double seconds) override { deck.seek(seconds); }
+    void followOutput() override { deck.followOutput(); }
 
 private:
     Deck& deck;
