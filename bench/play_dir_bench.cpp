@@ -167,6 +167,8 @@ public:
     void stepBack() override { deck.stepBack(); }
     void seek(double seconds) override { deck.seek(seconds); }
     void followOutput() override { deck.followOutput(); }
+    void dontWaitForOpen() override { deck.dontWaitForOpen(); }
+    bool stillOpening() const override { return deck.stillOpening(); }
 
 private:
     Deck& deck;

@@ -35,6 +35,8 @@ public:
     void seek(double seconds) override;
     void cueNext(const std::string& name) override { deck.cueNext(name); }
     void followOutput() override { deck.followOutput(); }
+    void dontWaitForOpen() override { deck.dontWaitForOpen(); }
+    bool stillOpening() const override { return deck.stillOpening(); }
 
 private:
     void seeked() {

@@ -17,6 +17,8 @@ public:
 
     // Starts the file last set, or resumes after pause(). On return the state is Playing,
     // unless the file could not be opened: then it stays Stopped and the cause is reported.
+    // An open that has not answered within a moment (0.2 s) is not waited for: the state reads
+    // Playing, and turns Stopped with the cause once the open fails.
     virtual void play() = 0;
     virtual void pause() = 0;  // -> Paused, position kept
     virtual void stop() = 0;   // -> Stopped, position back to 0
@@ -38,6 +40,12 @@ public:
     // Seek to `seconds`, clamped as the steps clamp: before the start is the start; at or
     // past the end the track is over.
     virtual void seek(double seconds) = 0;
+
+    // For a caller that must never wait on a disk (a skip over many entries): the file set last
+    // is not waited for at all, by play() or any getter; stillOpening() says when it answers.
+    virtual void dontWaitForOpen() = 0;
+    // The file set has not answered its open yet: whether it plays is not known.
+    virtual bool stillOpening() const = 0;
 
     // The tick, every 10 ms: the deck catches up with what its output did by itself (audio it
     // dropped unheard when its server went away), so that no getter has to change playback.

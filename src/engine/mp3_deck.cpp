@@ -161,6 +161,12 @@ void Mp3Deck::forgetOpen() {
     openAsked = std::chrono::steady_clock::now();
     slowOpenTold = false;
     playAwaitsOpen = false;
+    waitForOpen = true;
+}
+
+void Mp3Deck::dontWaitForOpen() {
+    assertUiThread();
+    waitForOpen = false;
 }
 
 void Mp3Deck::cueNext(const std::string& name) {
@@ -188,7 +194,9 @@ void Mp3Deck::sendOrders() {
 
 const DecoderWorker::OpenReport* Mp3Deck::opened() const {
     if (!openReport) {
-        const auto patience = openAsked + kOpenPatience - std::chrono::steady_clock::now();
+        const auto patience = waitForOpen
+                                  ? openAsked + kOpenPatience - std::chrono::steady_clock::now()
+                                  : std::chrono::steady_clock::duration::zero();
         openReport = lane->worker.openReport(
             trackId, std::max(std::chrono::duration_cast<std::chrono::milliseconds>(patience),
                               std::chrono::milliseconds::zero()));

@@ -45,6 +45,8 @@ public:
     // The output dropped audio it had queued unheard (its server went away): the deck goes on
     // from where it was heard, not from what was dropped.
     void followOutput() override;
+    void dontWaitForOpen() override;
+    bool stillOpening() const override { return !givenName.empty() && !openAnswered(); }
 
     // Diagnostics and tests that drive the output by hand.
     const DeckStream& stream() const { return lane->shared; }
@@ -104,6 +106,7 @@ private:
     std::chrono::steady_clock::time_point openAsked;  // when the current file was named
     // followOpen's memory: const getters drive it, as the tick calls only those.
     mutable bool slowOpenTold = false;
+    bool waitForOpen = true;  // opened() may wait for the file set, within kOpenPatience
     mutable bool playAwaitsOpen = false;  // play() went on before the open answered
     std::uint32_t epoch = 0;
     std::int64_t epochStart = 0;  // source frame where the current epoch begins

@@ -30,9 +30,21 @@ public:
     void stepBack() override { calls.push_back("stepBack"); }
     void cueNext(const std::string& name) override { cues.push_back(name); }
     void followOutput() override {}  // nothing of an output to follow
+    void dontWaitForOpen() override { ++unwaitedOpens; }
+    // Answers once asked `opensAfterAsks` times after each file set.
+    bool stillOpening() const override {
+        if (asksLeft == 0) return false;
+        --asksLeft;
+        return true;
+    }
+    int opensAfterAsks = 0;
+    int unwaitedOpens = 0;               // files the caller said it would not wait for
     std::vector<std::string> cues;       // every cue given, kept apart from the transport calls
     void seek(double seconds) override;  // "seek <whole milliseconds>"
 
     // Calls that change the deck, without setVolume (which the tick may repeat).
     std::vector<std::string> transport() const;
+
+private:
+    mutable int asksLeft = 0;
 };

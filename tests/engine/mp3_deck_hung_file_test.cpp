@@ -246,6 +246,31 @@ TEST_P(Mp3DeckHungFile, ACueThatHangsNeitherHoldsNorCutsTheCurrentTrack) {
     EXPECT_TRUE(rig.errors.taken().empty());
 }
 
+// A caller that said it will not wait (a skip over many entries) is never held by an open: play
+// and the getters answer at once, and stillOpening() says when the file answers.
+TEST_P(Mp3DeckHungFile, AnOpenNotWaitedForHoldsNoCall) {
+    deck().setFileName(mount->path("hang.mp3"));
+    deck().dontWaitForOpen();
+    const auto took = timed([&] {
+        deck().play();
+        static_cast<void>(deck().playState());
+        static_cast<void>(deck().duration());
+        static_cast<void>(deck().currentPosition());
+    });
+    EXPECT_LT(took, 100ms);  // the open's patience is 200 ms
+    EXPECT_TRUE(deck().stillOpening());
+    EXPECT_EQ(deck().playState(), Deck::Playing);
+    EXPECT_EQ(deck().duration(), 0);
+
+    mount->release();
+    const auto deadline = Clock::now() + 5s;
+    while (deck().stillOpening() && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(deck().stillOpening());
+    EXPECT_NEAR(deck().duration(), 3.0, 0.05);
+    EXPECT_NEAR(toneAmplitude(leftOf(rig.render(44100)), 44100, 660), 0.5, 0.05);
+    EXPECT_TRUE(rig.errors.taken().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Outputs, Mp3DeckHungFile,
                          ::testing::Values(PauseQueue::Kept, PauseQueue::Dropped), pauseQueueName);
 
