@@ -167,7 +167,9 @@ public:
     void stepBack() override { deck.stepBack(); }
     void seek(double seconds) override { deck.seek(seconds); }
     void followOutput() override { deck.followOutput(); }
-    void dontWaitForOpen() override { deck.dontWaitForOpen(); }
+    void waitForOpenAtMost(std::chrono::milliseconds limit) override {
+        deck.waitForOpenAtMost(limit);
+    }
     bool stillOpening() const override { return deck.stillOpening(); }
 
 private:

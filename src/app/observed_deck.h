@@ -35,7 +35,9 @@ public:
     void seek(double seconds) override;
     void cueNext(const std::string& name) override { deck.cueNext(name); }
     void followOutput() override { deck.followOutput(); }
-    void dontWaitForOpen() override { deck.dontWaitForOpen(); }
+    void waitForOpenAtMost(std::chrono::milliseconds limit) override {
+        deck.waitForOpenAtMost(limit);
+    }
     bool stillOpening() const override { return deck.stillOpening(); }
 
 private:

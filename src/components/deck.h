@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 // One playback deck. All calls come from the UI thread.
@@ -41,9 +42,10 @@ public:
     // past the end the track is over.
     virtual void seek(double seconds) = 0;
 
-    // For a caller that must never wait on a disk (a skip over many entries): the file set last
-    // is not waited for at all, by play() or any getter; stillOpening() says when it answers.
-    virtual void dontWaitForOpen() = 0;
+    // For a caller that must not wait long on a disk (a skip over many entries): the file set
+    // last is waited for at most `limit` from now, by play() and the getters together;
+    // stillOpening() says when it answers.
+    virtual void waitForOpenAtMost(std::chrono::milliseconds limit) = 0;
     // The file set has not answered its open yet: whether it plays is not known.
     virtual bool stillOpening() const = 0;
 

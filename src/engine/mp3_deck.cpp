@@ -161,12 +161,12 @@ void Mp3Deck::forgetOpen() {
     openAsked = std::chrono::steady_clock::now();
     slowOpenTold = false;
     playAwaitsOpen = false;
-    waitForOpen = true;
+    openWaitEnd = openAsked + kOpenPatience;
 }
 
-void Mp3Deck::dontWaitForOpen() {
+void Mp3Deck::waitForOpenAtMost(std::chrono::milliseconds limit) {
     assertUiThread();
-    waitForOpen = false;
+    openWaitEnd = std::min(openWaitEnd, std::chrono::steady_clock::now() + limit);
 }
 
 void Mp3Deck::cueNext(const std::string& name) {
@@ -194,9 +194,7 @@ void Mp3Deck::sendOrders() {
 
 const DecoderWorker::OpenReport* Mp3Deck::opened() const {
     if (!openReport) {
-        const auto patience = waitForOpen
-                                  ? openAsked + kOpenPatience - std::chrono::steady_clock::now()
-                                  : std::chrono::steady_clock::duration::zero();
+        const auto patience = openWaitEnd - std::chrono::steady_clock::now();
         openReport = lane->worker.openReport(
             trackId, std::max(std::chrono::duration_cast<std::chrono::milliseconds>(patience),
                               std::chrono::milliseconds::zero()));

@@ -45,7 +45,7 @@ public:
     // The output dropped audio it had queued unheard (its server went away): the deck goes on
     // from where it was heard, not from what was dropped.
     void followOutput() override;
-    void dontWaitForOpen() override;
+    void waitForOpenAtMost(std::chrono::milliseconds limit) override;
     bool stillOpening() const override { return !givenName.empty() && !openAnswered(); }
 
     // Diagnostics and tests that drive the output by hand.
@@ -106,7 +106,9 @@ private:
     std::chrono::steady_clock::time_point openAsked;  // when the current file was named
     // followOpen's memory: const getters drive it, as the tick calls only those.
     mutable bool slowOpenTold = false;
-    bool waitForOpen = true;  // opened() may wait for the file set, within kOpenPatience
+    // Until when opened() may wait for the file set: kOpenPatience after it was named, or
+    // less where the caller asked.
+    std::chrono::steady_clock::time_point openWaitEnd;
     mutable bool playAwaitsOpen = false;  // play() went on before the open answered
     std::uint32_t epoch = 0;
     std::int64_t epochStart = 0;  // source frame where the current epoch begins

@@ -1,6 +1,7 @@
 #include "playback/playlist_navigation.h"
 
 #include <QListWidget>
+#include <algorithm>
 #include <chrono>
 
 #include "components/deck.h"
@@ -37,6 +38,9 @@ namespace {
 constexpr int kSkipTriesPerCall = 16;
 constexpr int kSkipSureTries = 4;
 constexpr std::chrono::milliseconds kSkipCallBudget{20};
+// How long one call waits for opens in all: a local file answers within it, as if at once; a
+// slow disk's entry is judged at a later tick, the window answering meanwhile.
+constexpr std::chrono::milliseconds kSkipOpenWait{40};
 }  // namespace
 
 void PlaylistNavigation::skip(int (*step)(int trackNumber, int trackCount)) {
@@ -57,6 +61,7 @@ void PlaylistNavigation::continueSkip() {
         return;
     }
     const auto start = std::chrono::steady_clock::now();
+    const auto waitEnd = start + kSkipOpenWait;
     for (int tries = 0;;) {
         if (pendingSkip->tried > 0) {
             if (!pendingSkip->played) startSkippedEntry();
@@ -85,7 +90,10 @@ void PlaylistNavigation::continueSkip() {
         skip.track = skip.step(state.TrackNumber, state.TrackCount);
         skip.played = skip.playedOpening = false;
         loadEntryIntoDeck1(skip.track);
-        MediaPlayer1.dontWaitForOpen();
+        MediaPlayer1.waitForOpenAtMost(std::max(
+            std::chrono::duration_cast<std::chrono::milliseconds>(waitEnd -
+                                                                  std::chrono::steady_clock::now()),
+            std::chrono::milliseconds::zero()));
         skip.file = state.CurrentFile;
         refresh.UpdateForm1Once();
     }

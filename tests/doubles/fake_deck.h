@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ public:
     void stepBack() override { calls.push_back("stepBack"); }
     void cueNext(const std::string& name) override { cues.push_back(name); }
     void followOutput() override {}  // nothing of an output to follow
-    void dontWaitForOpen() override { ++unwaitedOpens; }
+    void waitForOpenAtMost(std::chrono::milliseconds limit) override { openWaits.push_back(limit); }
     // Answers once asked `opensAfterAsks` times after each file set.
     bool stillOpening() const override {
         if (asksLeft == 0) return false;
@@ -38,7 +39,7 @@ public:
         return true;
     }
     int opensAfterAsks = 0;
-    int unwaitedOpens = 0;               // files the caller said it would not wait for
+    std::vector<std::chrono::milliseconds> openWaits;  // each limit given
     std::vector<std::string> cues;       // every cue given, kept apart from the transport calls
     void seek(double seconds) override;  // "seek <whole milliseconds>"
 
