@@ -36,8 +36,8 @@ namespace {
 // over ticks. The first few always go within the call, so a short run of broken entries is
 // passed at once; the rest only while the call has taken less than kSkipCallBudget.
 constexpr int kSkipTriesPerCall = 16;
-constexpr int kSkipSureTries = 4;
-constexpr std::chrono::milliseconds kSkipCallBudget{20};
+constexpr int kSkipSureTries = 2;
+constexpr std::chrono::milliseconds kSkipCallBudget{15};
 // How long one call waits for opens in all: a local file answers within it, as if at once; a
 // slow disk's entry is judged at a later tick, the window answering meanwhile.
 constexpr std::chrono::milliseconds kSkipOpenWait{40};

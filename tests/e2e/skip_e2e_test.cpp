@@ -32,7 +32,7 @@ TEST(SkipEndToEnd, SkippingOverAFolderOfJunkKeepsTheWindowAnswering) {
     for (int i = 1; i <= kJunk; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "%04d.mp3", i);
-        std::ofstream(music.file(name)) << "not an MP3 file at all";
+        std::ofstream(music.file(name)) << std::string(8192, 'x');
     }
     RecordingErrorSink errors;
     FakeMixer mixer;
@@ -63,6 +63,7 @@ TEST(SkipEndToEnd, SkippingOverAFolderOfJunkKeepsTheWindowAnswering) {
     probe.start(10);
     QTest::mouseClick(form.controls().Command10, Qt::LeftButton);  // ">>", over every entry
     const qint64 click = clock.elapsed() - last;
+    const std::size_t triedInTheClick = errors.taken().size();  // a line for each that failed
     // Round the folder, back to the one entry that plays.
     const bool back = QTest::qWaitFor(
         [&] { return form.state().TrackNumber == 1 && deck1.playState() == Deck::Playing; }, 60000);
@@ -73,8 +74,9 @@ TEST(SkipEndToEnd, SkippingOverAFolderOfJunkKeepsTheWindowAnswering) {
         kJunk, static_cast<long long>(click), static_cast<long long>(longest),
         static_cast<long long>(clock.elapsed()));
     ASSERT_TRUE(back);
-    EXPECT_LT(click, 100);
-    EXPECT_LT(longest, 100);
+    EXPECT_LE(triedInTheClick, 16u);
+    EXPECT_LT(click, 250);  // generous: a whole pass in the click took 2.7 s
+    EXPECT_LT(longest, 250);
     EXPECT_EQ(form.state().playerState, PlayerState::Playing);
     const auto lines = errors.taken();
     EXPECT_EQ(lines.size(), static_cast<std::size_t>(kJunk));  // one for each, as it was tried
