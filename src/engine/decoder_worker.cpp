@@ -94,6 +94,12 @@ public:
     }
     // Whether take() has something, without a lock.
     bool ready() const { return hasResult.load(std::memory_order_acquire); }
+    // Still held by the open of an earlier request (a disk that does not answer): the one
+    // asked for now has not even begun.
+    bool heldByAnother() {
+        std::lock_guard lock(mutex);
+        return openingSerial != 0 && openingSerial != serial;
+    }
     // What the open of the path last requested found, once it is done.
     std::optional<Mp3Decoder::Opened> take() {
         std::lock_guard lock(mutex);
@@ -117,6 +123,7 @@ private:
             changed.wait(lock, [&] { return quit || (!wanted.empty() && !result); });
             if (quit) return;
             const std::uint64_t mine = serial;
+            openingSerial = mine;
             const std::string path = wanted;
             lock.unlock();
             // The serial is read unlocked: a stale read only reads a little longer.
@@ -126,6 +133,7 @@ private:
             };
             Mp3Decoder::Opened opened = Mp3Decoder::open(path, abandoned);
             lock.lock();
+            openingSerial = 0;
             if (serial != mine) continue;  // asked for something else meanwhile
             result = std::move(opened);
             hasResult.store(true, std::memory_order_release);
@@ -139,7 +147,8 @@ private:
     std::mutex mutex;
     std::condition_variable changed;
     std::uint64_t serial = 0;
-    std::string wanted;  // "" once opened or withdrawn
+    std::uint64_t openingSerial = 0;  // the request whose open is under way; 0 for none
+    std::string wanted;               // "" once opened or withdrawn
     std::optional<Mp3Decoder::Opened> result;
     std::atomic<bool> hasResult{false};  // result is there; set and cleared under the mutex
     bool quit = false;
@@ -259,6 +268,11 @@ void DecoderWorker::Run::openTrack(const Orders& orders) {
     file = orders.path;
     OpenReport report;
     report.trackId = trackId;
+    // The opener still stuck on an earlier file has not begun this one: opened here instead.
+    if (trackId == cue.trackId && cue.opening && opener.heldByAnother()) {
+        opener.request(std::string());
+        cue = Cue{};
+    }
     if (trackId == cue.trackId && cue.opening) {  // the opener is still at it: its result
         const InsideCall waiting(worker, cue.path);
         auto opened = opener.await([this] { return worker.quitting(); });
