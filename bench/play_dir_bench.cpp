@@ -166,6 +166,11 @@ public:
     void stepForward() override { deck.stepForward(); }
     void stepBack() override { deck.stepBack(); }
     void seek(double seconds) override { deck.seek(seconds); }
+    void followOutput() override { deck.followOutput(); }
+    void waitForOpenAtMost(std::chrono::milliseconds limit) override {
+        deck.waitForOpenAtMost(limit);
+    }
+    bool stillOpening() const override { return deck.stillOpening(); }
 
 private:
     Deck& deck;

@@ -34,6 +34,11 @@ public:
     void stepBack() override;
     void seek(double seconds) override;
     void cueNext(const std::string& name) override { deck.cueNext(name); }
+    void followOutput() override { deck.followOutput(); }
+    void waitForOpenAtMost(std::chrono::milliseconds limit) override {
+        deck.waitForOpenAtMost(limit);
+    }
+    bool stillOpening() const override { return deck.stillOpening(); }
 
 private:
     void seeked() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 // One playback deck. All calls come from the UI thread.
@@ -17,6 +18,8 @@ public:
 
     // Starts the file last set, or resumes after pause(). On return the state is Playing,
     // unless the file could not be opened: then it stays Stopped and the cause is reported.
+    // An open that has not answered within a moment (0.2 s) is not waited for: the state reads
+    // Playing, and turns Stopped with the cause once the open fails.
     virtual void play() = 0;
     virtual void pause() = 0;  // -> Paused, position kept
     virtual void stop() = 0;   // -> Stopped, position back to 0
@@ -38,6 +41,17 @@ public:
     // Seek to `seconds`, clamped as the steps clamp: before the start is the start; at or
     // past the end the track is over.
     virtual void seek(double seconds) = 0;
+
+    // For a caller that must not wait long on a disk (a skip over many entries): the file set
+    // last is waited for at most `limit` from now, by play() and the getters together;
+    // stillOpening() says when it answers.
+    virtual void waitForOpenAtMost(std::chrono::milliseconds limit) = 0;
+    // The file set has not answered its open yet: whether it plays is not known.
+    virtual bool stillOpening() const = 0;
+
+    // The tick, every 10 ms: the deck catches up with what its output did by itself (audio it
+    // dropped unheard when its server went away), so that no getter has to change playback.
+    virtual void followOutput() = 0;
 
     // The file that will most likely be set and played once the current track has ended. A
     // deck that can opens it early and plays it right after the current track's last sample;

@@ -2,31 +2,166 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cassert>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "components/error_sink.h"
 #include "engine/deck_stream.h"
 #include "engine/mp3_decoder.h"
+#include "engine/play_clock.h"
 #include "engine/soxr_resampler.h"
 #include "engine/verify.h"
 
 namespace {
 constexpr std::size_t kDecodeFrames = 2304;  // two MPEG-1 layer III frames
 constexpr const char* kNoThread = "the deck has no decoder thread";
+// Far less than the ring holds (0.68 s at 48 kHz), far more than a local file's open takes.
+constexpr std::chrono::milliseconds kCueGrace{150};
+}  // namespace
+
+// Decoder thread only: marks the thread as inside a file call for as long as this lives.
+class DecoderWorker::InsideCall {
+public:
+    InsideCall(DecoderWorker& worker, const std::string& path) : worker(worker) {
+        if (path != worker.callPathSet) {
+            worker.callPathSet = path;
+            worker.callPath.set(path);
+        }
+        worker.callSince.store(std::max<std::int64_t>(steadyNanoseconds(), 1),
+                               std::memory_order_release);
+    }
+    ~InsideCall() { worker.callSince.store(0, std::memory_order_release); }
+    InsideCall(const InsideCall&) = delete;
+    InsideCall& operator=(const InsideCall&) = delete;
+
+private:
+    DecoderWorker& worker;
+};
+
+namespace {
+
+// Opens the cued file on a thread of its own, so that a slow disk under it neither holds the
+// current track's decoding nor cuts its end. One file at a time; a newer request replaces one
+// not yet taken, and an open under way gives up at its next read once it is not wanted.
+//
+// Protocol: request() and take() come from the decoder thread, the opening from the opener's
+// own; everything is under `mutex` but the open itself. The opener wakes the decoder thread
+// (through the stream) when a result is ready.
+class CueOpener {
+public:
+    explicit CueOpener(DeckStream::UiSide waker) : waker(waker) {}
+    ~CueOpener() {
+        {
+            std::lock_guard lock(mutex);
+            quit = true;
+            ++serial;  // an open under way gives up
+        }
+        changed.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+    CueOpener(const CueOpener&) = delete;
+    CueOpener& operator=(const CueOpener&) = delete;
+
+    // Asks for `path` ("" for nothing); what an earlier request found is dropped. False when
+    // no thread could be had for it.
+    bool request(const std::string& path) {
+        std::lock_guard lock(mutex);
+        ++serial;
+        wanted = path;
+        result.reset();
+        hasResult.store(false, std::memory_order_relaxed);
+        if (!thread.joinable() && !path.empty()) {
+            try {
+                thread = std::thread([this] { loop(); });
+            } catch (const std::system_error&) {
+                wanted.clear();
+                return false;
+            }
+        }
+        changed.notify_all();
+        return true;
+    }
+    // Whether take() has something, without a lock.
+    bool ready() const { return hasResult.load(std::memory_order_acquire); }
+    // Still held by the open of an earlier request (a disk that does not answer): the one
+    // asked for now has not even begun.
+    bool heldByAnother() {
+        std::lock_guard lock(mutex);
+        return openingSerial != 0 && openingSerial != serial;
+    }
+    // What the open of the path last requested found, once it is done.
+    std::optional<Mp3Decoder::Opened> take() {
+        std::lock_guard lock(mutex);
+        hasResult.store(false, std::memory_order_relaxed);
+        return std::exchange(result, std::nullopt);
+    }
+    // Waits for the open under way, in slices, until `giveUp` says so; nullopt then.
+    std::optional<Mp3Decoder::Opened> await(const std::function<bool()>& giveUp) {
+        std::unique_lock lock(mutex);
+        while (!result && !wanted.empty() && !giveUp())
+            changed.wait_for(lock, std::chrono::milliseconds(10));
+        hasResult.store(false, std::memory_order_relaxed);
+        return std::exchange(result, std::nullopt);
+    }
+
+private:
+    void loop() {
+        pthread_setname_np(pthread_self(), "deck opener");
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return quit || (!wanted.empty() && !result); });
+            if (quit) return;
+            const std::uint64_t mine = serial;
+            openingSerial = mine;
+            const std::string path = wanted;
+            lock.unlock();
+            // The serial is read unlocked: a stale read only reads a little longer.
+            const std::function<bool()> abandoned = [&] {
+                std::lock_guard check(mutex);
+                return serial != mine;
+            };
+            Mp3Decoder::Opened opened = Mp3Decoder::open(path, abandoned);
+            lock.lock();
+            openingSerial = 0;
+            if (serial != mine) continue;  // asked for something else meanwhile
+            result = std::move(opened);
+            hasResult.store(true, std::memory_order_release);
+            wanted.clear();
+            changed.notify_all();
+            waker.wakeDecoder();
+        }
+    }
+
+    DeckStream::UiSide waker;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::uint64_t serial = 0;
+    std::uint64_t openingSerial = 0;  // the request whose open is under way; 0 for none
+    std::string wanted;               // "" once opened or withdrawn
+    std::optional<Mp3Decoder::Opened> result;
+    std::atomic<bool> hasResult{false};  // result is there; set and cleared under the mutex
+    bool quit = false;
+    std::thread thread;
+};
+
 }  // namespace
 
 // The decoder thread's own state and steps.
 class DecoderWorker::Run {
 public:
     explicit Run(DecoderWorker& worker)
-        : worker(worker), stream(worker.stream), side(worker.decoderSide) {
+        : worker(worker), stream(worker.stream), side(worker.decoderSide), opener(worker.ui) {
         converted.reserve(kDecodeFrames * 3);
     }
     ~Run() { endScan(); }
@@ -37,6 +172,7 @@ private:
     struct Cue {
         std::uint32_t trackId = 0;  // kept once taken up, so the same orders do not reopen it
         std::string path;
+        bool opening = false;  // the opener is at it
         std::unique_ptr<Mp3Decoder> decoder;
         OpenReport report;
     };
@@ -44,6 +180,12 @@ private:
     void openTrack(const Orders& orders);
     void startEpoch(const Orders& orders);
     void setCue(const Orders& orders);
+    // What the opener found for the cue, once it is done: kept, reported, and joined behind a
+    // track that has ended already.
+    void settleCue(Mp3Decoder::Opened opened, bool joinEnded);
+    // At the current track's last frame: the cue's open, if under way, gets a moment more, so
+    // that a local file joins without a seam; the ring still sounds meanwhile.
+    void awaitCue();
     void fill();  // until the ring is full, the track is over or new orders wait
     void write();
     // At the end of the current track: the cued file goes on behind it, at the same rate
@@ -82,6 +224,7 @@ private:
     std::int64_t sourceFrame = 0;
     bool decodedSinceSeek = false;
     std::thread scanner;
+    std::string scanFile;  // what the scanner reads
     std::string failure;
     Cue cue;
     SoxrResampler resampler;
@@ -91,6 +234,7 @@ private:
     std::vector<StereoFrame> decoded = std::vector<StereoFrame>(kDecodeFrames);
     std::vector<StereoFrame> converted;
     std::size_t convertedPos = 0;
+    CueOpener opener;  // last: its thread goes before anything it could touch
 };
 
 void DecoderWorker::Run::loop() {
@@ -104,6 +248,8 @@ void DecoderWorker::Run::loop() {
             if (orders.cueTrackId != cue.trackId) setCue(orders);
             continue;
         }
+        if (cue.opening)
+            if (auto opened = opener.take()) settleCue(std::move(*opened), true);
         fill();
         if (worker.ordersWaiting()) continue;
         // Once the ring is full, playing comes first; a cued file waits until it is taken up.
@@ -113,16 +259,31 @@ void DecoderWorker::Run::loop() {
 }
 
 void DecoderWorker::Run::openTrack(const Orders& orders) {
+    if (decoder) {
+        const InsideCall closing(worker, file);
+        decoder.reset();  // the old file closes here
+    }
+    endScan();
     trackId = orders.trackId;
     file = orders.path;
-    decoder.reset();  // the old file closes here
-    endScan();
     OpenReport report;
     report.trackId = trackId;
+    // The opener still stuck on an earlier file has not begun this one: opened here instead.
+    if (trackId == cue.trackId && cue.opening && opener.heldByAnother()) {
+        opener.request(std::string());
+        cue = Cue{};
+    }
+    if (trackId == cue.trackId && cue.opening) {  // the opener is still at it: its result
+        const InsideCall waiting(worker, cue.path);
+        auto opened = opener.await([this] { return worker.quitting(); });
+        if (!opened) return;  // quitting
+        settleCue(std::move(*opened), false);
+    }
     if (trackId == cue.trackId) {  // opened already as the cue, whatever came of it
         decoder = std::move(cue.decoder);
         report = cue.report;
     } else if (!file.empty()) {
+        const InsideCall opening(worker, file);
         const std::function<bool()> abandoned = [this] { return !trackWanted(); };
         auto opened = Mp3Decoder::open(file, abandoned);
         if (opened.decoder) {
@@ -146,7 +307,12 @@ void DecoderWorker::Run::startEpoch(const Orders& orders) {
     boundary.reset();
     moveTo(Stage::Idle);  // a new epoch: whatever the last one was doing is over
     if (decoder) {
-        if (const std::int64_t reached = decoder->seek(orders.target); reached >= 0) {
+        std::int64_t reached = -1;
+        {
+            const InsideCall seeking(worker, file);
+            reached = decoder->seek(orders.target);
+        }
+        if (reached >= 0) {
             sourceFrame = reached;
             decodedSinceSeek = false;
             resampler.reset(decoder->rate(), worker.outputRate);
@@ -162,17 +328,29 @@ void DecoderWorker::Run::startEpoch(const Orders& orders) {
 
 void DecoderWorker::Run::setCue(const Orders& orders) {
     cue = Cue{};
+    const bool withOpener = opener.request(orders.cueTrackId == 0 ? std::string() : orders.cuePath);
     if (orders.cueTrackId == 0) return;
     cue.trackId = orders.cueTrackId;
     cue.path = orders.cuePath;
     cue.report.trackId = cue.trackId;
+    if (withOpener) {
+        cue.opening = true;
+        return;
+    }
+    // No thread to spare for it: opened here, as a file set is.
     bool gaveUp = false;
     const std::function<bool()> abandoned = [&] { return gaveUp = worker.ordersWaiting(); };
+    const InsideCall opening(worker, cue.path);
     auto opened = Mp3Decoder::open(cue.path, abandoned);
     if (gaveUp) {  // newer orders: they say whether this cue still stands
         cue = Cue{};
         return;
     }
+    settleCue(std::move(opened), true);
+}
+
+void DecoderWorker::Run::settleCue(Mp3Decoder::Opened opened, bool joinEnded) {
+    cue.opening = false;
     if (opened.decoder) {
         cue.decoder = std::move(opened.decoder);
         cue.report.ok = true;
@@ -183,7 +361,7 @@ void DecoderWorker::Run::setCue(const Orders& orders) {
     }
     worker.publish(cue.report, true);
     // Cued late: the current track is decoded to its end, and its end is the ring's end.
-    if (stage == Stage::Ended && cue.decoder &&
+    if (joinEnded && stage == Stage::Ended && cue.decoder &&
         DeckStream::indexOf(stream.endMark()) == (side.writeIndex() & DeckStream::kIndexMask))
         continueAfterEnd();
 }
@@ -231,8 +409,18 @@ void DecoderWorker::Run::write() {
     convertedPos += side.write(rest);
 }
 
+void DecoderWorker::Run::awaitCue() {
+    if (!cue.opening) return;
+    const InsideCall waiting(worker, cue.path);
+    const auto deadline = std::chrono::steady_clock::now() + kCueGrace;
+    auto opened = opener.await(
+        [&] { return worker.ordersWaiting() || std::chrono::steady_clock::now() >= deadline; });
+    if (opened) settleCue(std::move(*opened), false);
+}
+
 void DecoderWorker::Run::fill() {
     while (decoder && decoding() && !worker.ordersWaiting()) {
+        if (cue.opening && opener.ready()) settleCue(*opener.take(), false);
         const bool atBoundary = boundary && *boundary == side.writeIndex();
         if (convertedPos < converted.size() || atBoundary) {
             const std::size_t before = convertedPos;
@@ -251,7 +439,11 @@ void DecoderWorker::Run::fill() {
                 worker.errors.report("Playback of " + file + " ended early: " + failure);
             return;
         }
-        const auto result = decoder->read(decoded);
+        Mp3Decoder::Result result;
+        {
+            const InsideCall reading(worker, file);
+            result = decoder->read(decoded);
+        }
         sourceFrame += static_cast<std::int64_t>(result.frames);
         decodedSinceSeek = decodedSinceSeek || result.frames > 0;
         if (result.status == Mp3Decoder::Status::End && decodedSinceSeek) {
@@ -263,6 +455,7 @@ void DecoderWorker::Run::fill() {
         converted.clear();
         convertedPos = 0;
         resampler.process(std::span<const StereoFrame>(decoded.data(), result.frames), converted);
+        if (result.status == Mp3Decoder::Status::End) awaitCue();
         if (result.status == Mp3Decoder::Status::End && continueSeamlessly()) continue;
         if (result.status != Mp3Decoder::Status::Ok) {
             resampler.finish(converted);
@@ -289,6 +482,7 @@ void DecoderWorker::Run::moveTo(Stage next) {
 void DecoderWorker::Run::startScan() {
     scanned = true;
     endScan();
+    scanFile = file;
     try {
         scanner = std::thread([&stream = stream, side = side, id = trackId, path = file]() mutable {
             pthread_setname_np(pthread_self(), "deck scanner");
@@ -304,7 +498,9 @@ void DecoderWorker::Run::startScan() {
 }
 
 void DecoderWorker::Run::endScan() {
-    if (scanner.joinable()) scanner.join();
+    if (!scanner.joinable()) return;
+    const InsideCall waiting(worker, scanFile);  // a scan stuck on its disk holds the join
+    scanner.join();
 }
 
 void DecoderWorker::Run::publishEnd() {
@@ -352,6 +548,23 @@ void DecoderWorker::order(const Orders& orders) {
         }
     }
     ui.wakeDecoder();
+}
+
+bool DecoderWorker::quitting() const {
+    std::lock_guard lock(mutex);
+    return quit;
+}
+
+std::optional<DecoderWorker::BlockingCall> DecoderWorker::blockingCall() const {
+    // The path is set before the time: read the time on both sides of it, and again when the
+    // thread moved on to another call in between.
+    for (;;) {
+        const std::int64_t since = callSince.load(std::memory_order_acquire);
+        if (since == 0) return std::nullopt;
+        std::string path = callPath.get();
+        if (callSince.load(std::memory_order_acquire) != since) continue;
+        return BlockingCall{std::chrono::nanoseconds(steadyNanoseconds() - since), std::move(path)};
+    }
 }
 
 bool DecoderWorker::takeOrders(Orders& into) {

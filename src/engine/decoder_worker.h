@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/deck_stream.h"
+#include "engine/locked_text.h"
 
 class ErrorSink;
 
@@ -53,13 +54,27 @@ public:
     std::optional<OpenReport> openReport(std::uint32_t trackId,
                                          std::chrono::milliseconds patience) const;
 
+    // A file call the thread is inside now (an open, a read, a seek, a close, waiting for the
+    // length scan or for the next file's opener): since when, and on which file.
+    struct BlockingCall {
+        std::chrono::steady_clock::duration lasted{};
+        std::string path;
+    };
+    // UI thread only. nullopt while the thread is outside any file call: a disk that does not
+    // answer shows as a call that lasts, whichever call it is.
+    std::optional<BlockingCall> blockingCall() const;
+    // UI thread only. False when the thread could not start: the worker refuses every file.
+    bool running() const { return thread.joinable(); }
+
 private:
     class Run;
+    class InsideCall;
     // Decoder thread: takes new orders; false once told to quit.
     bool takeOrders(Orders& into);
     bool ordersWaiting() const {
         return postedSerial.load(std::memory_order_relaxed) != takenSerial;
     }
+    bool quitting() const;
     void publish(const OpenReport& report, bool forCue);
 
     const DeckStream& stream;
@@ -78,5 +93,11 @@ private:
     // Bumped by the UI after each order, so the worker can leave a long task at once.
     std::atomic<std::uint64_t> postedSerial{0};
     std::uint64_t takenSerial = 0;  // decoder thread only
-    std::thread thread;             // last: starts once everything it uses exists
+    // Decoder thread -> UI: steady nanoseconds when the thread entered a file call, 0 outside
+    // one. The path is set before the time is stored (release), so a UI that reads the time
+    // (acquire) reads the path of that call or of a later one.
+    std::atomic<std::int64_t> callSince{0};
+    LockedText callPath;
+    std::string callPathSet;  // decoder thread only: what callPath holds, to set it only anew
+    std::thread thread;       // last: starts once everything it uses exists
 };

@@ -1,5 +1,7 @@
 #include "engine/mp3_deck.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -73,29 +75,84 @@ void Mp3Deck::setFileName(const std::string& name) {
 }
 
 void Mp3Deck::requestOpen() {
-    // An open still under way after kOpenPatience waits on a disk that does not answer: the
-    // next file must not wait behind it.
-    if (std::chrono::steady_clock::now() - openAsked >= kOpenPatience && !opened())
-        replaceHungLane();
+    endStrandedLanes();
     trackId = ++lastTrackId;
+    std::string refusal;
+    // A lane whose thread has been inside one file call for kOpenPatience waits on a disk that
+    // does not answer, whatever the call: the next file must not wait behind it.
+    if (const auto call = lane->worker.blockingCall(); call && call->lasted >= kOpenPatience) {
+        if (abandonedLanes->load(std::memory_order_acquire) < kMaxAbandonedLanes)
+            abandonLane();
+        else
+            refusal = "the deck still waits on " + call->path + ", whose disk does not answer";
+    } else if (!lane->worker.running()) {
+        lane = freshLane();  // nothing to wait for: its thread never started; a new one is tried
+    }
     lane->ui.setTrack(trackId);
     forgetOpen();
+    if (!refusal.empty()) openReport = DecoderWorker::OpenReport{trackId, false, refusal};
     startEpoch(0, stopped);
 }
 
-void Mp3Deck::replaceHungLane() {
-    std::unique_ptr<Lane> hung = std::exchange(lane, std::make_unique<Lane>(output, errors, label));
-    hung->registration.reset();  // no callback reads its ring from here on
-    lane->ui.setGain(gain);
-    lane->ui.setPath(path);
+std::unique_ptr<Mp3Deck::Lane> Mp3Deck::freshLane() {
+    auto fresh = std::make_unique<Lane>(output, errors, label);
+    fresh->ui.setGain(gain);
+    fresh->ui.setPath(path);
+    return fresh;
+}
+
+void Mp3Deck::abandonLane() {
+    std::unique_ptr<Lane> stuck = std::exchange(lane, freshLane());
+    stuck->registration.reset();  // no callback reads its ring from here on
     tellOutput();
-    // Not joined here: that would wait for the disk. Should no thread be had for it, the lane
-    // stays behind rather than the window waiting.
-    Lane* ending = hung.release();
-    try {
-        std::thread([ending] { delete ending; }).detach();
-    } catch (const std::system_error&) {
+    abandonedLanes->fetch_add(1, std::memory_order_relaxed);
+    stranded.push_back(std::move(stuck));
+    endStrandedLanes();
+}
+
+void Mp3Deck::endStrandedLanes() {
+    // Not joined here: that would wait for the disk. Should no thread be had for one, it waits
+    // for the next file, counted among the abandoned, rather than the window waiting.
+    while (!stranded.empty()) {
+        Lane* ending = stranded.back().get();
+        try {
+            std::thread([ending, count = abandonedLanes] {
+                pthread_setname_np(pthread_self(), "deck lane end");
+                delete ending;
+                count->fetch_sub(1, std::memory_order_release);
+            }).detach();
+        } catch (const std::system_error&) {
+            return;
+        }
+        static_cast<void>(stranded.back().release());
+        stranded.pop_back();
     }
+}
+
+bool Mp3Deck::openAnswered() const {
+    if (!openReport) openReport = lane->worker.openReport(trackId, std::chrono::milliseconds(0));
+    return openReport.has_value();
+}
+
+void Mp3Deck::leaveStuckLane() {
+    if (givenName.empty() || openAnswered()) return;
+    const auto call = lane->worker.blockingCall();
+    // A file's own open that hangs would hang a fresh lane too.
+    if (!call || call->path == path || call->lasted < kOpenPatience ||
+        abandonedLanes->load(std::memory_order_acquire) >= kMaxAbandonedLanes)
+        return;
+    const Phase phase = DeckControl::afterSeek(lane->shared.control().phase);
+    abandonLane();
+    lane->ui.setTrack(trackId);
+    epoch = DeckControl::nextEpoch(epoch);
+    epochStart = 0;  // nothing was heard of a file not yet open
+    adoptedStart.reset();
+    cueTrackId = 0;
+    cuePath.clear();
+    cueGivenName.clear();
+    lane->ui.changeControl([&](Word) -> std::optional<Word> { return Word{epoch, phase}; });
+    sendOrders();
+    tellOutput();
 }
 
 void Mp3Deck::forgetOpen() {
@@ -104,6 +161,12 @@ void Mp3Deck::forgetOpen() {
     openAsked = std::chrono::steady_clock::now();
     slowOpenTold = false;
     playAwaitsOpen = false;
+    openWaitEnd = openAsked + kOpenPatience;
+}
+
+void Mp3Deck::waitForOpenAtMost(std::chrono::milliseconds limit) {
+    assertUiThread();
+    openWaitEnd = std::min(openWaitEnd, std::chrono::steady_clock::now() + limit);
 }
 
 void Mp3Deck::cueNext(const std::string& name) {
@@ -131,7 +194,7 @@ void Mp3Deck::sendOrders() {
 
 const DecoderWorker::OpenReport* Mp3Deck::opened() const {
     if (!openReport) {
-        const auto patience = openAsked + kOpenPatience - std::chrono::steady_clock::now();
+        const auto patience = openWaitEnd - std::chrono::steady_clock::now();
         openReport = lane->worker.openReport(
             trackId, std::max(std::chrono::duration_cast<std::chrono::milliseconds>(patience),
                               std::chrono::milliseconds::zero()));
@@ -145,7 +208,14 @@ void Mp3Deck::followOpen() const {
     if (!report) {
         if (!slowOpenTold && std::chrono::steady_clock::now() - openAsked >= kSlowOpen) {
             slowOpenTold = true;
-            errors.report("Opening " + path + " has taken more than 2 s: its disk does not answer");
+            // The file named is the one the stuck call is on, not a healthy one behind it.
+            const auto call = lane->worker.blockingCall();
+            if (!call || call->path == path)
+                errors.report("Opening " + path +
+                              " has taken more than 2 s: its disk does not answer");
+            else
+                errors.report("Reading " + call->path +
+                              " has taken more than 2 s: its disk does not answer");
         }
         return;
     }
@@ -235,19 +305,18 @@ void Mp3Deck::stop() {
     startEpoch(0, stopped);
 }
 
-void Mp3Deck::followOutput() const {
+void Mp3Deck::followOutput() {
+    assertUiThread();
+    leaveStuckLane();
     const std::optional<std::uint32_t> dropped = lane->shared.droppedEpoch();
     if (!dropped) return;
     lane->ui.forgetDropped();
     if (*dropped != epoch || lane->shared.control().phase != Phase::Playing || !loaded()) return;
-    // The getters are const for the window; the deck is never a const object, and the tick is
-    // the UI thread's only regular call.
-    const_cast<Mp3Deck*>(this)->seekTo(positionNow(false));
+    seekTo(positionNow(false));
 }
 
 int Mp3Deck::playState() const {
     followOpen();
-    followOutput();
     switch (lane->shared.control().phase) {
         case Phase::Playing:
             return Playing;
@@ -268,6 +337,7 @@ double Mp3Deck::duration() const {
 }
 
 double Mp3Deck::knownLength() const {
+    assert(loaded());
     const std::uint64_t exact = lane->shared.exactLength();
     const std::int64_t frames = DeckStream::epochOf(exact) == (trackId & DeckControl::kEpochMask)
                                     ? static_cast<std::int64_t>(DeckStream::indexOf(exact))
@@ -305,7 +375,9 @@ double Mp3Deck::positionNow(bool interpolate) const {
         }
         frames = std::max(0.0, frames);
     }
-    return static_cast<double>(epochStart) / opened()->rate + frames / output.rate();
+    const DecoderWorker::OpenReport* report = opened();
+    const double start = report && report->ok ? static_cast<double>(epochStart) / report->rate : 0;
+    return start + frames / output.rate();
 }
 
 bool Mp3Deck::tailSounds() const {
@@ -330,7 +402,10 @@ void Mp3Deck::setVolume(int volume) {
 }
 
 void Mp3Deck::seekTo(double seconds) {
-    startEpoch(std::llround(seconds * opened()->rate), DeckControl::afterSeek);
+    // Nothing opened yet (a resume while the open hangs): nothing was read past the start.
+    const DecoderWorker::OpenReport* report = opened();
+    const std::int64_t target = report && report->ok ? std::llround(seconds * report->rate) : 0;
+    startEpoch(target, DeckControl::afterSeek);
 }
 
 void Mp3Deck::stepForward() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cassert>
 #include <chrono>
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "components/deck.h"
 #include "engine/audio_output.h"
@@ -40,6 +42,11 @@ public:
     void stepBack() override;
     void seek(double seconds) override;
     void cueNext(const std::string& name) override;
+    // The output dropped audio it had queued unheard (its server went away): the deck goes on
+    // from where it was heard, not from what was dropped.
+    void followOutput() override;
+    void waitForOpenAtMost(std::chrono::milliseconds limit) override;
+    bool stillOpening() const override { return !givenName.empty() && !openAnswered(); }
 
     // Diagnostics and tests that drive the output by hand.
     const DeckStream& stream() const { return lane->shared; }
@@ -69,9 +76,6 @@ private:
     // without, and an open that has not answered within kSlowOpen.
     void followOpen() const;
     void reportRefusal(const DecoderWorker::OpenReport& report) const;  // "Cannot play ..."
-    // From the getters the tick calls: the output dropped audio it had queued unheard (its
-    // server went away); the deck goes on from where it was heard, not from what was dropped.
-    void followOutput() const;
     // Seconds into the file now; with `interpolate`, within the buffer the device plays.
     double positionNow(bool interpolate) const;
     // The track has ended where the output read it, but the output still sounds its last
@@ -102,6 +106,9 @@ private:
     std::chrono::steady_clock::time_point openAsked;  // when the current file was named
     // followOpen's memory: const getters drive it, as the tick calls only those.
     mutable bool slowOpenTold = false;
+    // Until when opened() may wait for the file set: kOpenPatience after it was named, or
+    // less where the caller asked.
+    std::chrono::steady_clock::time_point openWaitEnd;
     mutable bool playAwaitsOpen = false;  // play() went on before the open answered
     std::uint32_t epoch = 0;
     std::int64_t epochStart = 0;  // source frame where the current epoch begins
@@ -121,11 +128,27 @@ private:
         DecoderWorker worker;
         std::optional<OutputRegistration> registration;
     };
-    // Takes the lane of a hung open out of the output and ends it on a thread of its own, once
-    // its disk answers; the deck goes on with a fresh lane at its volume.
-    void replaceHungLane();
+    // A lane at the deck's volume and path, on the output.
+    std::unique_ptr<Lane> freshLane();
+    // Takes a lane stuck on a disk out of the output and ends it on a thread of its own, once
+    // its disk answers; the deck goes on with a fresh lane.
+    void abandonLane();
+    // Starts the threads that end abandoned lanes, for those that had none yet.
+    void endStrandedLanes();
+    // From the tick: the file set waits behind a call on another file that does not answer
+    // (a read of the last track, its length scan, the next file's open); it goes on in a fresh
+    // lane, in the state the deck is in.
+    void leaveStuckLane();
+    bool openAnswered() const;  // without waiting
+
+    // At most this many lanes per deck are left waiting on a disk; past it a new file is
+    // refused, naming the file whose disk does not answer, until one of them ends.
+    static constexpr int kMaxAbandonedLanes = 2;
 
     const std::string label;
     float gain = 1.0f;  // the volume set, for a fresh lane
     std::unique_ptr<Lane> lane;
+    // Abandoned lanes not yet deleted; the threads that delete them count down.
+    std::shared_ptr<std::atomic<int>> abandonedLanes = std::make_shared<std::atomic<int>>(0);
+    std::vector<std::unique_ptr<Lane>> stranded;  // abandoned, with no thread to end them yet
 };

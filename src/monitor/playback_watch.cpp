@@ -17,6 +17,11 @@ constexpr double kCueSeconds = 3.0;
 }  // namespace
 
 void PlaybackWatch::step() {
+    if (navigation.skipping()) {  // ">>" or "<<" goes on past entries that do not start
+        failedInARow = 0;
+        navigation.continueSkip();
+        return;
+    }
     if (MediaPlayer1.playState() == Deck::Playing) {
         failedInARow = 0;
         cueTheNextEntry();

@@ -9,6 +9,7 @@
 TimeDisplay::TimeDisplay(Controls controls, Deck& deck) : ui(controls), deck(deck) {}
 
 void TimeDisplay::refresh() {
+    deck.followOutput();  // the time shown is where the sound was heard
     const double length = deck.duration();
     if (!(length > 0)) return;
     const double position = deck.currentPosition();

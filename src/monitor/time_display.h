@@ -16,7 +16,8 @@ public:
     };
     TimeDisplay(Controls controls, Deck& deck);
 
-    // A deck with no known length keeps what its displays showed.
+    // The deck follows its output first; a deck with no known length keeps what its displays
+    // showed.
     void refresh();
 
 private:

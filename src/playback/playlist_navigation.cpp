@@ -1,6 +1,8 @@
 #include "playback/playlist_navigation.h"
 
 #include <QListWidget>
+#include <algorithm>
+#include <chrono>
 
 #include "components/deck.h"
 #include "components/error_sink.h"
@@ -29,22 +31,88 @@ void PlaylistNavigation::loadEntryIntoDeck1(int trackNumber) {
     MediaPlayer1.setFileName(deckPathOf(state, state.CurrentFile));
 }
 
+namespace {
+// Entries one call (a click, a tick) may try: a pass over thousands of broken files is spread
+// over ticks. The first few always go within the call, so a short run of broken entries is
+// passed at once; the rest only while the call has taken less than kSkipCallBudget.
+constexpr int kSkipTriesPerCall = 16;
+constexpr int kSkipSureTries = 2;
+constexpr std::chrono::milliseconds kSkipCallBudget{15};
+// How long one call waits for opens in all: a local file answers within it, as if at once; a
+// slow disk's entry is judged at a later tick, the window answering meanwhile.
+constexpr std::chrono::milliseconds kSkipOpenWait{40};
+}  // namespace
+
 void PlaylistNavigation::skip(int (*step)(int trackNumber, int trackCount)) {
     MediaPlayer1.stop();
-    // An entry that fails to start has said why (the deck reports it); left there, the watch
-    // would take it for a finished track and move the other way, forwards.
-    int track = state.TrackNumber;
-    for (int tried = 0; tried < state.TrackCount; ++tried) {
-        track = step(track, state.TrackCount);
-        loadEntryIntoDeck1(track);
-        refresh.UpdateForm1Once();
-        MediaPlayer1.play();
-        refresh.showDeck1State();
-        state.playerState = PlayerState::Playing;
-        if (MediaPlayer1.playState() == Deck::Playing) return;
+    state.playerState = PlayerState::Playing;
+    pendingSkip.emplace();
+    pendingSkip->step = step;
+    continueSkip();
+}
+
+void PlaylistNavigation::continueSkip() {
+    if (!pendingSkip) return;
+    // Another command took over meanwhile (stop, pause, another entry or playlist): it stands.
+    if (pendingSkip->tried > 0 &&
+        (state.playerState != PlayerState::Playing || state.TrackNumber != pendingSkip->track ||
+         state.CurrentFile != pendingSkip->file)) {
+        pendingSkip.reset();
+        return;
     }
-    state.playerState = PlayerState::Stopped;
-    errors.report(kNothingPlayable);
+    const auto start = std::chrono::steady_clock::now();
+    const auto waitEnd = start + kSkipOpenWait;
+    for (int tries = 0;;) {
+        if (pendingSkip->tried > 0) {
+            if (!pendingSkip->played) startSkippedEntry();
+            const std::optional<bool> started = skippedEntryStarted();
+            if (!started) return;  // its open has not answered: the next tick looks again
+            if (*started) {
+                pendingSkip.reset();
+                return;
+            }
+        }
+        // An entry that fails to start has said why (the deck reports it); left there, the
+        // watch would take it for a finished track and move the other way, forwards.
+        if (pendingSkip->tried >= state.TrackCount) {
+            pendingSkip.reset();
+            state.playerState = PlayerState::Stopped;
+            errors.report(kNothingPlayable);
+            return;
+        }
+        if (tries == kSkipTriesPerCall ||
+            (tries >= kSkipSureTries &&
+             std::chrono::steady_clock::now() - start >= kSkipCallBudget))
+            return;
+        ++tries;
+        Skip& skip = *pendingSkip;
+        ++skip.tried;
+        skip.track = skip.step(state.TrackNumber, state.TrackCount);
+        skip.played = skip.playedOpening = false;
+        loadEntryIntoDeck1(skip.track);
+        MediaPlayer1.waitForOpenAtMost(std::max(
+            std::chrono::duration_cast<std::chrono::milliseconds>(waitEnd -
+                                                                  std::chrono::steady_clock::now()),
+            std::chrono::milliseconds::zero()));
+        skip.file = state.CurrentFile;
+        refresh.UpdateForm1Once();
+    }
+}
+
+void PlaylistNavigation::startSkippedEntry() {
+    pendingSkip->playedOpening = MediaPlayer1.stillOpening();
+    pendingSkip->played = true;
+    MediaPlayer1.play();
+    refresh.showDeck1State();
+    state.playerState = PlayerState::Playing;
+}
+
+std::optional<bool> PlaylistNavigation::skippedEntryStarted() const {
+    if (MediaPlayer1.stillOpening()) return std::nullopt;
+    const bool playing = MediaPlayer1.playState() == Deck::Playing;
+    // Played before its open answered, a deck reads as playing until it hears of a failure;
+    // an entry that opened has a length.
+    return playing && (!pendingSkip->playedOpening || MediaPlayer1.duration() > 0);
 }
 
 void PlaylistNavigation::Command10_Click() {

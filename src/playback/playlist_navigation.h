@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 class Deck;
@@ -29,6 +31,11 @@ public:
     // Joystick button 2: back one entry while stopped, or stop while playing.
     void joystickPreviousAction();
 
+    // ">>", "<<" or the joystick's next still trying entries: the tick goes on with it, a few
+    // entries at a time, so that the window never waits for a pass over the playlist.
+    bool skipping() const { return pendingSkip.has_value(); }
+    void continueSkip();
+
     // The one line said when a whole pass over the playlist found nothing that starts.
     static constexpr const char* kNothingPlayable =
         "No entry of the playlist could be played; playback stopped";
@@ -38,7 +45,23 @@ private:
     void loadEntryIntoDeck1(int trackNumber);
     // ">>" and "<<": on from the current entry in one direction to the first that starts.
     void skip(int (*step)(int trackNumber, int trackCount));
+    // Plays the entry the skip set; judged at once when the deck knows, else at a later tick.
+    void startSkippedEntry();
+    // Whether the entry the skip started plays; nullopt while its open has not answered.
+    std::optional<bool> skippedEntryStarted() const;
     std::string entry(int index) const;
+
+    // A skip under way. Each entry is set without the deck waiting for its open, and judged
+    // once it answers: a local file within a tick, a slow disk over as many as it takes.
+    struct Skip {
+        int (*step)(int trackNumber, int trackCount) = nullptr;
+        int tried = 0;               // entries set so far
+        int track = 0;               // the entry set last
+        std::string file;            // its name, to see whether another command took over
+        bool played = false;         // play() was given for it
+        bool playedOpening = false;  // ... before its open had answered
+    };
+    std::optional<Skip> pendingSkip;
 
     QListWidget* List4;
     SharedState& state;

@@ -6,6 +6,7 @@
 void FakeDeck::setFileName(const std::string& name) {
     calls.push_back("setFileName " + name);
     loaded = name;
+    asksLeft = opensAfterAsks;
 }
 
 std::string FakeDeck::fileName() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,22 @@ public:
     void stepForward() override { calls.push_back("stepForward"); }
     void stepBack() override { calls.push_back("stepBack"); }
     void cueNext(const std::string& name) override { cues.push_back(name); }
+    void followOutput() override {}  // nothing of an output to follow
+    void waitForOpenAtMost(std::chrono::milliseconds limit) override { openWaits.push_back(limit); }
+    // Answers once asked `opensAfterAsks` times after each file set.
+    bool stillOpening() const override {
+        if (asksLeft == 0) return false;
+        --asksLeft;
+        return true;
+    }
+    int opensAfterAsks = 0;
+    std::vector<std::chrono::milliseconds> openWaits;  // each limit given
     std::vector<std::string> cues;       // every cue given, kept apart from the transport calls
     void seek(double seconds) override;  // "seek <whole milliseconds>"
 
     // Calls that change the deck, without setVolume (which the tick may repeat).
     std::vector<std::string> transport() const;
+
+private:
+    mutable int asksLeft = 0;
 };

@@ -526,3 +526,33 @@ TEST_F(Mp3DeckBadInput, FileOverwrittenWithGarbageWhilePlayingEndsOrSkips) {
 }
 
 }  // namespace
+
+// The output dropped what it had queued (its server went away): asking the deck's state, as an
+// MPRIS client may at any time, changes nothing; the tick's follow-up goes on from where the
+// sound was heard.
+TEST(Mp3Deck, GettersChangeNothingAfterTheOutputDroppedItsQueue) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 4, {.rate = 48000});
+    ManualDeckRig rig(48000, 1, PauseQueue::Dropped);
+    Mp3Deck& deck = rig.deck();
+    deck.setFileName(mp3);
+    deck.play();
+    rig.render(24000);
+    const DeckControl::Word before = deck.stream().control();
+    // What the output's thread marks as its server goes away.
+    const_cast<DeckStream&>(deck.stream()).outputSide().markDropped(before.epoch);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(deck.playState(), Deck::Playing);
+        EXPECT_NEAR(deck.currentPosition(), 0.5, 0.02);
+        EXPECT_NEAR(deck.duration(), 4.0, 0.05);
+    }
+    EXPECT_EQ(deck.stream().control(), before);
+
+    deck.followOutput();
+    EXPECT_NE(deck.stream().control().epoch, before.epoch);
+    EXPECT_EQ(deck.playState(), Deck::Playing);
+    EXPECT_NEAR(deck.currentPosition(), 0.5, 0.02);
+    EXPECT_NEAR(toneAmplitude(leftOf(rig.render(24000)), 48000, 440), 0.5, 0.05);
+    EXPECT_NEAR(deck.currentPosition(), 1.0, 0.02);
+    EXPECT_TRUE(rig.errors.taken().empty());
+}

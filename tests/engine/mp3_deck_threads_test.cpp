@@ -1,6 +1,6 @@
 // How the deck's threads meet: the decoder sleeps until it is needed, any command stops a
 // length scan, a broken file is opened once, and a deck whose thread cannot start leaves
-// nothing behind in the output.
+// nothing behind in the output and tries again at the next file.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -138,7 +138,7 @@ TEST(Mp3DeckThreads, ABrokenFileIsOpenedOncePerPlay) {
 }
 
 // A deck whose decoder thread cannot start does not take the window down: one line says so,
-// it refuses files with that cause, and it leaves no source behind in the output.
+// the thread is tried again at the next file, and it leaves no source behind in the output.
 TEST(Mp3DeckThreads, ADeckWhoseThreadCannotStartLeavesNoSourceBehind) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers reserve address space beyond any limit";
@@ -171,10 +171,11 @@ TEST(Mp3DeckThreads, ADeckWhoseThreadCannotStartLeavesNoSourceBehind) {
     if (refused == 0) GTEST_SKIP() << "a cached thread stack was reused";
     ASSERT_EQ(refused, AudioOutput::kMaxSources + 1);
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(refused));
+    // Its thread is tried again at the next file, and with room for it now, the file plays.
     doomed->setFileName(mp3);
     doomed->play();
-    EXPECT_EQ(doomed->playState(), Deck::Stopped);
-    EXPECT_EQ(errors.taken().back(), "Cannot play " + mp3 + ": the deck has no decoder thread");
+    EXPECT_EQ(doomed->playState(), Deck::Playing);
+    EXPECT_EQ(errors.taken().size(), lines.size());  // not a line more
     doomed.reset();
 
     // Every slot of the output is still free: a deck made now is heard.

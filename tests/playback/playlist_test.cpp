@@ -5,10 +5,13 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "playback/music_listing.h"
+#include "playback/playlist_navigation.h"
 #include "playback/playlist_positions.h"
 #include "shared/file_name_text.h"
 #include "support/form1_fixture.h"
@@ -401,6 +404,105 @@ TEST_F(Playlist, DirectoryThatIsNotUtf8SurvivesARestart) {
     EXPECT_EQ(state().DataPath, music);
     playDir("");
     EXPECT_EQ(playDirDialog.initDirs.back(), music);
+}
+
+// ">>" and "<<" over a long run of entries that do not start never hold the window for a pass:
+// the click and then each tick try a few entries at most, an entry whose open has not answered
+// is judged at a later tick (the deck never waits for it), and a pass that finds nothing ends
+// in one line.
+TEST_F(Playlist, SkipsOverManyEntriesThatDoNotStartSpreadOverTicks) {
+    constexpr int kEntries = 300;
+    const std::string many = dir.path().toStdString() + "/many/";
+    std::filesystem::create_directory(many);
+    const auto name = [&](int track) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d.mp3", track);
+        return many + text;
+    };
+    for (int track = 1; track <= kEntries; ++track) std::ofstream{name(track)};
+    playDir(name(1));
+    ASSERT_EQ(state().TrackCount, kEntries);
+
+    struct Case {
+        const char* what;
+        QPushButton* Form1Controls::*button;
+        int fromTrack;
+        int good;            // the one entry that starts; 0: none
+        int opensAfterAsks;  // how slowly the deck learns whether an entry opens
+    } cases[] = {
+        {"all junk", &Form1Controls::Command10, 1, 0, 0},
+        {"junk, then a good file", &Form1Controls::Command10, 1, 250, 0},
+        {"the good file reached by wrapping round", &Form1Controls::Command10, 120, 100, 0},
+        {"back, over a slow disk", &Form1Controls::Command11, 250, 200, 2},
+        {"all junk, over a slow disk", &Form1Controls::Command11, 1, 0, 3},
+    };
+    for (const auto& c : cases) {
+        deck1.unplayable.clear();
+        for (int track = 1; track <= kEntries; ++track)
+            if (track != c.good) deck1.unplayable.push_back(name(track));
+        deck1.opensAfterAsks = c.opensAfterAsks;
+        deck1.length = 100;
+        deck1.state = Deck::Playing;
+        state().TrackNumber = c.fromTrack;
+        state().playerState = S::Playing;
+        deck1.calls.clear();
+        const size_t linesBefore = errors.taken().size();
+        deck1.openWaits.clear();
+        const auto setsSoFar = [&] {
+            return std::count_if(deck1.calls.begin(), deck1.calls.end(), [](const auto& call) {
+                return call.rfind("setFileName ", 0) == 0;
+            });
+        };
+
+        click(ui().*c.button);
+        long most = setsSoFar();
+        for (int idle = 0, ticks = 0; idle < 5 && ticks < 5 * kEntries; ++ticks) {
+            const long before = setsSoFar();
+            form->Timer1_Timer();
+            const long now = setsSoFar();
+            most = std::max(most, now - before);
+            idle = now == before ? idle + 1 : 0;
+        }
+        EXPECT_LE(most, 16) << c.what;  // entries tried within one call of the window's thread
+        const bool back = c.button == &Form1Controls::Command11;
+        const int distance =
+            c.good == 0
+                ? kEntries
+                : ((back ? c.fromTrack - c.good : c.good - c.fromTrack) + kEntries) % kEntries;
+        EXPECT_EQ(setsSoFar(), distance) << c.what;
+        if (c.good == 0) {
+            EXPECT_EQ(state().playerState, S::Stopped) << c.what;
+            ASSERT_EQ(errors.taken().size() - linesBefore, 1u) << c.what;
+            EXPECT_EQ(errors.taken().back(), PlaylistNavigation::kNothingPlayable);
+        } else {
+            EXPECT_EQ(state().playerState, S::Playing) << c.what;
+            EXPECT_EQ(state().TrackNumber, c.good) << c.what;
+            EXPECT_EQ(deck1.loaded, name(c.good)) << c.what;
+            EXPECT_EQ(deck1.state, Deck::Playing) << c.what;
+            EXPECT_EQ(errors.taken().size(), linesBefore) << c.what;
+        }
+        // Every entry the skip set, it waited for briefly at most.
+        EXPECT_EQ(static_cast<long>(deck1.openWaits.size()), setsSoFar()) << c.what;
+        for (const auto limit : deck1.openWaits)
+            EXPECT_LE(limit, std::chrono::milliseconds(50)) << c.what;
+    }
+}
+
+// A skip under way gives way to the next command: stop ends it where it stood.
+TEST_F(Playlist, AStopEndsASkipUnderWay) {
+    const std::string list = makeFiles("slow", {"1.mp3", "2.mp3", "3.mp3", "4.mp3"});
+    playDir(list + "1.mp3");
+    deck1.unplayable = {list + "2.mp3", list + "3.mp3"};
+    deck1.opensAfterAsks = 3;  // each entry answers a few looks later
+    click(ui().Command10);
+    EXPECT_EQ(state().TrackNumber, 2);
+    form->Timer1_Timer();
+    click(ui().Command3);  // stop
+    deck1.calls.clear();
+    for (int tick = 0; tick < 20; ++tick) form->Timer1_Timer();
+    EXPECT_EQ(state().playerState, S::Stopped);
+    EXPECT_TRUE(deck1.transport().empty()) << deck1.transport()[0];
+    EXPECT_TRUE(errors.taken().empty());
 }
 
 // ">>" and "<<" that land on an entry that fails to start go on the same way to one that

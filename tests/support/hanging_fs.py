@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """hanging_fs.py SOURCE_DIR MOUNTPOINT: shows SOURCE_DIR's files read-only at MOUNTPOINT, as a
 stalled network share does: reading a file named "*hang*" blocks until the file
-MOUNTPOINT/../release exists; every other file reads normally. Until then, listing a directory
-named "*hang*" blocks too, and so does looking up (stat, open) any name holding "lookuphang"."""
+MOUNTPOINT/../release exists; a file named "*stall*" gives STALL_AFTER bytes in all, then
+blocks the same way (a share that stops in the middle of a track). Until then, listing a
+directory named "*hang*" blocks too, and so does looking up (stat, open) any name holding
+"lookuphang". Every other file reads normally."""
 import errno
 import os
 import sys
@@ -15,10 +17,35 @@ except ImportError:
     from fuse import FUSE, FuseOSError, Operations
 
 
+STALL_AFTER = 32768
+
+
+class StallCounter:
+    """Bytes read so far of each "*stall*" file, wherever in the file: a decoder's first look
+    at the file's end counts, and its reading on stops once STALL_AFTER bytes are had."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.read = {}
+
+    def allowed(self, path, size):
+        """How many of `size` bytes a read may return now; None once the file has stalled."""
+        if "stall" not in os.path.basename(path):
+            return size
+        with self.lock:
+            had = self.read.get(path, 0)
+            if had >= STALL_AFTER:
+                return None
+            size = min(size, STALL_AFTER - had)
+            self.read[path] = had + size
+            return size
+
+
 class HangingFs(Operations):
     def __init__(self, source, release):
         self.source = source
         self.release_file = release
+        self.stalls = StallCounter()
 
     def _path(self, path):
         return os.path.join(self.source, path.lstrip("/"))
@@ -56,8 +83,13 @@ class HangingFs(Operations):
 
     def read(self, path, size, offset, fh):
         if "hang" in os.path.basename(path):
-            while not os.path.exists(self.release_file):
-                time.sleep(0.05)
+            self._wait_for_release()
+        if not os.path.exists(self.release_file):
+            allowed = self.stalls.allowed(path, size)
+            if allowed is None:
+                self._wait_for_release()
+            else:
+                size = allowed
         with open(self._path(path), "rb") as f:
             f.seek(offset)
             return f.read(size)

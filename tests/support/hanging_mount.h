@@ -6,8 +6,10 @@
 
 // A FUSE file system (hanging_fs.py) showing a directory's files as a stalled network share
 // does: reading a file whose name holds "hang", listing a directory whose name holds "hang",
-// and looking up a name that holds "lookuphang" block until release(). Needs /dev/fuse and the
-// right to mount; available() says whether it came up (the caller then skips).
+// and looking up a name that holds "lookuphang" block until release(); so does reading on
+// from a file whose name holds "stall" once 32 KiB of it were read (a share that stops
+// mid-track). Needs /dev/fuse and the right to mount; available() says whether it came up (the
+// caller then skips).
 class HangingMount {
 public:
     // Shows `source` at `dir`/mnt; `dir` holds the release flag beside it.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "doubles/recording_error_sink.h"
+#include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
 #include "engine/sdl_output.h"
 #include "engine/stereo_frame.h"
@@ -20,19 +21,50 @@ inline std::vector<float> leftOf(std::span<const StereoFrame> frames) {
     return out;
 }
 
+// Whether the rig's output keeps a paused deck's queued audio (as SDL does) or drops it (as
+// the sound server's streams do, so that the deck resumes by a seek to where it was heard).
+enum class PauseQueue { Kept, Dropped };
+
+// The hand-driven SDL output, saying that it drops a paused source's queue: the decks then take
+// the sound server's paths through pause and play, with exact samples.
+class QueueDroppingOutput final : public AudioOutput {
+public:
+    explicit QueueDroppingOutput(AudioOutput& inner) : inner(inner) {}
+    int rate() const override { return inner.rate(); }
+    bool ensureOpen() override { return inner.ensureOpen(); }
+    bool isOpen() const override { return inner.isOpen(); }
+    void addSource(AudioSource* source) override { inner.addSource(source); }
+    void removeSource(AudioSource* source) override { inner.removeSource(source); }
+    void follow(AudioSource& source) override { inner.follow(source); }
+    bool dropsQueueOnPause() const override { return true; }
+
+private:
+    AudioOutput& inner;
+};
+
+inline const char* pauseQueueName(const ::testing::TestParamInfo<PauseQueue>& info) {
+    return info.param == PauseQueue::Kept ? "QueueKept" : "QueueDropped";
+}
+
 // An output without a device, driven by hand, and decks on it: exact samples, no real time.
 struct ManualDeckRig {
-    explicit ManualDeckRig(int rate, int deckCount = 1) {
+    explicit ManualDeckRig(int rate, int deckCount = 1, PauseQueue queue = PauseQueue::Kept) {
         SdlOutput::Options options;
         options.rate = rate;
         options.useDevice = false;
         output = std::make_unique<SdlOutput>(errors, options);
+        if (queue == PauseQueue::Dropped) dropping = std::make_unique<QueueDroppingOutput>(*output);
         for (int i = 0; i < deckCount; ++i)
-            decks.push_back(std::make_unique<Mp3Deck>(*output, errors));
+            decks.push_back(std::make_unique<Mp3Deck>(deckOutput(), errors));
     }
     ~ManualDeckRig() {
         decks.clear();
+        dropping.reset();
         output.reset();
+    }
+    // What the decks play through.
+    AudioOutput& deckOutput() {
+        return dropping ? static_cast<AudioOutput&>(*dropping) : static_cast<AudioOutput&>(*output);
     }
     Mp3Deck& deck(int i = 0) { return *decks[i]; }
 
@@ -92,5 +124,6 @@ struct ManualDeckRig {
     static constexpr std::size_t kBuffer = 512;
     RecordingErrorSink errors;
     std::unique_ptr<SdlOutput> output;
+    std::unique_ptr<QueueDroppingOutput> dropping;  // over `output`, for PauseQueue::Dropped
     std::vector<std::unique_ptr<Mp3Deck>> decks;
 };

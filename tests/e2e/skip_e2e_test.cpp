@@ -1,0 +1,86 @@
+// The real window with the real decks (no sound device needed) on a folder of files that are
+// not MP3 at all, one good track among them: ">>" goes over the lot, entry by entry, while the
+// window's event loop answers throughout.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "app/form1.h"
+#include "doubles/fake_file_dialog.h"
+#include "doubles/fake_joystick.h"
+#include "doubles/fake_mixer.h"
+#include "doubles/recording_error_sink.h"
+#include "engine/mp3_deck.h"
+#include "engine/sdl_output.h"
+#include "playback/playlist_navigation.h"
+#include "support/temp_dir.h"
+#include "support/tone_files.h"
+
+namespace {
+
+TEST(SkipEndToEnd, SkippingOverAFolderOfJunkKeepsTheWindowAnswering) {
+    constexpr int kJunk = 500;
+    TempDir music, home;
+    makeToneMp3(music.path(), "0000 good.mp3", 440, 2);
+    for (int i = 1; i <= kJunk; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%04d.mp3", i);
+        std::ofstream(music.file(name)) << std::string(8192, 'x');
+    }
+    RecordingErrorSink errors;
+    FakeMixer mixer;
+    FakeJoystick joystick;
+    FakeFileDialog playFileDialog, playDirDialog;
+    SdlOutput::Options options;
+    options.useDevice = false;
+    SdlOutput output(errors, options);
+    Mp3Deck deck1(output, errors), deck2(output, errors);
+    Form1 form(Components{deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
+               home.file("velmor-mp3-player.ini"));
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    playDirDialog.answer = music.file("0000 good.mp3");
+    QTest::mouseClick(form.controls().Command6, Qt::LeftButton);
+    ASSERT_EQ(form.state().TrackCount, kJunk + 1);
+    ASSERT_EQ(deck1.playState(), Deck::Playing);
+
+    // A 10 ms timer beside the window's own: its gaps are the event loop's.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.elapsed(), longest = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    probe.start(10);
+    QTest::mouseClick(form.controls().Command10, Qt::LeftButton);  // ">>", over every entry
+    const qint64 click = clock.elapsed() - last;
+    const std::size_t triedInTheClick = errors.taken().size();  // a line for each that failed
+    // Round the folder, back to the one entry that plays.
+    const bool back = QTest::qWaitFor(
+        [&] { return form.state().TrackNumber == 1 && deck1.playState() == Deck::Playing; }, 60000);
+    probe.stop();
+    std::printf(
+        "\">>\" over %d entries that do not start: the click took %lld ms, the longest "
+        "event loop gap %lld ms, %lld ms in all\n",
+        kJunk, static_cast<long long>(click), static_cast<long long>(longest),
+        static_cast<long long>(clock.elapsed()));
+    ASSERT_TRUE(back);
+    EXPECT_LE(triedInTheClick, 16u);
+    EXPECT_LT(click, 250);  // generous: a whole pass in the click took 2.7 s
+    EXPECT_LT(longest, 250);
+    EXPECT_EQ(form.state().playerState, PlayerState::Playing);
+    const auto lines = errors.taken();
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(kJunk));  // one for each, as it was tried
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), PlaylistNavigation::kNothingPlayable), 0);
+}
+
+}  // namespace
