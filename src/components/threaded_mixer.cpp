@@ -5,25 +5,10 @@
 #include <utility>
 
 #include "components/mixer_events.h"
+#include "components/mixer_reports.h"
 
-// Collects the backend's reports on the worker, to be raised on the caller's thread.
-class ThreadedMixer::Recorder : public MixerEvents {
-public:
-    std::vector<MixerReport> mixers;
-    std::vector<LineReport> lines;
-
-    void ReturnMixersInTheSystem(const std::string& MixerName, int16_t ManufacturerId,
-                                 int16_t ProductId, int32_t DriverVersion) override {
-        mixers.push_back({MixerName, ManufacturerId, ProductId, DriverVersion});
-    }
-    void ReturnDevicesAvailable(const std::string& DeviceName, const std::string& ShortDeviceName,
-                                const std::string& KnownDevice, int32_t DeviceID,
-                                int32_t DeviceType, int32_t devicenumber,
-                                int32_t MaximumValue) override {
-        lines.push_back({DeviceName, ShortDeviceName, KnownDevice, DeviceID, DeviceType,
-                         devicenumber, MaximumValue});
-    }
-};
+using MixerReport = MixerReports::MixerReport;
+using LineReport = MixerReports::LineReport;
 
 ThreadedMixer::ThreadedMixer(std::unique_ptr<Mixer> backend, std::chrono::milliseconds startWait)
     : backend(std::move(backend)), startWait(startWait), home(std::make_unique<QObject>()) {
@@ -67,7 +52,7 @@ void ThreadedMixer::run() {
 
 // Worker only.
 void ThreadedMixer::enumerate() {
-    Recorder recorder;
+    MixerReports recorder;  // on the worker; raised on the caller's thread
     backend->setEventHandler(&recorder);
     if (!backend->mixerReady()) backend->prepareMixer();
     backend->enumerationStep1();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "components/mixer.h"
+#include "components/mixer_reports.h"
 
 class QObject;
 
@@ -46,19 +47,7 @@ public:
     bool setLineLevel(int32_t deviceNumber, float percent) override;
     bool getLineLevel(int32_t deviceNumber, int32_t& level) override;
 
-    struct MixerReport {
-        std::string name;
-        int16_t manufacturerId = 0, productId = 0;
-        int32_t driverVersion = 0;
-    };
-    struct LineReport {
-        std::string name, shortName, known;
-        int32_t id = 0, type = 0, number = 0, max = 0;
-    };
-
 private:
-    class Recorder;
-
     void run();
     void enumerate();
     void setLevel(int32_t deviceNumber, float percent);
@@ -88,8 +77,8 @@ private:
         // Results, from the worker.
         bool enumerated = false;  // at least once
         bool ready = false;       // the backend's mixerReady() after the last enumeration
-        std::vector<MixerReport> mixers;
-        std::vector<LineReport> lines;
+        std::vector<MixerReports::MixerReport> mixers;
+        std::vector<MixerReports::LineReport> lines;
         std::map<int32_t, int32_t> levels;  // last read per line; absent where none could be
         std::set<int32_t> refusing;         // lines whose last level was refused
     } shared;

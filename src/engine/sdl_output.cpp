@@ -101,7 +101,7 @@ bool SdlOutput::startKeeper() {
     }
 }
 
-void SdlOutput::openFirst(std::unique_lock<std::mutex>& lock) {
+void SdlOutput::openNow(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     std::string cause;
     std::unique_ptr<Device> opened = openDevice(cause);
@@ -177,7 +177,7 @@ void SdlOutput::keep() {
                 }
                 break;
             case State::Opening:
-                openFirst(lock);
+                openNow(lock);
                 break;
             case State::Reopening:
                 reopen(lock);
@@ -245,16 +245,7 @@ void SdlOutput::wakeFromRest(std::unique_lock<std::mutex>& lock) {
     keeperWake.wait(lock, [&] { return quit || retryNow; });
     if (quit) return;
     retryNow = false;
-    lock.unlock();
-    std::string cause;
-    std::unique_ptr<Device> opened = openDevice(cause);
-    if (!opened) outage.noOutput(cause);
-    lock.lock();
-    if (!opened) {
-        state = State::Reopening;  // tried again once a second while a source plays
-        return;
-    }
-    takeIntoUse(lock, std::move(opened));
+    openNow(lock);
 }
 
 void SdlOutput::reopen(std::unique_lock<std::mutex>& lock) {

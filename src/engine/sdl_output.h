@@ -102,7 +102,8 @@ private:
     void rest(std::unique_lock<std::mutex>& lock);        // unused for a while: closed
     void giveUpLost(std::unique_lock<std::mutex>& lock);  // gone: told, closed, SDL restarted
     void reopen(std::unique_lock<std::mutex>& lock);
-    void openFirst(std::unique_lock<std::mutex>& lock);
+    // Opens a device with `mutex` let go; without one, tries again while a source plays.
+    void openNow(std::unique_lock<std::mutex>& lock);
     void wakeFromRest(std::unique_lock<std::mutex>& lock);
     // Keeper: a device it opened becomes the output's device, or is closed if the output ends.
     void takeIntoUse(std::unique_lock<std::mutex>& lock, std::unique_ptr<Device> opened);

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "components/mixer_events.h"
+#include "components/mixer_reports.h"
 #include "components/threaded_mixer.h"
 #include "doubles/recording_error_sink.h"
 #include "support/own_pulse_server.h"
@@ -23,33 +23,7 @@
 
 namespace {
 
-struct MixerReport {
-    std::string name;
-    int16_t manufacturerId, productId;
-    int32_t driverVersion;
-};
-struct LineReport {
-    std::string name, shortName, known;
-    int32_t id, type, number, max;
-};
-
-class RecordingEvents : public MixerEvents {
-public:
-    std::vector<MixerReport> mixers;
-    std::vector<LineReport> lines;
-
-    void ReturnMixersInTheSystem(const std::string& MixerName, int16_t ManufacturerId,
-                                 int16_t ProductId, int32_t DriverVersion) override {
-        mixers.push_back({MixerName, ManufacturerId, ProductId, DriverVersion});
-    }
-    void ReturnDevicesAvailable(const std::string& DeviceName, const std::string& ShortDeviceName,
-                                const std::string& KnownDevice, int32_t DeviceID,
-                                int32_t DeviceType, int32_t devicenumber,
-                                int32_t MaximumValue) override {
-        lines.push_back({DeviceName, ShortDeviceName, KnownDevice, DeviceID, DeviceType,
-                         devicenumber, MaximumValue});
-    }
-};
+using RecordingEvents = MixerReports;
 
 void setSinkPercent(int percent) {
     commandOutput("pactl set-sink-volume @DEFAULT_SINK@ " + std::to_string(percent) + "%");
