@@ -22,20 +22,11 @@
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
+#include "support/wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // What the disk driver was handed, and how much of it the decks could not fill in time.
 struct DiskRun {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "doubles/recording_error_sink.h"
 #include "engine/audio_source.h"
 #include "engine/mp3_deck.h"
+#include "support/loaded_decks.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
 #include "support/shell_command.h"
@@ -23,27 +25,11 @@
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
+#include "support/wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
-std::unique_ptr<PulseOutput> connected(ErrorSink& errors) {
-    std::string cause;
-    auto output = PulseOutput::connect(errors, {}, 3s, cause);
-    if (!output) ADD_FAILURE() << "no sound server: " << cause;
-    return output;
-}
 
 // A deck that plays but has nothing to give: its disk does not answer.
 class StarvedSource final : public AudioSource {
@@ -93,16 +79,27 @@ void killSinkInput(int index, const std::string& dir) {
 class OwnServer : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.start()) << "cannot start a PulseAudio server"; }
+    // Deck 1 on a connection of its own, a second into a 12 s tone.
+    void playDeck() {
+        output = connectPulse(errors);
+        ASSERT_TRUE(output);
+        deck.emplace(*output, errors, "Deck 1");
+        deck->setFileName(makeToneMp3(dir.path(), "t.mp3", 440, 12));
+        deck->play();
+        ASSERT_TRUE(waitFor([&] { return deck->currentPosition() > 1.0; }, 5000ms));
+    }
     TempDir dir;
     OwnPulseServer server{dir.path()};
     ScopedEnv address{"PULSE_SERVER", server.address()};
     RecordingErrorSink errors;
+    std::unique_ptr<PulseOutput> output;
+    std::optional<Mp3Deck> deck;
 };
 
 using PulseMp3DeckOutage = OwnServer;
 
 TEST_F(PulseMp3DeckOutage, ADeckWithoutDataAndAServerGoneCostFewWakeups) {
-    auto output = connected(errors);
+    auto output = connectPulse(errors);
     ASSERT_TRUE(output);
     StarvedSource source;
     output->addSource(&source);
@@ -129,45 +126,33 @@ TEST_F(PulseMp3DeckOutage, ADeckWithoutDataAndAServerGoneCostFewWakeups) {
 }
 
 TEST_F(PulseMp3DeckOutage, ASuspendedSinkIsNoLoss) {
-    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 12);
-    auto output = connected(errors);
-    ASSERT_TRUE(output);
-    Mp3Deck deck(*output, errors, "Deck 1");
-    deck.setFileName(mp3);
-    deck.play();
-    ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > 1.0; }, 5000ms));
+    ASSERT_NO_FATAL_FAILURE(playDeck());
 
-    const double suspendedAt = deck.currentPosition();
+    const double suspendedAt = deck->currentPosition();
     commandOutput("pactl suspend-sink velmor_null 1");
     std::this_thread::sleep_for(3s);
     // The server's own timing stands still: no more than what the sink had taken before.
-    const double crept = deck.currentPosition() - suspendedAt;
+    const double crept = deck->currentPosition() - suspendedAt;
     std::printf("the clock moved %.0f ms in 3 s of a suspended sink\n", crept * 1000);
     EXPECT_LT(crept, 0.2) << "the clock ran through unheard sound";
     commandOutput("pactl suspend-sink velmor_null 0");
-    const double resumedAt = deck.currentPosition();
-    EXPECT_TRUE(waitFor([&] { return deck.currentPosition() > resumedAt + 0.5; }, 3000ms));
-    EXPECT_EQ(deck.playState(), Deck::Playing);
+    const double resumedAt = deck->currentPosition();
+    EXPECT_TRUE(waitFor([&] { return deck->currentPosition() > resumedAt + 0.5; }, 3000ms));
+    EXPECT_EQ(deck->playState(), Deck::Playing);
     EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
 }
 
 // The player itself stopped (Ctrl+Z, a starved machine) and continued: the server was there
 // all along.
 TEST_F(PulseMp3DeckOutage, ThePlayerStoppedAndContinuedIsNoLoss) {
-    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 12);
-    auto output = connected(errors);
-    ASSERT_TRUE(output);
-    Mp3Deck deck(*output, errors, "Deck 1");
-    deck.setFileName(mp3);
-    deck.play();
-    ASSERT_TRUE(waitFor([&] { return deck.currentPosition() > 1.0; }, 5000ms));
+    ASSERT_NO_FATAL_FAILURE(playDeck());
     const std::string stopper = "(sleep 0.2; kill -STOP " + std::to_string(getpid()) +
                                 "; sleep 2.5; kill -CONT " + std::to_string(getpid()) + ") &";
     ASSERT_EQ(std::system(stopper.c_str()), 0);
     std::this_thread::sleep_for(3s);
-    const double continuedAt = deck.currentPosition();
-    EXPECT_TRUE(waitFor([&] { return deck.currentPosition() > continuedAt + 0.5; }, 3000ms));
-    EXPECT_EQ(deck.playState(), Deck::Playing);
+    const double continuedAt = deck->currentPosition();
+    EXPECT_TRUE(waitFor([&] { return deck->currentPosition() > continuedAt + 0.5; }, 3000ms));
+    EXPECT_EQ(deck->playState(), Deck::Playing);
     EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
 }
 
@@ -179,13 +164,11 @@ TEST(OutputMp3DeckPulse, AStreamKilledFromOutsideIsThatDecksAlone) {
     const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 8, {.rate = 48000});
     const std::string b = makeToneMp3(dir.path(), "b.mp3", 880, 8, {.rate = 48000});
     RecordingErrorSink errors;
-    auto output = connected(errors);
+    auto output = connectPulse(errors);
     ASSERT_TRUE(output);
-    Mp3Deck deck1(*output, errors, "Deck 1");
-    Mp3Deck deck2(*output, errors, "Deck 2");
-    deck1.setFileName(a);
-    deck2.setFileName(b);
-    deck1.play();
+    LoadedDecks decks(errors, a, b, std::move(output));
+    Mp3Deck& deck2 = decks.deck2;
+    decks.deck1.play();
     deck2.play();
     ASSERT_TRUE(waitFor([&] { return deck2.currentPosition() > 1.0; }, 5000ms));
     const int killed = sinkInputOf("Deck 1");

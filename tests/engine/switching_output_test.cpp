@@ -11,6 +11,7 @@
 #include "engine/audio_output.h"
 #include "engine/mp3_deck.h"
 #include "engine/output_choice.h"
+#include "support/loaded_decks.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
 #include "support/shell_command.h"
@@ -18,21 +19,12 @@
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
+#include "support/wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 bool serverLists(const std::string& mediaName) {
     return commandOutput("pactl list sink-inputs").find("media.name = \"" + mediaName + "\"") !=
@@ -83,11 +75,9 @@ TEST(SwitchMp3DeckOutage, DecksMoveFromSdlToTheServerOnceOneAnswers) {
     ScopedEnv file("SDL_DISKAUDIOFILE", dir.file("out.raw"));
     ScopedEnv delay("SDL_DISKAUDIODELAY", "21");
     RecordingErrorSink errors;
-    std::unique_ptr<AudioOutput> output = chooseAudioOutput(errors);
-    Mp3Deck deck1(*output, errors, "Deck 1");
-    Mp3Deck deck2(*output, errors, "Deck 2");
-    deck1.setFileName(a);
-    deck2.setFileName(b);
+    LoadedDecks decks(errors, a, b, chooseAudioOutput(errors));
+    Mp3Deck& deck1 = decks.deck1;
+    Mp3Deck& deck2 = decks.deck2;
     deck1.play();
     deck2.play();
     ASSERT_TRUE(waitFor([&] { return deck1.currentPosition() > 1.0; }, 5000ms))

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "components/error_sink.h"
 #include "engine/mp3_deck.h"
@@ -12,7 +13,10 @@
 struct LoadedDecks {
     LoadedDecks(ErrorSink& errors, const std::string& a, const std::string& b,
                 OutputKind kind = OutputKind::Sdl)
-        : owned(makeOutput(kind, errors)),
+        : LoadedDecks(errors, a, b, makeOutput(kind, errors)) {}
+    LoadedDecks(ErrorSink& errors, const std::string& a, const std::string& b,
+                std::unique_ptr<AudioOutput> chosen)
+        : owned(std::move(chosen)),
           output(*owned),
           deck1(output, errors, "Deck 1"),
           deck2(output, errors, "Deck 2") {

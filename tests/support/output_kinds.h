@@ -13,12 +13,16 @@
 // The two outputs a deck may play through: tests of real sound run on each.
 enum class OutputKind { Sdl, Pulse };
 
-inline std::unique_ptr<AudioOutput> makeOutput(OutputKind kind, ErrorSink& errors) {
-    if (kind == OutputKind::Sdl) return std::make_unique<SdlOutput>(errors);
+inline std::unique_ptr<PulseOutput> connectPulse(ErrorSink& errors) {
     std::string cause;
     auto output = PulseOutput::connect(errors, {}, std::chrono::seconds(3), cause);
     if (!output) ADD_FAILURE() << "no sound server: " << cause;
     return output;
+}
+
+inline std::unique_ptr<AudioOutput> makeOutput(OutputKind kind, ErrorSink& errors) {
+    if (kind == OutputKind::Sdl) return std::make_unique<SdlOutput>(errors);
+    return connectPulse(errors);
 }
 
 inline std::string outputName(const ::testing::TestParamInfo<OutputKind>& info) {
