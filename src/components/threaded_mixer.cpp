@@ -148,25 +148,21 @@ void ThreadedMixer::enumerationStep2() {
 }
 
 // The handler may call back into the mixer: reports are raised from copies, unlocked.
+template <typename Report>
+std::vector<Report> ThreadedMixer::copied(const std::vector<Report>& reports) {
+    std::lock_guard lock(mutex);
+    return reports;
+}
+
 void ThreadedMixer::raiseMixers() {
-    std::vector<MixerReport> mixers;
-    {
-        std::lock_guard lock(mutex);
-        mixers = shared.mixers;
-    }
-    for (const MixerReport& m : mixers) {
+    for (const MixerReport& m : copied(shared.mixers)) {
         if (!events) return;
         events->ReturnMixersInTheSystem(m.name, m.manufacturerId, m.productId, m.driverVersion);
     }
 }
 
 void ThreadedMixer::raiseLines() {
-    std::vector<LineReport> lines;
-    {
-        std::lock_guard lock(mutex);
-        lines = shared.lines;
-    }
-    for (const LineReport& l : lines) {
+    for (const LineReport& l : copied(shared.lines)) {
         if (!events) return;
         events->ReturnDevicesAvailable(l.name, l.shortName, l.known, l.id, l.type, l.number, l.max);
     }
@@ -191,18 +187,16 @@ bool ThreadedMixer::setLineLevel(int32_t deviceNumber, float percent) {
 }
 
 bool ThreadedMixer::getLineLevel(int32_t deviceNumber, int32_t& level) {
+    bool known = false;
     {
         std::lock_guard lock(mutex);
         if (!knownLine(deviceNumber)) return false;
         // Someone else may have moved it since: the next read is fresher.
         shared.levelsToRead.insert(deviceNumber);
-        const auto known = shared.levels.find(deviceNumber);
-        if (known == shared.levels.end()) {
-            wake.notify_one();
-            return false;
-        }
-        level = known->second;
+        const auto last = shared.levels.find(deviceNumber);
+        known = last != shared.levels.end();
+        if (known) level = last->second;
     }
     wake.notify_one();
-    return true;
+    return known;
 }

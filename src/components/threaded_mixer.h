@@ -54,6 +54,8 @@ private:
     void readLevel(int32_t deviceNumber);
     // False once the first enumeration has had its time; the reports are then owed.
     bool enumeratedInTime();
+    template <typename Report>
+    std::vector<Report> copied(const std::vector<Report>& reports);  // taken under the lock
     void raiseMixers();
     void raiseLines();
     void raiseOwedReports();

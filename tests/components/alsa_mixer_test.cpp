@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -236,22 +237,56 @@ TEST_F(AlsaMixerPulse, UnknownDeviceNumbersChangeNothing) {
 
 }  // namespace
 
-// A sound server of the test's own behind ALSA's "default", killed and started again.
-TEST(AlsaMixerRestart, TheLevelReachesASoundServerThatRestarted) {
-    if (!std::getenv("PULSE_SERVER"))
-        GTEST_SKIP() << "ALSA's default device reaches PulseAudio under scripts/test.sh only";
+// A sound server of the test's own behind ALSA's "default", killed, stopped or started again.
+class AlsaMixerRestart : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "ALSA's default device reaches PulseAudio under scripts/test.sh only";
+        ASSERT_TRUE(server.start());
+        address.emplace("PULSE_SERVER", server.address());
+    }
+
+    void TearDown() override {
+        if (thawLater.joinable()) thaw();
+    }
+
+    // Should a call wait for the stopped server after all, the server goes on after five
+    // seconds: the test fails instead of hanging.
+    void freeze() {
+        server.freeze();
+        thawLater = std::thread([this] {
+            for (int i = 0; i < 100 && !thawed.load(std::memory_order_acquire); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            server.thaw();
+        });
+    }
+    void thaw() {
+        thawed.store(true, std::memory_order_release);
+        thawLater.join();
+    }
+
+    int32_t masterLine() const {  // 0 while none is reported
+        int32_t master = 0;
+        for (const auto& l : events.lines)
+            if (l.known == "MasterVolume") master = l.number;
+        return master;
+    }
+
     TempDir dir;
-    OwnPulseServer server(dir.path());
-    ASSERT_TRUE(server.start());
-    ScopedEnv address("PULSE_SERVER", server.address());
+    OwnPulseServer server{dir.path()};
+    std::optional<ScopedEnv> address;
     RecordingErrorSink errors;
     RecordingEvents events;
+    std::atomic<bool> thawed{false};
+    std::thread thawLater;
+};
+
+TEST_F(AlsaMixerRestart, TheLevelReachesASoundServerThatRestarted) {
     AlsaMixer mixer(errors, {"default"});
     mixer.setEventHandler(&events);
     mixer.enumerationStep2();
-    int32_t master = 0;
-    for (const auto& l : events.lines)
-        if (l.known == "MasterVolume") master = l.number;
+    const int32_t master = masterLine();
     ASSERT_GE(master, 1);
     ASSERT_TRUE(mixer.setLineLevel(master, 30));
     EXPECT_EQ(sinkPercent(), 30);
@@ -284,22 +319,12 @@ TEST(AlsaMixerRestart, TheLevelReachesASoundServerThatRestarted) {
 
 // The mixer on its own thread, as the program runs it: while the server is stopped a drag
 // of the master bar waits for nothing, and the newest level is the sink's once it answers.
-TEST(AlsaMixerRestart, LevelsSetWhileTheServerIsStoppedLandOnceItAnswers) {
-    if (!std::getenv("PULSE_SERVER"))
-        GTEST_SKIP() << "ALSA's default device reaches PulseAudio under scripts/test.sh only";
-    TempDir dir;
-    OwnPulseServer server(dir.path());
-    ASSERT_TRUE(server.start());
-    ScopedEnv address("PULSE_SERVER", server.address());
-    RecordingErrorSink errors;
-    RecordingEvents events;
+TEST_F(AlsaMixerRestart, LevelsSetWhileTheServerIsStoppedLandOnceItAnswers) {
     ThreadedMixer mixer(std::make_unique<AlsaMixer>(errors, std::vector<std::string>{"default"}));
     mixer.setEventHandler(&events);
     mixer.enumerationStep1();
     mixer.enumerationStep2();
-    int32_t master = 0;
-    for (const auto& l : events.lines)
-        if (l.known == "MasterVolume") master = l.number;
+    const int32_t master = masterLine();
     ASSERT_GE(master, 1);
     auto sinkReaches = [](int percent) {
         for (int i = 0; i < 200 && sinkPercent() != percent; ++i)
@@ -309,14 +334,7 @@ TEST(AlsaMixerRestart, LevelsSetWhileTheServerIsStoppedLandOnceItAnswers) {
     ASSERT_TRUE(mixer.setLineLevel(master, 30));
     ASSERT_TRUE(sinkReaches(30));
 
-    server.freeze();
-    // Should a level wait for the server after all, it fails the test instead of hanging it.
-    std::atomic<bool> thawed{false};
-    std::thread thawLater([&server, &thawed] {
-        for (int i = 0; i < 100 && !thawed.load(std::memory_order_acquire); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        server.thaw();
-    });
+    freeze();
     const auto start = std::chrono::steady_clock::now();
     for (float percent : {35.0f, 40.0f, 45.0f, 50.0f}) {
         EXPECT_TRUE(mixer.setLineLevel(master, percent));
@@ -328,8 +346,7 @@ TEST(AlsaMixerRestart, LevelsSetWhileTheServerIsStoppedLandOnceItAnswers) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(waited, 2.0) << "a level waited for the stopped server";
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    thawed.store(true, std::memory_order_release);
-    thawLater.join();
+    thaw();
 
     EXPECT_TRUE(sinkReaches(50)) << sinkPercent();
     EXPECT_TRUE(serveUntil(
@@ -340,22 +357,8 @@ TEST(AlsaMixerRestart, LevelsSetWhileTheServerIsStoppedLandOnceItAnswers) {
 
 // A sound server stopped as the player starts: the enumeration holds the window no longer
 // than the mixer's bound, and the lines are reported once the server answers.
-TEST(AlsaMixerRestart, AServerStoppedAtStartHoldsTheEnumerationOnlyBriefly) {
-    if (!std::getenv("PULSE_SERVER"))
-        GTEST_SKIP() << "ALSA's default device reaches PulseAudio under scripts/test.sh only";
-    TempDir dir;
-    OwnPulseServer server(dir.path());
-    ASSERT_TRUE(server.start());
-    ScopedEnv address("PULSE_SERVER", server.address());
-    RecordingErrorSink errors;
-    RecordingEvents events;
-    server.freeze();
-    std::atomic<bool> thawed{false};
-    std::thread thawLater([&server, &thawed] {
-        for (int i = 0; i < 100 && !thawed.load(std::memory_order_acquire); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        server.thaw();
-    });
+TEST_F(AlsaMixerRestart, AServerStoppedAtStartHoldsTheEnumerationOnlyBriefly) {
+    freeze();
     const auto start = std::chrono::steady_clock::now();
     ThreadedMixer mixer(std::make_unique<AlsaMixer>(errors, std::vector<std::string>{"default"}));
     mixer.setEventHandler(&events);
@@ -367,16 +370,9 @@ TEST(AlsaMixerRestart, AServerStoppedAtStartHoldsTheEnumerationOnlyBriefly) {
     EXPECT_LT(waited, 2.0) << "the enumeration waited for the stopped server";
     EXPECT_TRUE(events.lines.empty());
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    thawed.store(true, std::memory_order_release);
-    thawLater.join();
+    thaw();
 
-    EXPECT_TRUE(serveUntil(
-        [&] {
-            for (const auto& l : events.lines)
-                if (l.known == "MasterVolume") return true;
-            return false;
-        },
-        10000));
+    EXPECT_TRUE(serveUntil([&] { return masterLine() != 0; }, 10000));
     EXPECT_EQ(events.mixers.size(), 1u);
     EXPECT_TRUE(mixer.mixerReady());
     EXPECT_TRUE(errors.taken().empty());
