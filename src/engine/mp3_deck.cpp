@@ -210,12 +210,9 @@ void Mp3Deck::followOpen() const {
             slowOpenTold = true;
             // The file named is the one the stuck call is on, not a healthy one behind it.
             const auto call = lane->worker.blockingCall();
-            if (!call || call->path == path)
-                errors.report("Opening " + path +
-                              " has taken more than 2 s: its disk does not answer");
-            else
-                errors.report("Reading " + call->path +
-                              " has taken more than 2 s: its disk does not answer");
+            const bool own = !call || call->path == path;
+            errors.report((own ? "Opening " + path : "Reading " + call->path) +
+                          " has taken more than 2 s: its disk does not answer");
         }
         return;
     }

@@ -3,23 +3,17 @@
 // window's event loop answers throughout.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
 
 #include "app/form1.h"
-#include "doubles/fake_file_dialog.h"
-#include "doubles/fake_joystick.h"
-#include "doubles/fake_mixer.h"
-#include "doubles/recording_error_sink.h"
-#include "engine/mp3_deck.h"
-#include "engine/sdl_output.h"
 #include "playback/playlist_navigation.h"
+#include "support/deviceless_window_parts.h"
+#include "support/loop_probe.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
 
@@ -34,45 +28,31 @@ TEST(SkipEndToEnd, SkippingOverAFolderOfJunkKeepsTheWindowAnswering) {
         std::snprintf(name, sizeof name, "%04d.mp3", i);
         std::ofstream(music.file(name)) << std::string(8192, 'x');
     }
-    RecordingErrorSink errors;
-    FakeMixer mixer;
-    FakeJoystick joystick;
-    FakeFileDialog playFileDialog, playDirDialog;
-    SdlOutput::Options options;
-    options.useDevice = false;
-    SdlOutput output(errors, options);
-    Mp3Deck deck1(output, errors), deck2(output, errors);
-    Form1 form(Components{deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
-               home.file("velmor-mp3-player.ini"));
+    DevicelessWindowParts parts;
+    auto& errors = parts.errors;
+    auto& deck1 = parts.deck1;
+    Form1 form(parts.components(), home.file("velmor-mp3-player.ini"));
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    playDirDialog.answer = music.file("0000 good.mp3");
+    parts.playDirDialog.answer = music.file("0000 good.mp3");
     QTest::mouseClick(form.controls().Command6, Qt::LeftButton);
     ASSERT_EQ(form.state().TrackCount, kJunk + 1);
     ASSERT_EQ(deck1.playState(), Deck::Playing);
 
-    // A 10 ms timer beside the window's own: its gaps are the event loop's.
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.elapsed(), longest = 0;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        longest = std::max(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    });
-    probe.start(10);
+    LoopProbe probe;
     QTest::mouseClick(form.controls().Command10, Qt::LeftButton);  // ">>", over every entry
-    const qint64 click = clock.elapsed() - last;
+    const qint64 click = probe.sinceLastBeat();
     const std::size_t triedInTheClick = errors.taken().size();  // a line for each that failed
     // Round the folder, back to the one entry that plays.
     const bool back = QTest::qWaitFor(
         [&] { return form.state().TrackNumber == 1 && deck1.playState() == Deck::Playing; }, 60000);
     probe.stop();
+    const qint64 longest = probe.longestGap();
     std::printf(
         "\">>\" over %d entries that do not start: the click took %lld ms, the longest "
         "event loop gap %lld ms, %lld ms in all\n",
         kJunk, static_cast<long long>(click), static_cast<long long>(longest),
-        static_cast<long long>(clock.elapsed()));
+        static_cast<long long>(probe.elapsed()));
     ASSERT_TRUE(back);
     EXPECT_LE(triedInTheClick, 16u);
     EXPECT_LT(click, 250);  // generous: a whole pass in the click took 2.7 s

@@ -13,12 +13,12 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -26,11 +26,19 @@
 #include "shared/file_uri.h"
 #include "support/form1_fixture.h"
 #include "support/hanging_mount.h"
+#include "support/loop_probe.h"
 #include "support/scoped_env.h"
 #include "support/serving_process.h"
 #include "support/temp_dir.h"
 
 namespace {
+
+using Names = std::vector<std::string>;
+
+// What the deck is told when `path` is played.
+Names played(const std::string& path) {
+    return {"setFileName " + path, "play"};
+}
 
 std::vector<std::string> entries(const QListWidget* list) {
     std::vector<std::string> out;
@@ -42,25 +50,6 @@ void makeFolder(const std::string& dir, std::initializer_list<const char*> names
     std::filesystem::create_directories(dir);
     for (const char* name : names) std::ofstream(dir + "/" + name) << "";
 }
-
-// A 10 ms timer beside the window's own: its gaps are the event loop's.
-class LoopProbe {
-public:
-    LoopProbe() {
-        clock.start();
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            longest = std::max(longest, clock.elapsed() - last);
-            last = clock.elapsed();
-        });
-        timer.start(10);
-    }
-    qint64 longestGap() const { return std::max(longest, clock.elapsed() - last); }
-
-private:
-    QElapsedTimer clock;
-    QTimer timer;
-    qint64 last = 0, longest = 0;
-};
 
 // Lets the stalled disk answer when told, or after `fallback` whatever happens: a window
 // that waits on the disk itself could never tell it.
@@ -91,6 +80,30 @@ private:
     std::thread thread;
 };
 
+// The real window on doubles beside a disk that hangs. The disk answers when told, or 8 s
+// after it was mounted whatever happens.
+class HungDiskForm : public Form1Fixture {
+protected:
+    // Folders, each holding `names`, on the disk; false where FUSE is missing.
+    bool mountHanging(const std::vector<std::string>& folders,
+                      std::initializer_list<const char*> names) {
+        for (const auto& folder : folders) makeFolder(shared.file(folder), names);
+        mount = std::make_unique<HangingMount>(shared.path(), fuse.path());
+        if (!mount->available()) return false;
+        releaser = std::make_unique<Releaser>(*mount, std::chrono::seconds(8));
+        return true;
+    }
+    std::vector<std::string> linesSince(size_t before) {
+        auto lines = errors.taken();
+        lines.erase(lines.begin(), lines.begin() + long(before));
+        return lines;
+    }
+
+    TempDir shared, fuse;
+    std::unique_ptr<HangingMount> mount;
+    std::unique_ptr<Releaser> releaser;  // goes first: lets the disk answer before it unmounts
+};
+
 enum class Entry { CommandLine, OpenUri, Drop, PlayDir };
 
 struct Case {
@@ -105,7 +118,7 @@ void PrintTo(const Case& c, std::ostream* out) {
     *out << c.name;
 }
 
-class PathLookupHang : public Form1Fixture, public ::testing::WithParamInterface<Case> {
+class PathLookupHang : public HungDiskForm, public ::testing::WithParamInterface<Case> {
 protected:
     void hand(Entry entry, const std::string& path) {
         switch (entry) {
@@ -137,22 +150,19 @@ protected:
 
 TEST_P(PathLookupHang, TheWindowAnswersMeanwhileAndPlaysWhatItWouldHaveOnceTheDiskAnswers) {
     const Case& c = GetParam();
-    TempDir shared, fuse;
-    for (const char* folder : {"hang folder", "lookuphang folder"})
-        makeFolder(shared.file(folder), {"10 c.mp3", "2 b.mp3", "1 a.mp3", "cover.jpg"});
-    HangingMount mount(shared.path(), fuse.path());
-    if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    if (!mountHanging({"hang folder", "lookuphang folder"},
+                      {"10 c.mp3", "2 b.mp3", "1 a.mp3", "cover.jpg"}))
+        GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
     const std::string before = makeFiles("before", {"y.mp3", "x.mp3"});
     make();
     form->openPath(before);
-    ASSERT_EQ(entries(ui().List4), (std::vector<std::string>{"x.mp3", "y.mp3"}));
+    ASSERT_EQ(entries(ui().List4), (Names{"x.mp3", "y.mp3"}));
     deck1.calls.clear();
     const size_t linesBefore = errors.taken().size();
 
-    Releaser releaser(mount, std::chrono::seconds(8));
     {
         LoopProbe probe;
-        hand(c.entry, mount.path(c.handed));
+        hand(c.entry, mount->path(c.handed));
         serveUntil([] { return false; }, 2500);
         std::printf("%s: longest event-loop gap while the disk hung %lld ms\n", c.name,
                     static_cast<long long>(probe.longestGap()));
@@ -160,32 +170,28 @@ TEST_P(PathLookupHang, TheWindowAnswersMeanwhileAndPlaysWhatItWouldHaveOnceTheDi
     }
     // Meanwhile the window shows what it played, and says once why nothing else comes.
     EXPECT_TRUE(deck1.transport().empty());
-    EXPECT_EQ(entries(ui().List4), (std::vector<std::string>{"x.mp3", "y.mp3"}));
+    EXPECT_EQ(entries(ui().List4), (Names{"x.mp3", "y.mp3"}));
     EXPECT_EQ(state().PlaylistDir, before);
-    auto lines = errors.taken();
-    lines.erase(lines.begin(), lines.begin() + long(linesBefore));
+    const auto lines = linesSince(linesBefore);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("has taken more than 2 s"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[0].find(mount.path(c.folder)), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(mount->path(c.folder)), std::string::npos) << lines[0];
 
-    releaser.now();
+    releaser->now();
     ASSERT_TRUE(serveUntil([&] { return !deck1.transport().empty(); }, 10000));
-    const std::string folder = mount.path(c.folder) + "/";
+    const std::string folder = mount->path(c.folder) + "/";
     if (c.playsFolder) {
-        EXPECT_EQ(deck1.transport(),
-                  (std::vector<std::string>{"setFileName " + folder + "1 a.mp3", "play"}));
-        EXPECT_EQ(entries(ui().List4),
-                  (std::vector<std::string>{"1 a.mp3", "2 b.mp3", "10 c.mp3"}));
+        EXPECT_EQ(deck1.transport(), played(folder + "1 a.mp3"));
+        EXPECT_EQ(entries(ui().List4), (Names{"1 a.mp3", "2 b.mp3", "10 c.mp3"}));
         EXPECT_EQ(state().PlaylistDir, folder);
         EXPECT_EQ(state().DataPath, folder);
         EXPECT_EQ(state().CurrentFile, "1 a.mp3");
         EXPECT_EQ(state().TrackCount, 3);
         EXPECT_EQ(state().playerState, PlayerState::Playing);
     } else {
-        EXPECT_EQ(deck1.transport(),
-                  (std::vector<std::string>{"setFileName " + mount.path(c.handed), "play"}));
-        EXPECT_EQ(state().CurrentFile, mount.path(c.handed));
-        EXPECT_EQ(entries(ui().List4), (std::vector<std::string>{"x.mp3", "y.mp3"}));
+        EXPECT_EQ(deck1.transport(), played(mount->path(c.handed)));
+        EXPECT_EQ(state().CurrentFile, mount->path(c.handed));
+        EXPECT_EQ(entries(ui().List4), (Names{"x.mp3", "y.mp3"}));
         EXPECT_EQ(state().PlaylistDir, before);
     }
     EXPECT_EQ(errors.taken().size(), linesBefore + 1);
@@ -207,44 +213,42 @@ INSTANTIATE_TEST_SUITE_P(
              true}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
-class PathLookupSupersede : public Form1Fixture {};
+class PathLookupSupersede : public HungDiskForm {};
 
 // A folder handed over while an earlier one still hangs is played at once; the earlier
 // answer, when it comes, is dropped. Past a few threads held by the disk, a request is
 // refused with a line, until the disk answers again.
 TEST_F(PathLookupSupersede, ANewerRequestWinsAndStrandedLookupsAreBounded) {
-    TempDir shared, fuse;
+    std::vector<std::string> folders;
     for (int i = 0; i <= PathLookup::kMostStranded; ++i)
-        makeFolder(shared.file("hang " + std::to_string(i)), {"h.mp3"});
-    HangingMount mount(shared.path(), fuse.path());
-    if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+        folders.push_back("hang " + std::to_string(i));
+    if (!mountHanging(folders, {"h.mp3"}))
+        GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
     const std::string local = makeFiles("local", {"b.mp3", "a.mp3"});
     make();
-    Releaser releaser(mount, std::chrono::seconds(8));
 
     QElapsedTimer handler;
     handler.start();
-    form->openPath(mount.path("hang 0"));
+    form->openPath(mount->path("hang 0"));
     form->openPath(local);
     EXPECT_LT(handler.elapsed(), 1000);
-    EXPECT_EQ(deck1.transport(),
-              (std::vector<std::string>{"setFileName " + local + "a.mp3", "play"}));
-    EXPECT_EQ(entries(ui().List4), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+    EXPECT_EQ(deck1.transport(), played(local + "a.mp3"));
+    EXPECT_EQ(entries(ui().List4), (Names{"a.mp3", "b.mp3"}));
 
     for (int i = 1; i <= PathLookup::kMostStranded; ++i)
-        form->openPath(mount.path("hang " + std::to_string(i)));
+        form->openPath(mount->path("hang " + std::to_string(i)));
     serveUntil([] { return false; }, 100);
     auto lines = errors.taken();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("Cannot open " + mount.path("hang 4")), std::string::npos) << lines[0];
-    EXPECT_NE(lines[0].find("does not answer (" + mount.path("hang 0")), std::string::npos)
+    EXPECT_NE(lines[0].find("Cannot open " + mount->path("hang 4")), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("does not answer (" + mount->path("hang 0")), std::string::npos)
         << lines[0];
 
     // Once the disk answers, the stranded lookups end; their answers change nothing.
-    releaser.now();
+    releaser->now();
     for (int i = 0; i < PathLookup::kMostStranded; ++i) {
         std::error_code ec;
-        std::filesystem::directory_iterator(mount.path("hang " + std::to_string(i)), ec);
+        std::filesystem::directory_iterator(mount->path("hang " + std::to_string(i)), ec);
     }
     deck1.calls.clear();
     ASSERT_TRUE(serveUntil(
@@ -254,56 +258,48 @@ TEST_F(PathLookupSupersede, ANewerRequestWinsAndStrandedLookupsAreBounded) {
         },
         5000));
     serveUntil([] { return false; }, 300);
-    EXPECT_EQ(deck1.transport(),
-              (std::vector<std::string>{"setFileName " + local + "a.mp3", "play"}));
-    EXPECT_EQ(entries(ui().List4), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+    EXPECT_EQ(deck1.transport(), played(local + "a.mp3"));
+    EXPECT_EQ(entries(ui().List4), (Names{"a.mp3", "b.mp3"}));
     EXPECT_EQ(state().PlaylistDir, local);
 }
 
 // A file played while a folder is still being listed stays: the folder's answer is dropped.
 TEST_F(PathLookupSupersede, AFilePlayedMeanwhileIsNotReplacedByTheHungFolder) {
-    TempDir shared, fuse;
-    makeFolder(shared.file("hang folder"), {"h.mp3"});
-    HangingMount mount(shared.path(), fuse.path());
-    if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    if (!mountHanging({"hang folder"}, {"h.mp3"}))
+        GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
     make();
-    Releaser releaser(mount, std::chrono::seconds(8));
-    form->openPath(mount.path("hang folder"));
+    form->openPath(mount->path("hang folder"));
     playFileDialog.answer = "/elsewhere/solo.mp3";
     ui().Command2->click();
-    const std::vector<std::string> solo = {"setFileName /elsewhere/solo.mp3", "play"};
+    const Names solo = played("/elsewhere/solo.mp3");
     EXPECT_EQ(deck1.transport(), solo);
 
-    releaser.now();
+    releaser->now();
     std::error_code ec;
-    std::filesystem::directory_iterator(mount.path("hang folder"), ec);  // the disk answers
+    std::filesystem::directory_iterator(mount->path("hang folder"), ec);  // the disk answers
     serveUntil([] { return false; }, 500);
     EXPECT_EQ(deck1.transport(), solo);
     EXPECT_EQ(ui().List4->count(), 0);
     EXPECT_EQ(state().CurrentFile, "/elsewhere/solo.mp3");
 }
 
-class PlayDirDialogStart : public Form1Fixture {};
+class PlayDirDialogStart : public HungDiskForm {};
 
 // The "Play Dir" dialog looks up the directory it opens at on the window's thread (its listing
 // is done on a thread of the dialog's own): a saved music directory whose disk does not answer
 // is not where it opens.
 TEST_F(PlayDirDialogStart, ASavedDirectoryWhoseDiskDoesNotAnswerIsNotWhereItOpens) {
-    TempDir shared, fuse;
-    for (const char* folder : {"good", "hang folder", "lookuphang folder"})
-        makeFolder(shared.file(folder), {"a.mp3"});
-    HangingMount mount(shared.path(), fuse.path());
-    if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    if (!mountHanging({"good", "hang folder", "lookuphang folder"}, {"a.mp3"}))
+        GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
     const std::string home = dir.path().toStdString() + "/";
     const ScopedEnv homeEnv("HOME", home);
     make();
-    Releaser releaser(mount, std::chrono::seconds(8));
     const struct {
         std::string saved, opensAt;
     } cases[] = {
-        {mount.path("good") + "/", mount.path("good") + "/"},
-        {mount.path("hang folder") + "/", mount.path("hang folder") + "/"},  // listed off it
-        {mount.path("lookuphang folder") + "/", home},
+        {mount->path("good") + "/", mount->path("good") + "/"},
+        {mount->path("hang folder") + "/", mount->path("hang folder") + "/"},  // listed off it
+        {mount->path("lookuphang folder") + "/", home},
         {"/no/such/dir/", "/no/such/dir/"},  // the dialog copes with that, as it always did
     };
     for (const auto& c : cases) {
@@ -318,8 +314,7 @@ TEST_F(PlayDirDialogStart, ASavedDirectoryWhoseDiskDoesNotAnswerIsNotWhereItOpen
         ASSERT_FALSE(playDirDialog.initDirs.empty());
         EXPECT_EQ(playDirDialog.initDirs.back(), c.opensAt);
         EXPECT_EQ(state().DataPath, c.saved);
-        auto lines = errors.taken();
-        lines.erase(lines.begin(), lines.begin() + long(linesBefore));
+        const auto lines = linesSince(linesBefore);
         if (c.opensAt == c.saved) {
             EXPECT_TRUE(lines.empty()) << lines.front();
         } else {
