@@ -2,6 +2,15 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
+
+// An output of the sound server a deck can play on: its name (bytes, as the server has it) and
+// the description the desktop shows for it.
+struct OutputDevice {
+    std::string name;
+    std::string description;
+    bool operator==(const OutputDevice&) const = default;
+};
 
 // One playback deck. All calls come from the UI thread.
 class Deck {
@@ -59,4 +68,13 @@ public:
     // what already sounds. "" withdraws the cue; any other command drops it. A cued file that
     // cannot be opened is reported when it is set and played, as any other.
     virtual void cueNext(const std::string& /*name*/) {}
+
+    // Where the deck's sound goes. A deck on a sound server that offers a choice lists its
+    // outputs as they are now; elsewhere there is none to make.
+    virtual bool offersOutputChoice() const { return false; }
+    virtual std::vector<OutputDevice> outputDevices() const { return {}; }
+    // The output chosen for the deck, by name; "" for the desktop's default. A chosen output
+    // that is not there holds the deck, silent, until it is back: never another one.
+    virtual std::string outputDevice() const { return {}; }
+    virtual void chooseOutputDevice(const std::string& /*name*/) {}
 };
