@@ -1,5 +1,10 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "components/deck.h"
+
 class AudioSource;
 
 // Where the decks' sound goes: the sound server's own streams (PulseOutput), or one SDL device
@@ -26,6 +31,15 @@ public:
     // Whether a source's audio queued ahead is dropped when it pauses: it then resumes from
     // where it was heard, not from where it was read.
     virtual bool dropsQueueOnPause() const = 0;
+
+    // The sound server's outputs a source can be sent to, for outputs that offer a choice. The
+    // choice is the source's by its label ("Deck 2"), kept for sources added later and across
+    // reconnects; "" follows the desktop's default. A source whose chosen device is not there
+    // waits for it, silent, from where it was heard.
+    virtual bool offersDevices() const { return false; }
+    virtual std::vector<OutputDevice> devices() const { return {}; }
+    virtual void chooseDevice(const std::string& /*label*/, const std::string& /*device*/) {}
+    virtual std::string deviceFor(const std::string& /*label*/) const { return {}; }
 
     static constexpr int kMaxSources = 4;
 };

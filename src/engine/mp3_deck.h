@@ -45,6 +45,10 @@ public:
     // The output dropped audio it had queued unheard (its server went away): the deck goes on
     // from where it was heard, not from what was dropped.
     void followOutput() override;
+    bool offersOutputChoice() const override { return output.offersDevices(); }
+    std::vector<OutputDevice> outputDevices() const override { return output.devices(); }
+    std::string outputDevice() const override { return output.deviceFor(label); }
+    void chooseOutputDevice(const std::string& name) override { output.chooseDevice(label, name); }
     void waitForOpenAtMost(std::chrono::milliseconds limit) override;
     bool stillOpening() const override { return !givenName.empty() && !openAnswered(); }
 

@@ -30,6 +30,9 @@ constexpr std::chrono::milliseconds kWatchPeriod{250};
 constexpr std::chrono::seconds kStartLimit{5};
 constexpr int kSteadyAsks = 2;
 constexpr auto kNever = Clock::time_point::max();
+// A deck told its audio was dropped goes on with a new epoch at its next tick; one that has
+// not by then is not going to, and what it has is played.
+constexpr std::chrono::milliseconds kStaleLimit{100};
 
 // Lets the main loop's lock go at the end of a scope.
 class LoopLock {
@@ -84,6 +87,14 @@ struct PulseOutput::Stream {
     int asks = 0;                   // requests since the stream became ready
     Clock::time_point openedAt;     // a stream that fails again soon waits before the next
     std::uint32_t lastUnheard = 0;  // the server's last timing of the stream, in frames
+    std::string device;             // chosen when it was made; "" the default
+    bool awaiting = false;          // no stream: its chosen device is not there
+    bool awaitTold = false;         // since it last played
+    bool held = false;              // its source's clock was held when it failed
+    // Made anew where the source was playing: the epoch it had is not written, the deck goes
+    // on from where it was heard with a new one, within a tick.
+    std::optional<std::uint32_t> staleEpoch;
+    Clock::time_point staleUntil;
 };
 
 PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listener)
@@ -91,6 +102,8 @@ PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listen
       options(std::move(options)),
       listener(std::move(listener)),
       streams(std::make_unique<std::array<Stream, kMaxSources>>()),
+      sinks({[this] { sinksListed(); }, [this](const std::string& name) { sinkAppeared(name); },
+             [this](const std::string& name) { sinkGone(name); }}),
       outage(errors),
       watchAt(kNever) {
     loop = pa_threaded_mainloop_new();
@@ -199,6 +212,7 @@ void PulseOutput::startConnect() {
 }
 
 void PulseOutput::dropContext() {
+    sinks.stop();
     if (roundTrip) {
         pa_operation_cancel(roundTrip);
         pa_operation_unref(roundTrip);
@@ -231,8 +245,7 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
 void PulseOutput::linkUp() {
     moveTo(Link::Ready);
     linkedOnce = true;
-    for (Stream& stream : *streams)
-        if (stream.source) openStream(stream);
+    sinks.start(context);  // the streams open once the sinks are known
     armWatch(kWatchPeriod);
     if (listener) listener(true);
 }
@@ -272,12 +285,24 @@ void PulseOutput::failLink(std::string cause) {
 }
 
 void PulseOutput::openStream(Stream& stream) {
+    if (!sinks.listed()) return;
+    stream.device = chosenFor(stream.label);
+    stream.awaiting = false;
+    if (!stream.device.empty() && !sinks.has(stream.device)) {
+        awaitDevice(stream);
+        return;
+    }
     pa_proplist* properties = pa_proplist_new();
-    pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
+    const std::string id = restoreId(options.appId, stream.label);
+    // PipeWire remembers a stream by its role before anything else, which both decks share:
+    // without one, each deck is remembered by an id of its own.
+    if (sinks.onPipeWire())
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, id.c_str());
+    else
+        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
     stream.title = stream.source->title();
     pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName(stream.label, stream.title).c_str());
-    pa_proplist_sets(properties, "module-stream-restore.id",
-                     restoreId(options.appId, stream.label).c_str());
+    pa_proplist_sets(properties, "module-stream-restore.id", id.c_str());
     const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(options.rate), 2};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
@@ -321,10 +346,15 @@ void PulseOutput::openStream(Stream& stream) {
     // No PA_STREAM_ADJUST_LATENCY: it reconfigures the sink's own latency, and a stream made
     // so on a server that had just started was never asked for more (PulseAudio 16). The
     // position counts the sink's latency anyway, and cork and flush rewind the sink.
+    // A chosen device keeps the stream: where it goes away the server ends the stream rather
+    // than move it to another device, where the room would hear what was meant for headphones.
     const auto flags =
         static_cast<pa_stream_flags_t>((stream.corked ? PA_STREAM_START_CORKED : 0) |
+                                       (stream.device.empty() ? 0 : PA_STREAM_DONT_MOVE) |
                                        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-    if (pa_stream_connect_playback(stream.pa, nullptr, &attributes, flags, &volume, nullptr) < 0) {
+    if (pa_stream_connect_playback(stream.pa,
+                                   stream.device.empty() ? nullptr : stream.device.c_str(),
+                                   &attributes, flags, &volume, nullptr) < 0) {
         failLink(pa_strerror(pa_context_errno(context)));
     }
 }
@@ -342,12 +372,91 @@ void PulseOutput::closeStream(Stream& stream) {
     pa_stream_unref(stream.pa);
     stream.pa = nullptr;
     stream.ready = false;
+    stream.held = false;
+}
+
+void PulseOutput::holdSource(Stream& stream) {
+    if (!stream.ready || !stream.source || stream.held) return;
+    stream.held = true;
+    stream.source->holdClock(steadyNanoseconds(), options.rate);
+    if (!stream.sounding) return;
+    stream.staleEpoch = stream.epoch;
+    stream.staleUntil = Clock::now() + kStaleLimit;
+}
+
+void PulseOutput::dropStream(Stream& stream) {
+    holdSource(stream);
+    closeStream(stream);
 }
 
 void PulseOutput::remakeStream(Stream& stream) {
-    if (stream.ready && stream.source) stream.source->holdClock(steadyNanoseconds(), options.rate);
-    closeStream(stream);
+    dropStream(stream);
     if (stream.source) openStream(stream);
+}
+
+void PulseOutput::awaitDevice(Stream& stream) {
+    stream.awaiting = true;
+    if (stream.awaitTold) return;
+    stream.awaitTold = true;
+    errors.report(stream.label + " waits for its output \"" + sinks.describe(stream.device) +
+                  "\", which is not there; it plays on from where it stopped once it is back");
+}
+
+void PulseOutput::sinksListed() {
+    for (Stream& stream : *streams)
+        if (stream.source && !stream.pa) openStream(stream);
+}
+
+void PulseOutput::sinkAppeared(const std::string& name) {
+    for (Stream& stream : *streams)
+        if (stream.source && stream.device == name && (stream.awaiting || stream.failed))
+            remakeStream(stream);
+}
+
+void PulseOutput::sinkGone(const std::string& name) {
+    // Its streams were ended with it, or are about to be: they wait for it to come back.
+    for (Stream& stream : *streams)
+        if (stream.source && stream.pa && stream.device == name) {
+            dropStream(stream);
+            awaitDevice(stream);
+        }
+}
+
+std::string PulseOutput::chosenFor(const std::string& label) const {
+    for (const auto& [who, device] : chosen)
+        if (who == label) return device;
+    return {};
+}
+
+std::string PulseOutput::deviceFor(const std::string& label) const {
+    if (!loop) return {};
+    LoopLock lock(loop);
+    return chosenFor(label);
+}
+
+std::vector<OutputDevice> PulseOutput::devices() const {
+    if (!loop) return {};
+    LoopLock lock(loop);
+    return sinks.devices();
+}
+
+void PulseOutput::chooseDevice(const std::string& label, const std::string& device) {
+    if (!loop) return;
+    LoopLock lock(loop);
+    const auto known = std::find_if(chosen.begin(), chosen.end(),
+                                    [&](const auto& choice) { return choice.first == label; });
+    if (known != chosen.end())
+        known->second = device;
+    else
+        chosen.emplace_back(label, device);
+    for (Stream& stream : *streams) {
+        if (!stream.source || stream.label != label) continue;
+        if ((stream.pa || stream.awaiting) && stream.device == device) continue;
+        // The server would not move a stream held to its device: it is made anew there.
+        stream.awaitTold = false;
+        stream.awaiting = false;
+        remakeStream(stream);
+    }
 }
 
 void PulseOutput::onStreamState(pa_stream* pa, void* self) {
@@ -356,6 +465,7 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
     switch (pa_stream_get_state(pa)) {
         case PA_STREAM_READY:
             stream.ready = true;
+            stream.awaitTold = false;
             stream.stall.restart(Clock::now());
             stream.asks = 0;
             // The server may have restored a level it remembers (PipeWire does, whatever the
@@ -369,6 +479,9 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
             if (pa_context_get_state(output.context) != PA_CONTEXT_READY) {
                 output.failLink(pa_strerror(pa_context_errno(output.context)));
             } else {
+                // Its device went away, or it was killed from outside: what it held unheard
+                // is heard again from where the sound stopped, now, not once it is remade.
+                output.holdSource(stream);
                 stream.failed = true;
                 output.armWatch(std::chrono::milliseconds::zero());
             }
@@ -410,6 +523,7 @@ void PulseOutput::apply(Stream& stream) {
     const bool halted =
         stream.sounding && (word.phase == Phase::Paused || word.phase == Phase::Stopped);
     if (moved || halted) forget(pa_stream_flush(stream.pa, nullptr, nullptr));
+    if (moved) stream.staleEpoch.reset();
     stream.epoch = word.epoch;
     stream.sounding = wanted;
     const bool resumed = wanted && stream.corked;
@@ -468,6 +582,16 @@ void PulseOutput::onWritable(pa_stream*, std::size_t bytes, void* self) {
 
 void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     if (!stream.pa || !stream.ready || !stream.source || stream.corked) return;
+    if (stream.staleEpoch) {
+        // The deck goes on from where it was heard with a new epoch: the old one's audio
+        // ahead of that is not to be heard. A deck that does not follow is played on.
+        if (stream.source->control().epoch == *stream.staleEpoch &&
+            Clock::now() < stream.staleUntil) {
+            armTimer(stream.retry, kRetrySoon);
+            return;
+        }
+        stream.staleEpoch.reset();
+    }
     std::size_t wanted = bytes / sizeof(StereoFrame);
     // Not known right after a flush: the new audio is held unheard as long as the whole
     // buffer would take, rather than taken as heard at once, until the server's timing
@@ -552,6 +676,10 @@ void PulseOutput::watch() {
             dropLink();
             break;
         case Link::Ready:
+            if (sinks.waiting() && now - sinks.askedAt() > options.connectLimit) {
+                failLink("the sound server does not answer");
+                break;
+            }
             for (Stream& stream : *streams)
                 if (stream.failed) {
                     // Failed again soon after it was made: not at once, and not in a loop.
@@ -585,9 +713,9 @@ void PulseOutput::watch() {
     const bool needed =
         link == Link::Connecting || link == Link::Confirming || link == Link::Failed ||
         link == Link::Waiting ||
-        (link == Link::Ready &&
-         (anySourcePlaying() || std::any_of(streams->begin(), streams->end(),
-                                            [](const Stream& stream) { return stream.failed; })));
+        (link == Link::Ready && (anySourcePlaying() || sinks.waiting() ||
+                                 std::any_of(streams->begin(), streams->end(),
+                                             [](const Stream& stream) { return stream.failed; })));
     if (needed) armWatch(link == Link::Failed ? std::chrono::milliseconds::zero() : kWatchPeriod);
 }
 

@@ -11,6 +11,7 @@
 
 #include "engine/audio_output.h"
 #include "engine/outage_report.h"
+#include "engine/sink_catalogue.h"
 
 struct pa_context;
 struct pa_operation;
@@ -80,6 +81,10 @@ public:
     void removeSource(AudioSource* source) override;
     void follow(AudioSource& source) override;
     bool dropsQueueOnPause() const override { return true; }
+    bool offersDevices() const override { return true; }
+    std::vector<OutputDevice> devices() const override;
+    void chooseDevice(const std::string& label, const std::string& device) override;
+    std::string deviceFor(const std::string& label) const override;
 
     // Tests: the output's timers that have fired, its watch's and its streams' retries.
     std::uint64_t timerWakeups() const { return wakeups.load(std::memory_order_relaxed); }
@@ -113,7 +118,19 @@ private:
     // from within.
     void failLink(std::string cause);
     void dropContext();
+    // Once the server's sinks are known: on the source's chosen device, held there (a device
+    // that goes away takes the stream with it, never to another one), or on the default.
     void openStream(Stream& stream);
+    // The chosen device is not there: the stream waits for it, told once.
+    void awaitDevice(Stream& stream);
+    void sinksListed();
+    void sinkAppeared(const std::string& name);
+    void sinkGone(const std::string& name);
+    // The stream goes; what it held unheard is heard again from the source.
+    void dropStream(Stream& stream);
+    // The source's clock stands where the stream's sound stopped.
+    void holdSource(Stream& stream);
+    std::string chosenFor(const std::string& label) const;
     void closeStream(Stream& stream);
     // The stream failed alone: the source's queued audio is gone, the stream made again.
     void remakeStream(Stream& stream);
@@ -151,6 +168,8 @@ private:
     pa_context* context = nullptr;
     pa_time_event* watchTimer = nullptr;
     std::unique_ptr<std::array<Stream, kMaxSources>> streams;
+    SinkCatalogue sinks;
+    std::vector<std::pair<std::string, std::string>> chosen;  // label, device
 
     Link link = Link::Resting;
     OutageReport outage;

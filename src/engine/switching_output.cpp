@@ -6,12 +6,16 @@
 #include <cassert>
 #include <utility>
 
+#include "components/error_sink.h"
 #include "engine/audio_source.h"
 #include "engine/play_clock.h"
 #include "engine/sdl_output.h"
 
 SwitchingOutput::SwitchingOutput(ErrorSink& errors, PulseOutput::Options options, SdlMaker makeSdl)
-    : makeSdl(std::move(makeSdl)), retryInterval(options.retryInterval), rate_(options.rate) {
+    : makeSdl(std::move(makeSdl)),
+      retryInterval(options.retryInterval),
+      rate_(options.rate),
+      errors(errors) {
     pulse = PulseOutput::start(errors, std::move(options), [this](bool up) {
         // The main loop's thread, its lock held: news only.
         {
@@ -78,7 +82,8 @@ void SwitchingOutput::fallBack() {
         for (AudioSource* source : sources) pulse->removeSource(source);
     sdl = makeSdl();
     assert(sdl->rate() == rate_);
-    for (AudioSource* source : sources) sdl->addSource(source);
+    for (AudioSource* source : sources)
+        if (playsOnSdl(source)) sdl->addSource(source);
     on = On::Sdl;
     if (wanted || anySourcePlaying()) sdl->ensureOpen();
 }
@@ -96,7 +101,56 @@ std::unique_ptr<SdlOutput> SwitchingOutput::moveToServer() {
         pulse->follow(*source);
     }
     on = On::Server;
+    waitTold.clear();
     return std::move(sdl);
+}
+
+bool SwitchingOutput::playsOnSdl(const AudioSource* source) {
+    const std::string label = source->label();
+    const std::string device = pulse ? pulse->deviceFor(label) : std::string();
+    if (device.empty()) {
+        std::erase(waitTold, label);
+        return true;
+    }
+    if (std::find(waitTold.begin(), waitTold.end(), label) == waitTold.end()) {
+        waitTold.push_back(label);
+        errors.report(label + " waits for its output \"" + device +
+                      "\": no sound server answers, and the system's default device is not it");
+    }
+    return false;
+}
+
+bool SwitchingOutput::offersDevices() const {
+    std::lock_guard lock(mutex);
+    return on == On::Server;
+}
+
+std::vector<OutputDevice> SwitchingOutput::devices() const {
+    std::lock_guard lock(mutex);
+    return on == On::Server ? pulse->devices() : std::vector<OutputDevice>{};
+}
+
+std::string SwitchingOutput::deviceFor(const std::string& label) const {
+    std::lock_guard lock(mutex);
+    return pulse ? pulse->deviceFor(label) : std::string();
+}
+
+void SwitchingOutput::chooseDevice(const std::string& label, const std::string& device) {
+    std::lock_guard lock(mutex);
+    if (!pulse) return;  // SDL alone: nothing else to play on
+    pulse->chooseDevice(label, device);
+    if (on != On::Sdl) return;
+    const std::int64_t now = steadyNanoseconds();
+    for (AudioSource* source : sources) {
+        if (source->label() != label) continue;
+        sdl->removeSource(source);
+        if (!playsOnSdl(source)) {
+            source->holdClock(now, rate_);  // what SDL had taken is not heard
+            continue;
+        }
+        sdl->addSource(source);
+        sdl->follow(*source);
+    }
 }
 
 AudioOutput* SwitchingOutput::current() const {
@@ -144,7 +198,7 @@ bool SwitchingOutput::onServer() const {
 void SwitchingOutput::addSource(AudioSource* source) {
     std::lock_guard lock(mutex);
     sources.push_back(source);
-    current()->addSource(source);
+    if (on != On::Sdl || playsOnSdl(source)) current()->addSource(source);
 }
 
 void SwitchingOutput::removeSource(AudioSource* source) {

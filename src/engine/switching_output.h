@@ -41,6 +41,12 @@ public:
     void removeSource(AudioSource* source) override;
     void follow(AudioSource& source) override;
     bool dropsQueueOnPause() const override;
+    // The server's choice of outputs, once the sources play there. A source with a chosen
+    // device stays off SDL: SDL plays on the system's default, which is not the one chosen.
+    bool offersDevices() const override;
+    std::vector<OutputDevice> devices() const override;
+    void chooseDevice(const std::string& label, const std::string& device) override;
+    std::string deviceFor(const std::string& label) const override;
 
     // Tests: whether the sources play on the server's own streams (not deciding, not SDL).
     bool onServer() const;
@@ -55,6 +61,8 @@ private:
     // closed without the lock.
     std::unique_ptr<SdlOutput> moveToServer();
     AudioOutput* current() const;
+    // With `mutex` held, on SDL: whether a source plays there, told once while it waits.
+    bool playsOnSdl(const AudioSource* source);
     bool anySourcePlaying() const;
 
     const SdlMaker makeSdl;
@@ -67,6 +75,8 @@ private:
     std::vector<AudioSource*> sources;
     std::unique_ptr<PulseOutput> pulse;
     std::unique_ptr<SdlOutput> sdl;
+    ErrorSink& errors;
+    std::vector<std::string> waitTold;  // labels held off SDL, told so
 
     // The pulse output's news for the switcher thread.
     std::mutex wakeMutex;

@@ -56,7 +56,8 @@ TEST_P(Mp3DeckPulse, BothDecksAreHeardAtTheirVolumes) {
         std::this_thread::sleep_for(1500ms);
         if (GetParam() == OutputKind::Pulse) {
             // The desktop's sound settings list each deck with its title; PulseAudio remembers
-            // each deck's routing under an id of its own (PipeWire keeps no such property).
+            // each deck's routing under an id of its own (PipeWire keeps no such property, and
+            // would remember both decks by a role they share: they carry none there).
             const char* server = std::getenv("VELMOR_TEST_SERVER");
             const bool pulseAudio = !server || std::string(server) != "pipewire";
             const std::string streams = commandOutput("pactl list sink-inputs");
@@ -66,7 +67,7 @@ TEST_P(Mp3DeckPulse, BothDecksAreHeardAtTheirVolumes) {
             } properties[] = {
                 {"media.name = \"Deck 1: a440.mp3\"", true},
                 {"media.name = \"Deck 2: b880.mp3\"", true},
-                {"media.role = \"music\"", true},
+                {"media.role = \"music\"", false},
                 {"application.name = \"Velmor´s MP3-Player\"", true},
                 {"module-stream-restore.id = \"velmor-mp3-player-deck-1\"", false},
                 {"module-stream-restore.id = \"velmor-mp3-player-deck-2\"", false},

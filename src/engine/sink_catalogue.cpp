@@ -1,0 +1,107 @@
+#include "engine/sink_catalogue.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+
+namespace {
+void forget(pa_operation* operation) {
+    if (operation) pa_operation_unref(operation);
+}
+}  // namespace
+
+void SinkCatalogue::start(pa_context* context) {
+    stop();
+    context_ = context;
+    askedAt_ = std::chrono::steady_clock::now();
+    pa_context_set_subscribe_callback(
+        context,
+        [](pa_context* c, pa_subscription_event_type_t type, std::uint32_t index, void* self) {
+            onEvent(c, static_cast<int>(type), index, self);
+        },
+        this);
+    forget(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr));
+    // Answered in order: the server's name is known by the time the list is.
+    forget(pa_context_get_server_info(context, &SinkCatalogue::onServerInfo, this));
+    forget(pa_context_get_sink_info_list(context, &SinkCatalogue::onSinkList, this));
+}
+
+void SinkCatalogue::stop() {
+    if (context_) pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+    context_ = nullptr;
+    listed_ = false;
+    sinks.clear();
+}
+
+void SinkCatalogue::onServerInfo(pa_context* context, const pa_server_info* info, void* self) {
+    auto& catalogue = *static_cast<SinkCatalogue*>(self);
+    if (context != catalogue.context_ || !info || !info->server_name) return;
+    catalogue.pipeWire = std::string(info->server_name).find("PipeWire") != std::string::npos;
+}
+
+void SinkCatalogue::onSinkList(pa_context* context, const pa_sink_info* info, int eol, void* self) {
+    auto& catalogue = *static_cast<SinkCatalogue*>(self);
+    if (context != catalogue.context_) return;
+    if (info) catalogue.take(*info);
+    if (eol == 0 || catalogue.listed_) return;
+    // An error ends the list as well: what came is all there is to go by.
+    catalogue.listed_ = true;
+    if (catalogue.events.listed) catalogue.events.listed();
+}
+
+void SinkCatalogue::onSinkInfo(pa_context* context, const pa_sink_info* info, int, void* self) {
+    auto& catalogue = *static_cast<SinkCatalogue*>(self);
+    if (context == catalogue.context_ && info) catalogue.take(*info);
+}
+
+void SinkCatalogue::onEvent(pa_context* context, int type, std::uint32_t index, void* self) {
+    auto& catalogue = *static_cast<SinkCatalogue*>(self);
+    if (context != catalogue.context_) return;
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK) return;
+    if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        const auto found = std::find_if(catalogue.sinks.begin(), catalogue.sinks.end(),
+                                        [&](const Sink& sink) { return sink.index == index; });
+        if (found == catalogue.sinks.end()) return;
+        const std::string name = found->device.name;
+        catalogue.sinks.erase(found);
+        if (catalogue.events.gone) catalogue.events.gone(name);
+        return;
+    }
+    forget(pa_context_get_sink_info_by_index(context, index, &SinkCatalogue::onSinkInfo, self));
+}
+
+void SinkCatalogue::take(const pa_sink_info& info) {
+    if (!info.name) return;
+    OutputDevice device{info.name, info.description ? info.description : info.name};
+    const auto known = std::find_if(
+        seen.begin(), seen.end(), [&](const OutputDevice& one) { return one.name == device.name; });
+    if (known == seen.end())
+        seen.push_back(device);
+    else
+        known->description = device.description;
+    const auto present = std::find_if(sinks.begin(), sinks.end(),
+                                      [&](const Sink& sink) { return sink.index == info.index; });
+    if (present != sinks.end()) {
+        present->device = std::move(device);
+        return;
+    }
+    sinks.push_back({info.index, device});
+    if (listed_ && events.appeared) events.appeared(device.name);
+}
+
+bool SinkCatalogue::has(const std::string& name) const {
+    return std::any_of(sinks.begin(), sinks.end(),
+                       [&](const Sink& sink) { return sink.device.name == name; });
+}
+
+std::string SinkCatalogue::describe(const std::string& name) const {
+    for (const OutputDevice& device : seen)
+        if (device.name == name) return device.description;
+    return name;
+}
+
+std::vector<OutputDevice> SinkCatalogue::devices() const {
+    std::vector<OutputDevice> list;
+    for (const Sink& sink : sinks) list.push_back(sink.device);
+    return list;
+}
