@@ -298,8 +298,10 @@ TEST_F(Mp3DeckRouting, AnOutputThatGoesAwayHoldsItsDeckUntilItIsBack) {
     EXPECT_GT(heard(onPhones->stop()).other, 0.1);
     decks.reset();
     // Never on another output: room had deck 1 alone, the default nothing.
-    const Heard room1 = heard(onRoom.stop());
+    const std::vector<float> roomRecording = onRoom.stop();
+    const Heard room1 = heard(roomRecording);
     EXPECT_NEAR(room1.tone, 0.5, 0.05);
+    EXPECT_EQ(longestDropoutMs(soundingWindows(roomRecording, 0.2f)), 0);
     EXPECT_LT(room1.other, 0.1);
     EXPECT_LT(heard(onDefault.stop()).other, 0.01);
     EXPECT_EQ(errors.taken().size(), 1u);

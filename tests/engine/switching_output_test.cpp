@@ -105,4 +105,32 @@ TEST(SwitchMp3DeckOutage, DecksMoveFromSdlToTheServerOnceOneAnswers) {
     EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
 }
 
+TEST(SwitchMp3DeckOutage, ADeckWithAChosenOutputStaysOffSdlsDefaultDevice) {
+    TempDir dir;
+    const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 12, {.rate = 48000});
+    const std::string b = makeToneMp3(dir.path(), "b.mp3", 880, 12, {.rate = 48000});
+    OwnPulseServer server(dir.path());  // never there
+    ScopedEnv address("PULSE_SERVER", server.address());
+    ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+    ScopedEnv file("SDL_DISKAUDIOFILE", dir.file("out.raw"));
+    ScopedEnv delay("SDL_DISKAUDIODELAY", "21");
+    RecordingErrorSink errors;
+    LoadedDecks decks(errors, a, b, chooseAudioOutput(errors));
+    decks.deck2.chooseOutputDevice("phones");
+    decks.deck1.play();
+    decks.deck2.play();
+    ASSERT_TRUE(waitFor([&] { return decks.deck1.currentPosition() > 1.0; }, 5000ms))
+        << "nothing played on SDL";
+    EXPECT_FALSE(decks.deck2.offersOutputChoice());
+    EXPECT_EQ(decks.deck2.currentPosition(), 0) << "deck 2 played on SDL's default device";
+    EXPECT_EQ(decks.deck2.playState(), Deck::Playing);
+    ASSERT_EQ(errors.taken().size(), 1u);
+    EXPECT_NE(errors.taken()[0].find("Deck 2 waits for its output \"phones\""), std::string::npos)
+        << errors.taken()[0];
+    // Left for the default output, it plays where SDL does.
+    decks.deck2.chooseOutputDevice("");
+    EXPECT_TRUE(waitFor([&] { return decks.deck2.currentPosition() > 0.3; }, 3000ms));
+    EXPECT_EQ(errors.taken().size(), 1u);
+}
+
 }  // namespace
