@@ -26,12 +26,12 @@ public:
     std::string label() const override { return label_; }
     std::string title() const override;
 
-private:
     // Sound that starts from silence (a play, a resume, the new position after a step or a new
     // file) rises over these frames, about 5 ms, and a cut of sound that plays falls over as
     // many, unless the output fades cuts itself: a start or an end mid-swing would click.
     static constexpr int kFadeFrames = 240;
 
+private:
     // A buffer's gain, from the last buffer's to the one set, a step a frame.
     struct Ramp {
         float from;

@@ -115,6 +115,7 @@ struct PulseOutput::Stream {
     bool starting = false;         // corked until the first frames of what it plays are written
     bool restarting = false;       // the first frames go over the silence after a fade
     bool timingAsked = false;      // the server's timing asked afresh, for `timed`
+    bool leadIn = false;           // the silence a start begins with is written
     unsigned timed = 0;            // Timed bits
 };
 
@@ -400,6 +401,7 @@ void PulseOutput::closeStream(Stream& stream) {
     stream.restarting = false;
     stream.timingAsked = false;
     stream.timed = 0;
+    stream.leadIn = false;
     stream.failed = false;
     if (!stream.pa) return;
     pa_stream_set_state_callback(stream.pa, nullptr, nullptr);
@@ -631,7 +633,9 @@ std::size_t PulseOutput::bufferFrames() const {
 std::size_t PulseOutput::rewriteMargin(Stream& stream) const {
     // What the sink has taken already is past rewriting: a rewrite starts beyond it.
     const pa_timing_info* timing = pa_stream_get_timing_info(stream.pa);
-    const pa_usec_t sink = timing ? timing->sink_usec : 0;
+    // As much as the sink may hold at any moment, not what it holds at this one.
+    const pa_usec_t sink =
+        timing ? std::max(timing->configured_sink_usec, timing->sink_usec) : 0;
     return kRewriteMargin +
            static_cast<std::size_t>(std::min<pa_usec_t>(sink, 50000) * options.rate / 1000000);
 }
@@ -787,6 +791,16 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     }
     bool fellShort = false;
     bool written = false;
+    if (stream.starting && !stream.leadIn) {
+        // A stream that starts runs from where its sink stands, which may lie a little within
+        // what it was given: the sink's own span of silence first keeps the fade-in whole.
+        const std::size_t lead = std::min(rewriteMargin(stream), scratch.size());
+        std::fill(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(lead), StereoFrame{});
+        keepAndApplyGain(stream, scratch.data(), static_cast<int>(lead));
+        pa_stream_write(stream.pa, scratch.data(), lead * sizeof(StereoFrame), nullptr, 0,
+                        PA_SEEK_RELATIVE);
+        stream.leadIn = true;
+    }
     while (wanted > 0) {
         void* data = nullptr;
         std::size_t size = wanted * sizeof(StereoFrame);
@@ -816,6 +830,7 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     }
     if (written && stream.starting) {
         stream.starting = false;
+        stream.leadIn = false;
         setCorked(stream, false);
     }
     // The track's end is written (or the cued file has nothing yet): the server would wait
