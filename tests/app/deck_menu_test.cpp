@@ -8,6 +8,7 @@
 #include <QTest>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include "support/file_text.h"
 #include "support/form1_fixture.h"
@@ -60,8 +61,14 @@ QAction* itemNamed(QMenu* menu, const std::string& name) {
 
 class DeckMenuTest : public Form1Fixture {
 protected:
-    void show() {
-        make();
+    void show(std::optional<SettingsPaths> files = std::nullopt) {
+        if (files) {
+            form = std::make_unique<Form1>(
+                Components{deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
+                *files);
+        } else {
+            make();
+        }
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         backToWindow();
@@ -178,4 +185,260 @@ TEST_F(DeckMenuTest, OpensOnEveryPartOfItsDeckByMouseAndKeyboard) {
     EXPECT_EQ(ui().Slider2->value(), 60);
     for (const auto& [widget, geometry] : placed)
         EXPECT_EQ(widget->geometry(), geometry) << widget->objectName().toStdString();
+}
+
+TEST_F(DeckMenuTest, ListsTheOutputsAsTheDeckHasThemNow) {
+    const std::string noServer1 = "[-] No sound server answers:";
+    const std::string noServer2 = "[-] sound goes to the system's default device";
+    struct Case {
+        const char* what;
+        bool offered;
+        std::vector<OutputDevice> devices;
+        std::string current;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"the default",
+         true,
+         {kSpeakers, kPhones},
+         "",
+         {"(x) Default output", "( ) Built-in Speakers", "( ) Phones"}},
+        {"one of the outputs",
+         true,
+         {kSpeakers, kPhones},
+         kSpeakers.name,
+         {"( ) Default output", "(x) Built-in Speakers", "( ) Phones"}},
+        {"none there but the default", true, {}, "", {"(x) Default output"}},
+        {"an '&' is itself, bytes that are no text do not end the list",
+         true,
+         {{"a", "Rock & Roll &&"}, {"b", "Caf\xE9 \xFF"}, {"c", ""}},
+         "b",
+         {"( ) Default output", "( ) Rock & Roll &&", "(x) Caf\uFFFD \uFFFD", "( ) c"}},
+        {"a chosen output that went away",
+         true,
+         {kSpeakers},
+         "usb-dac.analog-stereo",
+         {"( ) Default output", "( ) Built-in Speakers",
+          "(x) usb-dac.analog-stereo (not connected)"}},
+        {"no choice offered",
+         false,
+         {kSpeakers},
+         "",
+         {"(x) Default output", "---", noServer1, noServer2}},
+        {"no choice offered, one made before",
+         false,
+         {},
+         "usb-headset.analog-stereo",
+         {"( ) Default output", "(x) usb-headset.analog-stereo (not connected)", "---", noServer1,
+          noServer2}},
+    };
+    show();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (int number : {1, 2}) {
+            deck(number).offersChoice = c.offered;
+            deck(number).devices = c.devices;
+            deck(number).chosenOutput = c.current;
+            QMenu* menu = openOn(number);
+            ASSERT_NE(menu, nullptr);
+            EXPECT_EQ(readMenu(menu), c.expected);
+            menu->close();
+            backToWindow();
+        }
+    }
+}
+
+TEST_F(DeckMenuTest, AnOutputThatWentAwayKeepsTheDescriptionItWasKnownBy) {
+    deck2.offersChoice = true;
+    deck2.devices = {kSpeakers, kPhones};
+    show();
+    choose(2, "Phones");
+    deck2.devices = {kSpeakers};  // unplugged
+    QMenu* menu = openOn(2);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(readMenu(menu),
+              (std::vector<std::string>{"( ) Default output", "( ) Built-in Speakers",
+                                        "(x) Phones (not connected)"}));
+    // Leaving it for the default.
+    itemNamed(menu, "Default output")->trigger();
+    EXPECT_EQ(deck2.outputChoices, (std::vector<std::string>{kPhones.name, ""}));
+    EXPECT_EQ(fileText(settingsFile()), "[Outputs]\nDeck2=\n");
+}
+
+TEST_F(DeckMenuTest, AChoiceGoesToTheDeckAndIsSavedAtOnce) {
+    struct Case {
+        const char* what;
+        int deck;
+        std::string before;  // the settings file; "-" for none
+        std::string pick;
+        std::string chosen;
+        std::string after;  // "-" for none
+    };
+    const Case cases[] = {
+        {"deck 1, no file yet", 1, "-", "Phones", kPhones.name,
+         "[Outputs]\nDeck1=" + kPhones.name + "\n"},
+        {"deck 2 beside the window's values", 2, "[System]\nWaveVolume=50\n", "Built-in Speakers",
+         kSpeakers.name, "[System]\nWaveVolume=50\n[Outputs]\nDeck2=" + kSpeakers.name + "\n"},
+        {"another output in place of the stored one", 1, "[Outputs]\nDeck1=x\nDeck2=y\n", "Phones",
+         kPhones.name, "[Outputs]\nDeck1=" + kPhones.name + "\nDeck2=y\n"},
+        {"the default where a choice was stored", 2, "[Outputs]\nDeck1=x\nDeck2=y\n",
+         "Default output", "", "[Outputs]\nDeck1=x\nDeck2=\n"},
+        {"the default where none was", 1, "-", "Default output", "", "-"},
+        {"the default where only the other deck has one", 1, "[Outputs]\nDeck2=y\n",
+         "Default output", "", "[Outputs]\nDeck2=y\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(settingsFile().c_str());
+        if (c.before != "-") writeFile(settingsFile(), c.before);
+        deck1 = FakeDeck{};
+        deck2 = FakeDeck{};
+        deck(c.deck).offersChoice = true;
+        deck(c.deck).devices = {kSpeakers, kPhones};
+        form.reset();
+        show();
+        // What the file gave each deck at start.
+        const std::vector<std::string> given = deck(c.deck).outputChoices;
+        const std::vector<std::string> otherGiven = deck(3 - c.deck).outputChoices;
+        choose(c.deck, c.pick);
+        std::vector<std::string> expected = given;
+        expected.push_back(c.chosen);
+        EXPECT_EQ(deck(c.deck).outputChoices, expected);
+        EXPECT_EQ(deck(3 - c.deck).outputChoices, otherGiven);
+        EXPECT_EQ(QFile::exists(QString::fromStdString(settingsFile())), c.after != "-");
+        if (c.after != "-") {
+            EXPECT_EQ(fileText(settingsFile()), c.after);
+        }
+        EXPECT_TRUE(errors.taken().empty());
+    }
+}
+
+TEST_F(DeckMenuTest, ANewStartGivesEachDeckItsStoredChoiceBeforeTheWindowShows) {
+    deck1.offersChoice = deck2.offersChoice = true;
+    deck1.devices = deck2.devices = {kSpeakers, kPhones};
+    show();
+    choose(1, "Built-in Speakers");
+    choose(2, "Phones");
+    choose(2, "Default output");
+    choose(2, "Phones");
+    form.reset();
+
+    for (int number : {1, 2}) deck(number) = FakeDeck{};
+    make();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(deck1.outputChoices, std::vector<std::string>{kSpeakers.name});
+    EXPECT_EQ(deck2.outputChoices, std::vector<std::string>{kPhones.name});
+    form.reset();
+
+    // An empty or missing key gives the deck nothing.
+    writeFile(settingsFile(), "[Outputs]\nDeck1=\n");
+    for (int number : {1, 2}) deck(number) = FakeDeck{};
+    make();
+    EXPECT_TRUE(deck1.outputChoices.empty());
+    EXPECT_TRUE(deck2.outputChoices.empty());
+}
+
+TEST_F(DeckMenuTest, AnyNameComesBackByteForByteOrIsRefusedWithOneErrorLine) {
+    // Junk, comments, other sections, CRLF line ends and no line end at the very end: none of
+    // it may change.
+    const std::string foreign =
+        "\xEF\xBB\xBFjunk without equals\r\n; a comment\r\n"
+        "[System]\r\nData-Path=/m\xE9/\r\n# more\r\n[Other]\r\nx = 1";
+    struct Case {
+        std::string name;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"alsa_output.\"quoted\"", true},
+        {"a=b=c", true},
+        {"sink]x", true},
+        {";semicolon", true},
+        {"[leading bracket", true},
+        {"#hash", true},
+        {"non-UTF-8 \xE9\xFF\xC3", true},
+        {"inner  blanks\tand tab", true},
+        {"line\nbreak", false},
+        {"carriage\rreturn", false},
+        {" leading blank", false},
+        {"trailing blank ", false},
+        {"trailing tab\t", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int number : {1, 2}) {
+            writeFile(settingsFile(), foreign);
+            deck1 = FakeDeck{};
+            deck2 = FakeDeck{};
+            deck(number).offersChoice = true;
+            deck(number).devices = {{c.name, "The output"}};
+            form.reset();
+            const size_t errorsBefore = errors.taken().size();
+            show();
+            choose(number, "The output");
+            // The deck plays there for this run whatever the file can keep.
+            EXPECT_EQ(deck(number).outputChoices, std::vector<std::string>{c.name});
+            const std::vector<std::string> lines = errors.taken();
+            const std::string key = "Deck" + std::to_string(number);
+            if (c.kept) {
+                EXPECT_EQ(lines.size(), errorsBefore);
+                EXPECT_EQ(fileText(settingsFile()),
+                          foreign + "\r\n[Outputs]\r\n" + key + "=" + c.name + "\r\n");
+                form.reset();
+                deck(number) = FakeDeck{};
+                make();
+                EXPECT_EQ(deck(number).outputChoices, std::vector<std::string>{c.name});
+            } else {
+                ASSERT_EQ(lines.size(), errorsBefore + 1);
+                EXPECT_NE(lines.back().find("Deck " + std::to_string(number) + " output"),
+                          std::string::npos)
+                    << lines.back();
+                EXPECT_EQ(lines.back().find('\n'), std::string::npos);
+                EXPECT_EQ(fileText(settingsFile()), foreign);
+            }
+        }
+    }
+}
+
+TEST_F(DeckMenuTest, AStoredChoiceIsReplacedInPlaceKeepingEveryOtherByte) {
+    const std::string before =
+        "; mine\r\n[outputs]\r\nDeck2 = keep me \r\ndeck1=old\r\n"
+        "junk\r\n[System]\r\nMainVolume=3";
+    writeFile(settingsFile(), before);
+    deck1.offersChoice = true;
+    deck1.devices = {kPhones};
+    show();
+    EXPECT_EQ(deck1.outputChoices, std::vector<std::string>{"old"});
+    EXPECT_EQ(deck2.outputChoices, std::vector<std::string>{"keep me"});
+    choose(1, "Phones");
+    EXPECT_EQ(fileText(settingsFile()), "; mine\r\n[outputs]\r\nDeck2 = keep me \r\nDeck1=" +
+                                            kPhones.name + "\r\njunk\r\n[System]\r\nMainVolume=3");
+}
+
+TEST_F(DeckMenuTest, SavesWhereTheSettingsGoOrSaysWhyNot) {
+    const std::string beside = dir.filePath("beside.ini").toStdString();
+    const std::string own = dir.filePath("config/velmor/velmor-mp3-player.ini").toStdString();
+    writeFile(beside, "[Outputs]\nDeck1=" + kPhones.name + "\n");
+    deck1.offersChoice = true;
+    deck1.devices = {kSpeakers, kPhones};
+    show(SettingsPaths(beside, own, true));
+    EXPECT_EQ(deck1.outputChoices, std::vector<std::string>{kPhones.name});
+    // The user's own file, in a directory made for it, takes the choice; the file the first
+    // values came from stays as it was. Its choice is left even for the default, which the
+    // next start must see.
+    choose(1, "Default output");
+    EXPECT_EQ(fileText(own), "[Outputs]\nDeck1=\n");
+    EXPECT_EQ(fileText(beside), "[Outputs]\nDeck1=" + kPhones.name + "\n");
+    EXPECT_TRUE(errors.taken().empty());
+
+    // A save that fails is one line that names the deck; the deck plays there all the same.
+    form.reset();
+    deck2 = FakeDeck{};
+    deck2.offersChoice = true;
+    deck2.devices = {kSpeakers};
+    show(SettingsPaths(dir.path().toStdString()));  // a directory, not a file
+    choose(2, "Built-in Speakers");
+    EXPECT_EQ(deck2.outputChoices, std::vector<std::string>{kSpeakers.name});
+    const std::vector<std::string> lines = errors.taken();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Deck 2 output not saved: ", 0), 0u) << lines[0];
 }
