@@ -36,7 +36,7 @@ void OutputSettings::store(int deckNumber, const std::string& name) {
     std::string why = IniLines::whyUnstorable(kSection, key, name);
     if (!why.empty()) {
         errors.report(deck +
-                      " output not kept for the next start (it plays there until then): " + why);
+                      " output plays there for this run only, the settings cannot keep it: " + why);
         return;
     }
     if (files.createWriteDirectory && !createParentDirectories(files.writeTo, why)) {
