@@ -7,9 +7,6 @@
 #include "components/deck.h"
 #include "shared/file_name_text.h"
 
-const QString OutputMenuSection::kDefaultText = QStringLiteral("Default output");
-const QString OutputMenuSection::kMissingSuffix = QStringLiteral(" (not connected)");
-
 namespace {
 
 // A description shown as it reads: an '&' is itself, not a mnemonic, and a tab or line break
@@ -45,7 +42,7 @@ void OutputMenuSection::addTo(QMenu& menu) {
         QObject::connect(action, &QAction::triggered, &menu, [this, name] { choose(name); });
     };
 
-    add(kDefaultText, {});
+    add(QStringLiteral("Default output"), {});
     bool currentListed = current.empty();
     if (offered) {
         for (const OutputDevice& device : deck.outputDevices()) {
@@ -56,7 +53,7 @@ void OutputMenuSection::addTo(QMenu& menu) {
     }
     // A choice the deck still holds to, so that the user sees where the sound is meant to go
     // and can leave it.
-    if (!currentListed) add(describe(current) + kMissingSuffix, current);
+    if (!currentListed) add(describe(current) + QStringLiteral(" (not connected)"), current);
     if (offered) return;
 
     menu.addSeparator();

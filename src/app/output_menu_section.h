@@ -19,9 +19,6 @@ public:
     // Lists the outputs as the deck has them now.
     void addTo(QMenu& menu);
 
-    static const QString kDefaultText;
-    static const QString kMissingSuffix;
-
 private:
     QString describe(const std::string& name) const;
 
