@@ -2,10 +2,12 @@
 
 #include <cassert>
 #include <cstdint>
+#include <filesystem>
 
 #include "components/error_sink.h"
 #include "shared/ini_lines.h"
 #include "shared/module1.h"
+#include "shared/safe_file.h"
 
 const char* const OutputSettings::kSection = "Outputs";
 
@@ -43,7 +45,23 @@ void OutputSettings::store(int deckNumber, const std::string& name) {
         errors.report(deck + " output not saved: " + why);
         return;
     }
+    if (!startOwnFile(why)) {
+        errors.report(deck + " output not saved: " + why);
+        return;
+    }
     int16_t status = 0;
     Module1::WriteIniValue(kSection, key, name, files.writeTo, status, &why);
     if (status == 0) errors.report(deck + " output not saved: " + why);
+}
+
+bool OutputSettings::startOwnFile(std::string& error) const {
+    std::error_code ec;
+    if (files.readFrom == files.writeTo || std::filesystem::exists(files.writeTo, ec) ||
+        !std::filesystem::is_regular_file(files.readFrom, ec))
+        return true;
+    // Once the user's own file exists it is the one read at start; it must not come without
+    // the values the other file gave, should the program end before it saves them.
+    std::string text;
+    return !SafeFile::readAll(files.readFrom, text, error) ||
+           SafeFile::replace(files.writeTo, text, error);
 }

@@ -278,14 +278,16 @@ TEST_F(DeckMenuTest, AnyNameIsSavedByteForByteOrRefusedWithOneLineAndTheFileUnto
 TEST_F(DeckMenuTest, SavesWhereTheSettingsGoOrSaysWhyNot) {
     const std::string beside = dir.filePath("beside.ini").toStdString();
     const std::string own = dir.filePath("config/velmor/velmor-mp3-player.ini").toStdString();
-    writeFile(beside, "[Outputs]\nDeck1=" + kPhones.name + "\n");
+    const std::string first =
+        "[System]\nData-Path=/music/\n[Outputs]\nDeck1=" + kPhones.name + "\n";
+    writeFile(beside, first);
     start(1, {kSpeakers, kPhones}, SettingsPaths(beside, own, true));
     EXPECT_EQ(deck1.outputChoices, Names{kPhones.name});
-    // The user's own file, in a directory made for it, keeps even the default, which would
-    // otherwise give way to the other file's choice at the next start.
+    // The user's own file, in a directory made for it, begins with what the other file held
+    // and keeps even the default, which would otherwise give way to the other file's choice.
     choose(1, "Default output");
-    EXPECT_EQ(fileText(own), "[Outputs]\nDeck1=\n");
-    EXPECT_EQ(fileText(beside), "[Outputs]\nDeck1=" + kPhones.name + "\n");
+    EXPECT_EQ(fileText(own), "[System]\nData-Path=/music/\n[Outputs]\nDeck1=\n");
+    EXPECT_EQ(fileText(beside), first);
     EXPECT_TRUE(errors.taken().empty());
 
     start(2, {kSpeakers}, SettingsPaths(dir.path().toStdString()));  // a directory
