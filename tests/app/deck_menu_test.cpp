@@ -110,7 +110,7 @@ TEST_F(DeckMenuTest, OpensOnEveryPartOfItsDeckByMouseAndKeyboardAndActsOnNothing
         {"Shape3", Click, 2, {4, 8}}, {"Label14", Click, 2, {}}, {"Label11", Click, 2, {}},
         {"Shape8", Click, 2, {}}, {"Command13", Click, 2, {}}, {"Command16", MenuKey, 2, {}},
         {"Command19", ShiftF10, 2, {}}, {"Slider2", MenuKey, 2, {}}, {"VScroll6", Click, 2, {}},
-        {"VScroll6", ShiftF10, 2, {}},
+        {"VScroll6", ShiftF10, 2, {}}, {"Slider2", Click, 2, {4, 6}}, {"VScroll5", Click, 1, {4, 4}},
     };
     // clang-format on
     start(1, {kSpeakers, kPhones});
