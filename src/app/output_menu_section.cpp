@@ -56,8 +56,12 @@ void OutputMenuSection::addTo(QMenu& menu) {
     if (!currentListed) add(describe(current) + QStringLiteral(" (not connected)"), current);
     if (offered) return;
 
+    // Without a server there is only the system's default device, and a deck held to an output
+    // of the server's waits for it there rather than play on that device.
     menu.addSeparator();
-    for (const QString& why : {QStringLiteral("No sound server answers:"),
-                               QStringLiteral("sound goes to the system's default device")})
+    for (const QString& why :
+         {QStringLiteral("No sound server answers:"),
+          current.empty() ? QStringLiteral("sound goes to the system's default device")
+                          : QStringLiteral("the deck waits for its output until one does")})
         menu.addAction(why)->setEnabled(false);
 }
