@@ -14,6 +14,7 @@
 #include "doubles/recording_error_sink.h"
 #include "engine/mp3_deck.h"
 #include "support/loaded_decks.h"
+#include "support/null_sink.h"
 #include "support/output_kinds.h"
 #include "support/shell_command.h"
 #include "support/sink_recorder.h"
@@ -35,31 +36,6 @@ constexpr double kSweepFrom = 1500, kSweepTo = 3500, kSweepSeconds = 8;
 double sweepSecondsAt(double hz) {
     return (hz - kSweepFrom) / (kSweepTo - kSweepFrom) * kSweepSeconds;
 }
-
-// A null sink of the test's own, gone with it.
-class NullSink {
-public:
-    NullSink(const std::string& name, const std::string& description) : name(name) {
-        module = commandOutput("pactl load-module module-null-sink sink_name=" + name +
-                               " rate=48000 sink_properties=device.description=" + description);
-        module.erase(std::remove(module.begin(), module.end(), '\n'), module.end());
-        // The server lists it a moment later on PipeWire, once its session manager took it in.
-        waitFor(
-            [&] { return commandOutput("pactl list short sinks").find(name) != std::string::npos; },
-            3s);
-        std::this_thread::sleep_for(200ms);
-    }
-    ~NullSink() { unload(); }
-    void unload() {
-        if (!module.empty()) commandOutput("pactl unload-module " + module);
-        module.clear();
-    }
-    std::string monitor() const { return name + ".monitor"; }
-
-private:
-    std::string name;
-    std::string module;
-};
 
 // What a recording holds, over 20 ms windows: deck 1's 440 Hz tone (its median amplitude
 // where anything sounds), and the loudest window of anything else (deck 2's sweep, rms).
