@@ -39,10 +39,10 @@ void lowerOwnPriority() {
 // - stopping: set by the destructor under both `lock` and `reporting`; read by the thread under
 //   either, and between decode steps without a lock (relaxed: a step more or less is harmless).
 // - finished: set by the thread under `lock` as it ends; the destructor waits for it.
-// - cache, listener, stepDone: the thread alone once it runs.
+// - cache, listener, stepDone: the thread alone once it runs (stepDone until it ends).
 // - decodeCount: written by the thread, read by anyone (relaxed: a count, ordering nothing).
-// `reporting` is held around each call of the listener and of stepDone, so that once the
-// destructor has taken it and set stopping, neither is called again.
+// `reporting` is held around each call of the listener, so that once the destructor has taken
+// it and set stopping, the listener is never called again.
 struct LoudnessMeasurer::Shared {
     Shared(Listener listener, Options& options)
         : listener(std::move(listener)),
@@ -149,10 +149,7 @@ void LoudnessMeasurer::run(std::shared_ptr<Shared> shared) {
             FileLoudness::Progress progress;
             progress.stop = [&] { return s.stopping.load(std::memory_order_relaxed); };
             if (s.stepDone)
-                progress.stepDone = [&](std::int64_t frames) {
-                    std::lock_guard told(s.reporting);
-                    if (!s.stopping.load(std::memory_order_relaxed)) s.stepDone(path, frames);
-                };
+                progress.stepDone = [&](std::int64_t frames) { s.stepDone(path, frames); };
             result = FileLoudness::measure(path, progress);
             // A file that changed while it was measured is measured again when next asked.
             const std::optional<FileIdentity> after = identifyFile(path);

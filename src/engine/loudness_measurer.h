@@ -28,8 +28,9 @@ public:
     struct Options {
         std::string cacheFile{};  // "" keeps the measures in memory only
         std::size_t cacheCapacity = 10000;
-        // Told on the measurer's thread after each step of a decode (frames so far); for tests
-        // and benchmarks that need to know where it is.
+        // Told on the measurer's thread after each step of a decode (frames so far), until the
+        // thread ends: a thread stranded by a hung disk may still call it after the destructor
+        // returned, so it must hold what it touches. For tests that need to know where it is.
         std::function<void(const std::string& path, std::int64_t frames)> stepDone{};
     };
 
