@@ -12,11 +12,12 @@
 // at the lowest priority, answering from its cache where the file is unchanged since it was
 // measured.
 //
-// Threads: request() and the destructor are called from one owner thread (the UI); they take
-// only the measurer's own lock, which its thread holds for queue changes alone, never while it
-// reads or decodes, so the caller never waits for a measure. The listener is called on the
-// measurer's thread, never the caller's, and never after the destructor began. Nothing here is
-// shared with an audio callback.
+// Threads: the owner (the UI thread) makes and destroys it; request() may be called from any
+// thread, the listener's included, and takes only the measurer's own lock, which its thread
+// holds for queue changes alone, never while it reads or decodes: a caller never waits for a
+// measure. The destructor waits for the step under way (2 s at most, for a disk that hangs).
+// The listener is called on the measurer's thread, never the caller's, and never once the
+// destructor has begun. Nothing here is shared with an audio callback.
 class LoudnessMeasurer {
 public:
     // The file's measure, or absent when it has none: it cannot be opened, fails to decode
@@ -40,7 +41,7 @@ public:
     LoudnessMeasurer(const LoudnessMeasurer&) = delete;
     LoudnessMeasurer& operator=(const LoudnessMeasurer&) = delete;
 
-    // Owner thread only. Queues `path`: urgent ones (a file about to play) to the front, the
+    // Any thread. Queues `path`: urgent ones (a file about to play) to the front, the
     // others behind. A path already queued or being measured is not queued again (urgent moves
     // it to the front). Returns at once.
     void request(const std::string& path, bool urgent);
