@@ -39,6 +39,7 @@ struct TagCase {
     std::vector<std::string> frames;  // ID3v2.4 frames put before the file; none: no tag
     std::optional<double> lameGainDb;
     ReplayGainTags expected;
+    std::string lameEncoder = "";  // the LAME header's encoder and version, when not lame's own
 };
 
 TEST(ReplayGainTags, ReadFromTxxxRva2AndTheLameHeader) {
@@ -65,6 +66,9 @@ TEST(ReplayGainTags, ReadFromTxxxRva2AndTheLameHeader) {
         {"LAME -6", {}, -6.0, {.trackGainDb = -6}},
         {"LAME 0", {}, 0.0, {.trackGainDb = 0}},
         {"LAME +6", {}, 6.0, {.trackGainDb = 6}},
+        // Before 3.95 lame's reference was 6 dB lower.
+        {"old LAME -6", {}, -6.0, {.trackGainDb = 0}, "LAME3.90 "},
+        {"LAME 3.95", {}, -6.0, {.trackGainDb = -6}, "LAME3.95 "},
         {"RVA2 before TXXX before LAME",
          {txxxFrame("replaygain_track_gain", "-2 dB"), rva2Frame("track", -4, 0.5)},
          -1.0,
@@ -91,6 +95,7 @@ TEST(ReplayGainTags, ReadFromTxxxRva2AndTheLameHeader) {
         const std::string file = dir.file("case.mp3");
         std::filesystem::copy_file(plain, file, std::filesystem::copy_options::overwrite_existing);
         if (c.lameGainDb) setLameTrackGain(file, *c.lameGainDb);
+        if (!c.lameEncoder.empty()) setLameEncoder(file, c.lameEncoder);
         if (!c.frames.empty()) {
             const std::string bytes = id3v24Tag(c.frames) + fileText(file);
             std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;

@@ -87,6 +87,12 @@ void setLameTrackGain(const std::string& path, double gainDb) {
     writeAll(path, bytes);
 }
 
+void setLameEncoder(const std::string& path, const std::string& nineBytes) {
+    std::string bytes = readAll(path);
+    bytes.replace(lameExtension(bytes), 9, nineBytes.substr(0, 9));
+    writeAll(path, bytes);
+}
+
 void setLamePeak(const std::string& path, double peak) {
     std::string bytes = readAll(path);
     const std::size_t field = lameExtension(bytes) + 11;

@@ -20,6 +20,8 @@ std::string rva2FrameUnits(const std::string& identification, int gainUnits);
 // Sets the LAME header's first gain field of the MP3 file at `path` (radio: the track's) to
 // `gainDb`, in tenths; throws when the file has no LAME header.
 void setLameTrackGain(const std::string& path, double gainDb);
+// Sets the encoder's name and version the LAME header gives (nine bytes, e.g. "LAME3.90 ").
+void setLameEncoder(const std::string& path, const std::string& nineBytes);
 // Sets the LAME header's peak field (9.23 fixed point).
 void setLamePeak(const std::string& path, double peak);
 
