@@ -1,7 +1,5 @@
 #include "engine/loudness_measurer.h"
 
-#include <pthread.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -23,12 +21,11 @@ namespace {
 // thread then ends by itself once the read returns.
 constexpr auto kStopWait = std::chrono::seconds(2);
 
-// Measuring takes a core for as long as a file decodes; at the idle policy it runs only when
-// nothing else wants the core, so the decks' decoders and the window never wait for it on a
-// small machine. Where the idle policy is refused, the lowest nice value does nearly as well.
+// Measuring takes a core for as long as a file decodes. At nice 19 it yields to the decks'
+// decoders and the window whenever they want the core, yet never stops altogether: the idle
+// policy would leave a file about to play unmeasured for as long as anything else keeps the
+// cores busy (a build, a game).
 void lowerOwnPriority() {
-    sched_param none{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &none) == 0) return;
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
 }
 

@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <condition_variable>
@@ -33,6 +35,7 @@ public:
             std::lock_guard guard(lock);
             results.emplace_back(path, result);
             threads.push_back(std::this_thread::get_id());
+            niceness.push_back(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())));
             changed.notify_all();
         };
     }
@@ -49,12 +52,17 @@ public:
         std::lock_guard guard(lock);
         return threads;
     }
+    std::vector<int> nicenessSeen() {
+        std::lock_guard guard(lock);
+        return niceness;
+    }
 
 private:
     std::mutex lock;
     std::condition_variable changed;
     std::vector<std::pair<std::string, std::optional<MeasuredLoudness>>> results;
     std::vector<std::thread::id> threads;
+    std::vector<int> niceness;
 };
 
 // Holds the measurer inside its first step until released.
@@ -132,8 +140,9 @@ TEST(LoudnessMeasurer, TonesMeasureAsLibebur128CalibratesThem) {
     }
 }
 
-// The caller's thread never measures and never waits: requests return while the measurer is
-// held inside a file, urgent ones go first, and a path asked for twice is measured once.
+// The caller's thread never measures and never waits: requests return while the measurer,
+// at the lowest priority, is held inside a file; urgent ones go first, and a path asked for
+// twice is measured once.
 TEST(LoudnessMeasurer, QueuesOffTheCallersThreadUrgentFirstEachPathOnce) {
     TempDir dir;
     const std::string first = makeToneMp3(dir.path(), "first.mp3", 440, 3, untagged(0.5));
@@ -164,6 +173,8 @@ TEST(LoudnessMeasurer, QueuesOffTheCallersThreadUrgentFirstEachPathOnce) {
     EXPECT_EQ(results[3].second, results[0].second);
     EXPECT_EQ(measurer.decodes(), 3u);
     for (const auto id : heard.threadIds()) EXPECT_NE(id, std::this_thread::get_id());
+    // Yields the cores to everything else.
+    for (const int nice : heard.nicenessSeen()) EXPECT_EQ(nice, 19);
 }
 
 TEST(LoudnessMeasurer, StopsAtOnceInsideALongFile) {
