@@ -36,14 +36,16 @@ void lowerOwnPriority() {
 // - stopping: set by the destructor under both `lock` and `reporting`; read by the thread under
 //   either, and between decode steps without a lock (relaxed: a step more or less is harmless).
 // - finished: set by the thread under `lock` as it ends; the destructor waits for it.
-// - cache, listener, stepDone: the thread alone once it runs (stepDone until it ends).
+// - cache, listener, stepDone, cacheTrouble: the thread alone once it runs (stepDone until
+//   it ends).
 // - decodeCount: written by the thread, read by anyone (relaxed: a count, ordering nothing).
-// `reporting` is held around each call of the listener, so that once the destructor has taken
-// it and set stopping, the listener is never called again.
+// `reporting` is held around each call of the listener and of cacheTrouble, so that once the
+// destructor has taken it and set stopping, neither is called again.
 struct LoudnessMeasurer::Shared {
     Shared(Listener listener, Options& options)
         : listener(std::move(listener)),
           stepDone(std::move(options.stepDone)),
+          cacheTrouble(std::move(options.cacheTrouble)),
           cache(std::move(options.cacheFile), options.cacheCapacity) {}
 
     std::mutex lock;
@@ -57,8 +59,21 @@ struct LoudnessMeasurer::Shared {
     std::mutex reporting;
     Listener listener;
     std::function<void(const std::string&, std::int64_t)> stepDone;
+    std::function<void(const std::string&)> cacheTrouble;
+    bool cacheTroubleTold = false;
     LoudnessCache cache;
     std::atomic<std::uint64_t> decodeCount{0};
+
+    // Measurer thread only. A cache that cannot be written still answers from memory; the
+    // cause is told once, not at every idle moment.
+    void saveCache() {
+        std::string error;
+        if (cache.save(error) || cacheTroubleTold) return;
+        cacheTroubleTold = true;
+        std::lock_guard guard(reporting);
+        if (cacheTrouble && !stopping.load(std::memory_order_relaxed))
+            cacheTrouble("the loudness cache cannot be written: " + error);
+    }
 
     void report(const std::string& path, const std::optional<MeasuredLoudness>& result) {
         std::lock_guard guard(reporting);
@@ -115,17 +130,15 @@ std::uint64_t LoudnessMeasurer::decodes() const {
 void LoudnessMeasurer::run(std::shared_ptr<Shared> shared) {
     lowerOwnPriority();
     Shared& s = *shared;
-    std::string error;
     for (;;) {
         std::string path;
         {
             std::unique_lock guard(s.lock);
             if (s.queue.empty() && !s.stopping.load(std::memory_order_relaxed) &&
                 s.cache.hasUnsavedChanges()) {
-                // Idle: the file is written while nothing waits to be measured. A cache that
-                // cannot be written still answers from memory.
+                // Idle: the file is written while nothing waits to be measured.
                 guard.unlock();
-                s.cache.save(error);
+                s.saveCache();
                 guard.lock();
             }
             s.changed.wait(guard, [&] {
@@ -160,7 +173,7 @@ void LoudnessMeasurer::run(std::shared_ptr<Shared> shared) {
         s.measuring = false;
         s.current.clear();
     }
-    if (s.cache.hasUnsavedChanges()) s.cache.save(error);
+    if (s.cache.hasUnsavedChanges()) s.saveCache();
     std::lock_guard guard(s.lock);
     s.finished = true;
     s.changed.notify_all();

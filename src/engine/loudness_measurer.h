@@ -33,6 +33,9 @@ public:
         // thread ends: a thread stranded by a hung disk may still call it after the destructor
         // returned, so it must hold what it touches. For tests that need to know where it is.
         std::function<void(const std::string& path, std::int64_t frames)> stepDone{};
+        // Told once, on the measurer's thread, when the cache file cannot be written (the
+        // measures are then kept in memory only): a cause for the error list.
+        std::function<void(const std::string& cause)> cacheTrouble{};
     };
 
     LoudnessMeasurer(Listener listener, Options options);

@@ -285,6 +285,43 @@ TEST(LoudnessMeasurer, AJunkCacheFileIsReadSafelyAndRebuilt) {
     EXPECT_EQ(entries.front().measured, *heard.taken().at(0).second);
 }
 
+// A cache that cannot be written costs the next run a decode, never a measure: the cause is
+// told once.
+TEST(LoudnessMeasurer, ACacheThatCannotBeWrittenIsToldOnce) {
+    TempDir dir;
+    const std::string a = makeToneMp3(dir.path(), "a.mp3", 997, 1, untagged(0.5));
+    const std::string b = makeToneMp3(dir.path(), "b.mp3", 997, 1, untagged(0.25));
+    std::ofstream(dir.file("blocked")) << "a file where the directory should be";
+    Heard heard;
+    std::mutex lock;
+    std::condition_variable told;
+    std::vector<std::string> causes;
+    const auto causesTold = [&](std::size_t count) {
+        std::unique_lock guard(lock);
+        return told.wait_for(guard, 120s, [&] { return causes.size() >= count; });
+    };
+    {
+        LoudnessMeasurer measurer(heard.listener(),
+                                  {.cacheFile = dir.file("blocked/velmor-mp3-player/loudness"),
+                                   .cacheTrouble = [&](const std::string& cause) {
+                                       std::lock_guard guard(lock);
+                                       causes.push_back(cause);
+                                       told.notify_all();
+                                   }});
+        for (const std::string& path : {a, b}) {
+            measurer.request(path, false);
+            ASSERT_TRUE(causesTold(1));  // the first idle moment
+        }
+        measurer.request(a, false);
+        ASSERT_TRUE(heard.waitFor(3));
+        EXPECT_EQ(measurer.decodes(), 2u);  // kept in memory all the same
+    }
+    for (const auto& [path, result] : heard.taken()) EXPECT_TRUE(result.has_value()) << path;
+    std::lock_guard guard(lock);
+    ASSERT_EQ(causes.size(), 1u);
+    EXPECT_NE(causes[0].find("blocked"), std::string::npos) << causes[0];
+}
+
 // A file that breaks off part-way has no measure, and none is kept; the deck's own play reports
 // what went wrong, the measurer says nothing.
 TEST(LoudnessMeasurer, AFileThatBreaksOffHasNoMeasure) {
