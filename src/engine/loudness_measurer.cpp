@@ -134,13 +134,6 @@ void LoudnessMeasurer::run(std::shared_ptr<Shared> shared) {
         std::string path;
         {
             std::unique_lock guard(s.lock);
-            if (s.queue.empty() && !s.stopping.load(std::memory_order_relaxed) &&
-                s.cache.hasUnsavedChanges()) {
-                // Idle: the file is written while nothing waits to be measured.
-                guard.unlock();
-                s.saveCache();
-                guard.lock();
-            }
             s.changed.wait(guard, [&] {
                 return s.stopping.load(std::memory_order_relaxed) || !s.queue.empty();
             });
@@ -167,7 +160,17 @@ void LoudnessMeasurer::run(std::shared_ptr<Shared> shared) {
                 after->modifiedNs == before->modifiedNs)
                 s.cache.store(*before, *result);
         }
-        if (!s.stopping.load(std::memory_order_relaxed)) s.report(path, result);
+        if (!s.stopping.load(std::memory_order_relaxed)) {
+            // The file is written while nothing else waits to be measured, before the listener
+            // hears: whoever hears of a measure finds it kept.
+            bool idle = false;
+            {
+                std::lock_guard guard(s.lock);
+                idle = s.queue.empty();
+            }
+            if (idle && s.cache.hasUnsavedChanges()) s.saveCache();
+            s.report(path, result);
+        }
 
         std::lock_guard guard(s.lock);
         s.measuring = false;

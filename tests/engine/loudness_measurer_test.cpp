@@ -308,12 +308,14 @@ TEST(LoudnessMeasurer, ACacheThatCannotBeWrittenIsToldOnce) {
                                        causes.push_back(cause);
                                        told.notify_all();
                                    }});
-        for (const std::string& path : {a, b}) {
-            measurer.request(path, false);
-            ASSERT_TRUE(causesTold(1));  // the first idle moment
-        }
+        // Each measure is saved before it is heard of.
+        measurer.request(a, false);
+        ASSERT_TRUE(heard.waitFor(1));
+        measurer.request(b, false);
+        ASSERT_TRUE(heard.waitFor(2));
         measurer.request(a, false);
         ASSERT_TRUE(heard.waitFor(3));
+        ASSERT_TRUE(causesTold(1));
         EXPECT_EQ(measurer.decodes(), 2u);  // kept in memory all the same
     }
     for (const auto& [path, result] : heard.taken()) EXPECT_TRUE(result.has_value()) << path;
