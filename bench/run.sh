@@ -24,6 +24,12 @@ if [ -x build-bench/bench/decode_bench ]; then
     echo "== decoding =="
     build-bench/bench/decode_bench "$work/a.mp3" "$work/b.mp3"
 fi
+if [ -x build-bench/bench/loudness_bench ]; then
+    echo "== loudness measure (CPU time of the measuring thread) =="
+    sox -n -r 44100 -c 1 "$work/c.wav" synth 60 sine 997 vol 0.03
+    lame --quiet -m m -b 64 "$work/c.wav" "$work/c.mp3"
+    build-bench/bench/loudness_bench "$work/a.mp3" "$work/b.mp3" "$work/c.mp3"
+fi
 echo "== \"Play Dir\" on a directory of 32767 names, against ls -f =="
 QT_QPA_PLATFORM=offscreen build-bench/bench/play_dir_bench "$work/a.mp3" "$work/play-dir" \
     ${PLAY_DIR_NAMES:+"$PLAY_DIR_NAMES"}

@@ -16,7 +16,7 @@ set -euo pipefail
 
 BUILD_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libmpg123-dev libsdl2-dev libpulse-dev libsoxr-dev libasound2-dev
+    qt6-base-dev libmpg123-dev libsdl2-dev libpulse-dev libsoxr-dev libebur128-dev libasound2-dev
 )
 PACKAGE_PACKAGES=(dpkg-dev lintian appstream desktop-file-utils)
 TEST_PACKAGES=(

@@ -13,9 +13,11 @@
 #include <QTimer>
 
 #include "app/control_names.h"
+#include "app/deck_menu.h"
 #include "app/error_list.h"
 #include "app/keyboard_access.h"
 #include "app/observed_deck.h"
+#include "app/output_settings.h"
 #include "app/remote_control.h"
 #include "app/settings_lifecycle.h"
 #include "app/startup.h"
@@ -44,6 +46,15 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
     observedDeck1 = std::make_unique<ObservedDeck>(parts.MediaPlayer1);
     ObservedDeck& deck1 = *observedDeck1;
     Deck& deck2 = parts.MediaPlayer2;
+    // The sound server is being reached already: the sooner a deck knows its output, the
+    // sooner its stream can go there.
+    outputSettings = std::make_unique<OutputSettings>(settingsFiles, parts.errors);
+    auto giveStoredOutput = [this](int number, Deck& deck) {
+        const std::string stored = outputSettings->stored(number);
+        if (!stored.empty()) deck.chooseOutputDevice(stored);
+    };
+    giveStoredOutput(1, deck1);
+    giveStoredOutput(2, deck2);
 
     mixerDiscovery = std::make_unique<MixerDiscovery>(ui.List1, ui.ListView1, shared);
     startup = std::make_unique<Startup>(
@@ -97,6 +108,7 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
                                                                    navigation->List4_DblClick();
                                                                    remoteControl->checkForChange();
                                                                }});
+    addDeckMenus();
     setAcceptDrops(true);
     parts.BWMixer1.setEventHandler(mixerDiscovery.get());
     startup->Form_Load();
@@ -159,6 +171,23 @@ void Form1::connectHandlers() {
         connect(button, &QPushButton::clicked, this, check);
     connect(ui.List4, &QListWidget::itemDoubleClicked, this, check);
     connect(ui.VScroll5, &QScrollBar::valueChanged, this, check);
+}
+
+void Form1::addDeckMenus() {
+    deck1Menu = std::make_unique<DeckMenu>(
+        DeckMenu::Parts{1,
+                        {ui.Label1, ui.Shape1, ui.Shape4, ui.Shape7, ui.Label15, ui.Label13,
+                         ui.Label19, ui.Label2, ui.Command1, ui.Command3, ui.Command4, ui.Command5,
+                         ui.Command7, ui.Command10, ui.Command11, ui.Slider1, ui.VScroll5},
+                        *observedDeck1,
+                        *outputSettings});
+    deck2Menu = std::make_unique<DeckMenu>(DeckMenu::Parts{
+        2,
+        {ui.Label9, ui.Shape3, ui.Shape5, ui.Shape8, ui.Label10, ui.Label12, ui.Label14, ui.Label11,
+         ui.Command13, ui.Command14, ui.Command15, ui.Command16, ui.Command17, ui.Command18,
+         ui.Command19, ui.Slider2, ui.VScroll6},
+        parts.MediaPlayer2,
+        *outputSettings});
 }
 
 void Form1::openPath(const std::string& path) {

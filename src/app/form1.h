@@ -11,6 +11,7 @@
 #include "shared/shared_state.h"
 
 class ClockAnnouncer;
+class DeckMenu;
 class Deck1Transport;
 class Deck2Transport;
 class ErrorList;
@@ -21,6 +22,7 @@ class PaintPacer;
 class MixerDiscovery;
 class MixerSliders;
 class ObservedDeck;
+class OutputSettings;
 class PathLookup;
 class PathOpening;
 class PlaybackWatch;
@@ -76,6 +78,7 @@ protected:
 
 private:
     void connectHandlers();
+    void addDeckMenus();
 
     Components parts;
     SharedState shared;
@@ -85,6 +88,7 @@ private:
 
     std::unique_ptr<ErrorList> errorList;
     std::unique_ptr<ObservedDeck> observedDeck1;
+    std::unique_ptr<OutputSettings> outputSettings;
     std::unique_ptr<MixerDiscovery> mixerDiscovery;
     std::unique_ptr<Startup> startup;
     std::unique_ptr<SettingsLifecycle> settings;
@@ -106,4 +110,6 @@ private:
     std::unique_ptr<Tick> tick;
     std::unique_ptr<RemoteControl> remoteControl;
     std::unique_ptr<KeyboardAccess> keyboard;
+    std::unique_ptr<DeckMenu> deck1Menu;
+    std::unique_ptr<DeckMenu> deck2Menu;
 };

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "components/deck.h"
 
@@ -39,6 +40,10 @@ public:
         deck.waitForOpenAtMost(limit);
     }
     bool stillOpening() const override { return deck.stillOpening(); }
+    bool offersOutputChoice() const override { return deck.offersOutputChoice(); }
+    std::vector<OutputDevice> outputDevices() const override { return deck.outputDevices(); }
+    std::string outputDevice() const override { return deck.outputDevice(); }
+    void chooseOutputDevice(const std::string& name) override { deck.chooseOutputDevice(name); }
 
 private:
     void seeked() {

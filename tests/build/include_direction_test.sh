@@ -41,6 +41,7 @@ monitor/tick.cpp|desktop/mpris_player.h|no
 engine/wake_signal.cpp|components/error_sink.h|yes
 engine/wake_signal.cpp|QString|no
 engine/wake_signal.cpp|shared/rounding.h|no
+engine/wake_signal.cpp|shared/safe_file.h|yes
 engine/wake_signal.cpp|app/form1.h|no
 components/alsa_mixer.cpp|engine/mp3_deck.h|no
 playback/pause_toggle.cpp|engine/mp3_deck.h|no

@@ -43,6 +43,19 @@ public:
     std::vector<std::string> cues;       // every cue given, kept apart from the transport calls
     void seek(double seconds) override;  // "seek <whole milliseconds>"
 
+    // Outputs: what the deck offers, and every choice made, in order.
+    bool offersChoice = false;
+    std::vector<OutputDevice> devices;
+    std::string chosenOutput;
+    std::vector<std::string> outputChoices;
+    bool offersOutputChoice() const override { return offersChoice; }
+    std::vector<OutputDevice> outputDevices() const override { return devices; }
+    std::string outputDevice() const override { return chosenOutput; }
+    void chooseOutputDevice(const std::string& name) override {
+        chosenOutput = name;
+        outputChoices.push_back(name);
+    }
+
     // Calls that change the deck, without setVolume (which the tick may repeat).
     std::vector<std::string> transport() const;
 

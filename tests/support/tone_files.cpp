@@ -31,7 +31,7 @@ std::string makeSineMp3(const std::string& dir, const std::string& name, const s
     std::ostringstream lame;
     lame << "lame --quiet --resample " << options.rate / 1000.0
          << (options.channels == 1 ? " -m m" : "") << (options.vbr ? " -V 4" : " -b 128 --cbr")
-         << (options.infoTag ? "" : " -t");
+         << (options.infoTag ? "" : " -t") << (options.replayGain ? "" : " --noreplaygain");
     if (!options.title.empty()) lame << " --tt " << quoted(options.title);
     if (!options.artist.empty()) lame << " --ta " << quoted(options.artist);
     if (!options.album.empty()) lame << " --tl " << quoted(options.album);

@@ -10,6 +10,7 @@ struct ToneOptions {
     bool vbr = false;        // lame -V 4 (with a Xing header) instead of 128 kbit/s CBR
     bool infoTag = true;     // false: lame -t, no Xing/Info/LAME header at all
     double amplitude = 0.5;  // peak, of full scale
+    bool replayGain = true;  // false: lame --noreplaygain, no gain in the LAME header
     // Tags lame writes (ID3v1 and ID3v2, as lame chooses); none when all are empty.
     std::string title{}, artist{}, album{};
 };

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <string>
+#include <vector>
+
+#include "app/output_menu_section.h"
+
+class Deck;
+class OutputSettings;
+class QMenu;
+class QPoint;
+class QWidget;
+
+// A deck's own menu, opened on any part of that deck in the window: by the right mouse button,
+// and by the Menu key or Shift+F10 on its focused control. Built afresh at each opening, so it
+// shows the outputs as they are; a choice goes to the deck and is saved at once. It pops up
+// without a loop of its own, so the tick goes on. UI thread only.
+class DeckMenu : public QObject {
+public:
+    struct Parts {
+        int deckNumber;  // 1 or 2
+        std::vector<QWidget*> area;
+        Deck& deck;
+        OutputSettings& settings;
+    };
+    explicit DeckMenu(Parts parts);
+    ~DeckMenu() override;
+
+    // Nothing happens while the menu is open already.
+    void open(const QPoint& globalPos);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void choose(const std::string& name);
+
+    Parts parts;
+    OutputMenuSection outputs;
+    QPointer<QMenu> menu;
+};

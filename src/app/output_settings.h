@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "shared/settings_paths.h"
+
+class ErrorSink;
+
+// The output each deck was given by the user, kept by its name in the settings file's
+// [Outputs] section (keys Deck1, Deck2), so that the next start plays where this one did.
+// UI thread only.
+class OutputSettings {
+public:
+    OutputSettings(SettingsPaths files, ErrorSink& errors);
+
+    // deckNumber 1 or 2. "" when nothing was chosen, or the desktop's default was.
+    std::string stored(int deckNumber) const;
+    // Saves at once. "" (the desktop's default) touches a file that never held a choice not
+    // at all. A name the file cannot give back as it is, or a failed save, is reported.
+    void store(int deckNumber, const std::string& name);
+
+    static const char* const kSection;
+
+private:
+    // The user's own file, where none is yet, as a copy of the file the start-up values came
+    // from.
+    bool startOwnFile(std::string& error) const;
+
+    SettingsPaths files;
+    ErrorSink& errors;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "engine/measured_loudness.h"
+
+// A file as the cache knows it: a change of size or modification time is another file.
+struct FileIdentity {
+    std::string path;  // bytes, as the kernel takes them
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+};
+
+// The identity of the regular file at `path` (links followed); absent when there is none.
+std::optional<FileIdentity> identifyFile(const std::string& path);
+
+// Measures kept between runs, the newest `capacity` of them, in a text file of their own. A
+// file of any bytes is read safely: what cannot be read is dropped, and the next save writes
+// the file anew. One thread at a time; the constructor touches no file, the first lookup reads
+// it, so the cache can be made on the UI thread and used on another.
+class LoudnessCache {
+public:
+    static constexpr std::size_t kDefaultCapacity = 10000;
+
+    // `file` "" keeps the measures in memory only.
+    explicit LoudnessCache(std::string file, std::size_t capacity = kDefaultCapacity);
+
+    std::optional<MeasuredLoudness> find(const FileIdentity& identity);
+    // A path that could not be read back as it is (too long) is not kept.
+    void store(const FileIdentity& identity, const MeasuredLoudness& measured);
+    // Writes the measures through a safe replace when they changed, making the directories
+    // that are missing (open to their owner only); false with a cause when it cannot.
+    bool save(std::string& error);
+    bool hasUnsavedChanges() const { return dirty; }
+    std::size_t size() const { return entries.size(); }
+
+    // The text the cache file holds for `entries`, and back; what the file format is.
+    struct Entry {
+        FileIdentity identity;
+        MeasuredLoudness measured;
+    };
+    static std::string serialize(const std::list<Entry>& entries);
+    static std::list<Entry> parse(const std::string& bytes);
+
+private:
+    void load();
+    void insert(Entry entry);
+
+    std::string file;
+    std::size_t capacity;
+    bool loaded = false;
+    bool dirty = false;
+    std::list<Entry> entries;  // oldest first
+    std::unordered_map<std::string, std::list<Entry>::iterator> byPath;
+};
+
+// $XDG_CACHE_HOME when it is an absolute path, else $HOME/.cache (the password database's home
+// when HOME is unset), as the configuration's home is found.
+std::string userCacheHome(const char* xdgCacheHome, const char* home);
+
+// Where the measures are kept under a cache home.
+std::string loudnessCacheFile(const std::string& cacheHome);

@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTest>
+#include <fstream>
+#include <optional>
+
+#include "support/file_text.h"
+#include "support/form1_fixture.h"
+
+namespace {
+
+const OutputDevice kSpeakers{"alsa_output.pci-0000_00_1f.3.analog-stereo", "Built-in Speakers"};
+const OutputDevice kPhones{"bluez_sink.00_1B_66.a2dp_sink", "Phones"};
+using Names = std::vector<std::string>;
+
+// What a screen reader reads of the open menu: "(x)" checked, "( )" not, "[-]" disabled.
+std::string readMenu(QMenu* menu) {
+    std::string items;
+    QAccessibleInterface* access = QAccessible::queryAccessibleInterface(menu);
+    for (int i = 0; i < access->childCount(); ++i) {
+        const QAccessible::State state = access->child(i)->state();
+        const std::string mark = access->child(i)->role() == QAccessible::Separator ? "---"
+                                 : state.disabled                                   ? "[-] "
+                                 : state.checked                                    ? "(x) "
+                                                                                    : "( ) ";
+        items += (i ? " | " : "") + mark + access->child(i)->text(QAccessible::Name).toStdString();
+    }
+    return items;
+}
+
+QMenu* openMenu() {
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+}  // namespace
+
+class DeckMenuTest : public Form1Fixture {
+protected:
+    // A fresh window on fresh decks, deck `number` offering `devices`.
+    void start(int number, std::vector<OutputDevice> devices,
+               std::optional<SettingsPaths> files = std::nullopt) {
+        form.reset();
+        deck1 = FakeDeck{};
+        deck2 = FakeDeck{};
+        deck(number).offersChoice = true;
+        deck(number).devices = std::move(devices);
+        form = std::make_unique<Form1>(
+            Components{deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
+            files.value_or(SettingsPaths(settingsFile())));
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        backToWindow();
+    }
+    // The window is active again once a menu has closed; its late news of activation would
+    // close the next menu.
+    void backToWindow() {
+        QCoreApplication::processEvents();
+        form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    }
+    // Through the window, as the desktop delivers it, the pointer moved there first.
+    void rightClick(QWidget* widget, QPoint at) {
+        const QPoint inWindow = widget->mapTo(form.get(), at);
+        QTest::mouseMove(form->windowHandle(), inWindow);
+        QTest::mouseClick(form->windowHandle(), Qt::RightButton, {}, inWindow);
+    }
+    FakeDeck& deck(int number) { return number == 1 ? deck1 : deck2; }
+    QMenu* openOn(int number) {
+        QWidget* caption = number == 1 ? ui().Label1 : ui().Label9;
+        rightClick(caption, caption->rect().center());
+        return openMenu();
+    }
+    // Picks the item that reads `name` in deck `number`'s menu.
+    void choose(int number, const std::string& name) {
+        QMenu* menu = openOn(number);
+        ASSERT_NE(menu, nullptr);
+        QAction* item = nullptr;
+        for (QAction* action : menu->actions())
+            if (action->text().replace("&&", "&").toStdString() == name) item = action;
+        ASSERT_NE(item, nullptr) << name;
+        item->trigger();
+        menu->close();
+        backToWindow();
+    }
+};
+
+TEST_F(DeckMenuTest, OpensOnEveryPartOfItsDeckByMouseAndKeyboardAndActsOnNothingElse) {
+    enum How { Click, MenuKey, ShiftF10 };
+    struct Case {
+        const char* control;
+        How how;
+        int deck;
+        QPoint at;  // where a click lands in the control; null: its centre
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"Label1", Click, 1, {}}, {"Shape1", Click, 1, {4, 8}}, {"Label15", Click, 1, {}},
+        {"Label2", Click, 1, {}}, {"Shape7", Click, 1, {}}, {"Command1", Click, 1, {}},
+        {"Command4", MenuKey, 1, {}}, {"Command10", ShiftF10, 1, {}}, {"Slider1", ShiftF10, 1, {}},
+        {"VScroll5", Click, 1, {}}, {"VScroll5", MenuKey, 1, {}}, {"Label9", Click, 2, {}},
+        {"Shape3", Click, 2, {4, 8}}, {"Label14", Click, 2, {}}, {"Label11", Click, 2, {}},
+        {"Shape8", Click, 2, {}}, {"Command13", Click, 2, {}}, {"Command16", MenuKey, 2, {}},
+        {"Command19", ShiftF10, 2, {}}, {"Slider2", MenuKey, 2, {}}, {"VScroll6", Click, 2, {}},
+        {"VScroll6", ShiftF10, 2, {}}, {"Slider2", Click, 2, {4, 6}}, {"VScroll5", Click, 1, {4, 4}},
+    };
+    // clang-format on
+    start(1, {kSpeakers, kPhones});
+    deck2.offersChoice = true;
+    deck2.devices = {kSpeakers, kPhones};
+    deck2.chosenOutput = kPhones.name;
+    ui().VScroll5->setValue(500);
+    ui().Slider2->setValue(60);
+    std::vector<std::pair<QWidget*, QRect>> placed;
+    for (QWidget* widget : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        placed.emplace_back(widget, widget->geometry());
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.control) + " by " + std::to_string(c.how));
+        QWidget* widget = form->findChild<QWidget*>(c.control);
+        const QPoint at = c.at.isNull() ? widget->rect().center() : c.at;
+        ASSERT_EQ(form->childAt(widget->mapTo(form.get(), at)), widget);
+        if (c.how == Click) {
+            rightClick(widget, at);
+        } else {
+            widget->setFocus();
+            QTest::keyClick(widget, c.how == MenuKey ? Qt::Key_Menu : Qt::Key_F10,
+                            c.how == ShiftF10 ? Qt::ShiftModifier : Qt::NoModifier);
+        }
+        QMenu* menu = openMenu();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->accessibleName().toStdString(),
+                  "Deck " + std::to_string(c.deck) + " output");
+        EXPECT_EQ(readMenu(menu), c.deck == 1
+                                      ? "(x) Default output | ( ) Built-in Speakers | ( ) Phones"
+                                      : "( ) Default output | ( ) Built-in Speakers | (x) Phones");
+        QTest::keyClick(menu, Qt::Key_Escape);
+        EXPECT_EQ(openMenu(), nullptr);  // one menu, not two
+        backToWindow();
+    }
+    EXPECT_TRUE(deck1.transport().empty() && deck2.transport().empty());
+    EXPECT_TRUE(deck1.outputChoices.empty() && deck2.outputChoices.empty());
+    EXPECT_EQ(ui().VScroll5->value(), 500);
+    EXPECT_EQ(ui().Slider2->value(), 60);
+    for (const auto& [widget, geometry] : placed)
+        EXPECT_EQ(widget->geometry(), geometry) << widget->objectName().toStdString();
+}
+
+TEST_F(DeckMenuTest, ListsTheOutputsAsTheDeckHasThemNow) {
+    const std::string noServer =
+        " | --- | [-] No sound server answers: | [-] sound goes to the system's default device";
+    const std::string noServerHeld =
+        " | --- | [-] No sound server answers: | [-] the deck waits for its output until one does";
+    struct Case {
+        bool offered;
+        std::vector<OutputDevice> devices;
+        std::string current;
+        std::string expected;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {true, {kSpeakers, kPhones}, kSpeakers.name, "( ) Default output | (x) Built-in Speakers | ( ) Phones"},
+        {true, {}, "", "(x) Default output"},
+        {true, {{"a", "Rock & Roll &&"}, {"b", "Caf\xE9 \xFF"}, {"c", ""}}, "b",
+         "( ) Default output | ( ) Rock & Roll && | (x) Caf\uFFFD \uFFFD | ( ) c"},
+        // Unplugged: known by the description it was listed with above, or else by its name.
+        {true, {kSpeakers}, kPhones.name, "( ) Default output | ( ) Built-in Speakers | (x) Phones (not connected)"},
+        {true, {kSpeakers}, "usb-dac", "( ) Default output | ( ) Built-in Speakers | (x) usb-dac (not connected)"},
+        {false, {kSpeakers}, "", "(x) Default output" + noServer},
+        {false, {}, "usb-dac", "( ) Default output | (x) usb-dac (not connected)" + noServerHeld},
+    };
+    // clang-format on
+    start(1, {});
+    for (const Case& c : cases) {
+        for (int number : {1, 2}) {
+            SCOPED_TRACE(c.expected + " on deck " + std::to_string(number));
+            deck(number).offersChoice = c.offered;
+            deck(number).devices = c.devices;
+            deck(number).chosenOutput = c.current;
+            QMenu* menu = openOn(number);
+            ASSERT_NE(menu, nullptr);
+            EXPECT_EQ(readMenu(menu), c.expected);
+            menu->close();
+            backToWindow();
+        }
+    }
+}
+
+TEST_F(DeckMenuTest, AChoiceGoesToTheDeckIsSavedAtOnceAndComesBackAtTheNextStart) {
+    struct Case {
+        int deck;
+        std::string before;  // the settings file; "-" none
+        std::string pick;
+        std::string after;  // "-" none
+    };
+    const std::string phones = kPhones.name, speakers = kSpeakers.name;
+    // clang-format off
+    const Case cases[] = {
+        {1, "-", "Phones", "[Outputs]\nDeck1=" + phones + "\n"},
+        {2, "[System]\nWaveVolume=5\n", "Built-in Speakers", "[System]\nWaveVolume=5\n[Outputs]\nDeck2=" + speakers + "\n"},
+        {1, "[Outputs]\nDeck1=x\nDeck2=y\n", "Phones", "[Outputs]\nDeck1=" + phones + "\nDeck2=y\n"},
+        {2, "[Outputs]\nDeck1=x\nDeck2=y\n", "Default output", "[Outputs]\nDeck1=x\nDeck2=\n"},
+        {1, "-", "Default output", "-"},
+        {1, "[Outputs]\nDeck2=y\n", "Default output", "[Outputs]\nDeck2=y\n"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pick + " on deck " + std::to_string(c.deck) + " after " + c.before);
+        std::remove(settingsFile().c_str());
+        if (c.before != "-") writeFile(settingsFile(), c.before);
+        start(c.deck, {kSpeakers, kPhones});
+        const Names other = deck(3 - c.deck).outputChoices;
+        deck(c.deck).outputChoices.clear();
+        choose(c.deck, c.pick);
+        const std::string name = c.pick == "Phones"              ? phones
+                                 : c.pick == "Built-in Speakers" ? speakers
+                                                                 : "";
+        EXPECT_EQ(deck(c.deck).outputChoices, Names{name});
+        EXPECT_EQ(deck(3 - c.deck).outputChoices, other);
+        EXPECT_EQ(fileText(settingsFile()), c.after == "-" ? "" : c.after);
+        EXPECT_TRUE(errors.taken().empty());
+        start(c.deck, {});  // an empty or missing key gives the deck nothing
+        EXPECT_EQ(deck(c.deck).outputChoices, name.empty() ? Names{} : Names{name});
+    }
+}
+
+TEST_F(DeckMenuTest, AnyNameIsSavedByteForByteOrRefusedWithOneLineAndTheFileUntouched) {
+    // A byte-order mark, junk, comments, other sections, CRLF, no line end at the very end.
+    const std::string head = "\xEF\xBB\xBFjunk\r\n; note\r\n[outputs]\r\n";
+    const std::string tail = "\r\nnoise\r\n[System]\r\nData-Path=/m\xE9/\r\n# more\r\nx = 1";
+    const std::string before = head + "Deck2 = keep me \r\ndeck1=old" + tail;
+    const Names kept = {"\"quoted\"",
+                        "a=b=c",
+                        "sink]x",
+                        ";semi",
+                        "[lead",
+                        "#hash",
+                        "bytes \xE9\xFF\xC3",
+                        "inner  blanks\tand tab"};
+    const Names refused = {"line\nbreak", "car\rriage", " leading", "trailing ", "tab\t"};
+    for (const Names* names : {&kept, &refused}) {
+        for (const std::string& name : *names) {
+            for (int number : {1, 2}) {
+                SCOPED_TRACE(name + " on deck " + std::to_string(number));
+                writeFile(settingsFile(), before);
+                const size_t reported = errors.taken().size();
+                start(number, {{name, "The output"}});
+                deck(number).outputChoices.clear();
+                choose(number, "The output");
+                EXPECT_EQ(deck(number).outputChoices, Names{name});  // it plays there now
+                const Names lines = errors.taken();
+                if (names == &refused) {
+                    ASSERT_EQ(lines.size(), reported + 1);
+                    EXPECT_EQ(lines.back().rfind("Deck " + std::to_string(number) + " output", 0),
+                              0u);
+                    EXPECT_EQ(fileText(settingsFile()), before);
+                    continue;
+                }
+                EXPECT_EQ(lines.size(), reported);
+                EXPECT_EQ(fileText(settingsFile()),
+                          head +
+                              (number == 1 ? "Deck2 = keep me \r\nDeck1=" + name
+                                           : "Deck2=" + name + "\r\ndeck1=old") +
+                              tail);
+                start(number, {});
+                EXPECT_EQ(deck(number).outputChoices, Names{name});
+            }
+        }
+    }
+}
+
+TEST_F(DeckMenuTest, SavesWhereTheSettingsGoOrSaysWhyNot) {
+    const std::string beside = dir.filePath("beside.ini").toStdString();
+    const std::string own = dir.filePath("config/velmor/velmor-mp3-player.ini").toStdString();
+    const std::string first =
+        "[System]\nData-Path=/music/\n[Outputs]\nDeck1=" + kPhones.name + "\n";
+    writeFile(beside, first);
+    start(1, {kSpeakers, kPhones}, SettingsPaths(beside, own, true));
+    EXPECT_EQ(deck1.outputChoices, Names{kPhones.name});
+    // The user's own file, in a directory made for it, begins with what the other file held
+    // and keeps even the default, which would otherwise give way to the other file's choice.
+    choose(1, "Default output");
+    EXPECT_EQ(fileText(own), "[System]\nData-Path=/music/\n[Outputs]\nDeck1=\n");
+    EXPECT_EQ(fileText(beside), first);
+    EXPECT_TRUE(errors.taken().empty());
+
+    start(2, {kSpeakers}, SettingsPaths(dir.path().toStdString()));  // a directory
+    choose(2, "Built-in Speakers");
+    EXPECT_EQ(deck2.outputChoices, Names{kSpeakers.name});
+    ASSERT_EQ(errors.taken().size(), 1u);
+    EXPECT_EQ(errors.taken()[0].rfind("Deck 2 output not saved: ", 0), 0u) << errors.taken()[0];
+}
