@@ -38,8 +38,10 @@ constexpr std::chrono::milliseconds kStaleLimit{100};
 // has not played yet, so the fade is heard at once, and only then is the stream corked or
 // flushed. A jump of the gain glides over as many frames.
 constexpr int kFadeFrames = 240;
-constexpr int kRewriteMargin = 96;  // 2 ms: the server's estimate of what was heard, and its reach
-constexpr std::chrono::milliseconds kFadeHeard{3};  // beyond the fade's own span
+// 2 ms: how far the server's estimate of what was heard may be off, and how far short of it
+// its sink's rewind may fall.
+constexpr int kRewriteMargin = 96;
+constexpr std::chrono::milliseconds kFadeHeard{3};  // beyond the margin's and the fade's span
 
 // Lets the main loop's lock go at the end of a scope.
 class LoopLock {
@@ -630,16 +632,6 @@ std::size_t PulseOutput::bufferFrames() const {
         options.rate / 1000000);
 }
 
-std::size_t PulseOutput::rewriteMargin(Stream& stream) const {
-    // What the sink has taken already is past rewriting: a rewrite starts beyond it.
-    const pa_timing_info* timing = pa_stream_get_timing_info(stream.pa);
-    // As much as the sink may hold at any moment, not what it holds at this one.
-    const pa_usec_t sink =
-        timing ? std::max(timing->configured_sink_usec, timing->sink_usec) : 0;
-    return kRewriteMargin +
-           static_cast<std::size_t>(std::min<pa_usec_t>(sink, 50000) * options.rate / 1000000);
-}
-
 bool PulseOutput::fadeOut(Stream& stream) {
     return rewrite(stream, 0.0f, true);
 }
@@ -650,7 +642,7 @@ bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
     const std::optional<std::uint32_t> unheard = unheardFrames(stream);
     const std::size_t held =
         std::min<std::size_t>(unheard ? *unheard : stream.historyCount, stream.historyCount);
-    const std::size_t margin = rewriteMargin(stream);
+    const std::size_t margin = kRewriteMargin;
     if (held <= margin) {
         stream.appliedGain = gain;  // next to nothing left: the next frames carry it
         return false;
@@ -703,7 +695,7 @@ void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
     if (what & static_cast<unsigned>(Timed::Fade)) {
         if (output.fadeOut(stream)) {
             // Heard once what lies before it and the fade itself have played.
-            const auto frames = output.rewriteMargin(stream) + kFadeFrames;
+            const auto frames = kRewriteMargin + kFadeFrames;
             output.armTimer(stream.fadeDone, kFadeHeard + std::chrono::milliseconds(
                                                               frames * 1000 / output.options.rate));
             return;
@@ -783,7 +775,7 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
         false, true};
     // Over the silence after a fade, from a little after what has been heard.
     std::size_t back = 0;
-    const std::size_t margin = rewriteMargin(stream);
+    const std::size_t margin = kRewriteMargin;
     if (stream.restarting && unheard && *unheard > margin) {
         back = std::min<std::size_t>(*unheard - margin, stream.historySize);
         wanted += back;
@@ -792,12 +784,11 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     bool fellShort = false;
     bool written = false;
     if (stream.starting && !stream.leadIn) {
-        // A stream that starts runs from where its sink stands, which may lie a little within
-        // what it was given: the sink's own span of silence first keeps the fade-in whole.
-        const std::size_t lead = std::min(rewriteMargin(stream), scratch.size());
-        std::fill(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(lead), StereoFrame{});
-        keepAndApplyGain(stream, scratch.data(), static_cast<int>(lead));
-        pa_stream_write(stream.pa, scratch.data(), lead * sizeof(StereoFrame), nullptr, 0,
+        // A stream that starts may begin a little within what it was given, where its sink's
+        // rewind falls short: a moment of silence first keeps the fade-in whole.
+        std::fill(scratch.begin(), scratch.begin() + kRewriteMargin, StereoFrame{});
+        keepAndApplyGain(stream, scratch.data(), kRewriteMargin);
+        pa_stream_write(stream.pa, scratch.data(), kRewriteMargin * sizeof(StereoFrame), nullptr, 0,
                         PA_SEEK_RELATIVE);
         stream.leadIn = true;
     }

@@ -151,7 +151,6 @@ private:
     // gliding to `gain`, or fading out to silence. False when it holds next to nothing.
     bool rewrite(Stream& stream, float gain, bool silence);
     bool fadeOut(Stream& stream);
-    std::size_t rewriteMargin(Stream& stream) const;
     // Keeps the frames about to be written, then gives them the stream's gain.
     void keepAndApplyGain(Stream& stream, StereoFrame* frames, int count);
     std::size_t bufferFrames() const;

@@ -98,8 +98,9 @@ TEST(DeckVoice, StartsRiseAndCutsFallWhereTheOutputLeavesItToTheDeck) {
         if (c.cut == Pause) {
             setPhase(stream, Phase::Paused);
         } else {
-            stream.uiSide().changeControl(
-                [](Word) -> std::optional<Word> { return Word{kEpoch + 1, Phase::Playing}; });
+            stream.uiSide().changeControl([](Word) -> std::optional<Word> {
+                return Word{kEpoch + 1, Phase::Playing};
+            });
         }
         out.assign(512, {});
         EXPECT_EQ(voice.mixInto(out.data(), 512, timing), c.fadedFrames);
