@@ -41,6 +41,9 @@ constexpr int kFadeFrames = 240;
 // 2 ms: how far the server's estimate of what was heard may be off, and how far short of it
 // its sink's rewind may fall.
 constexpr int kRewriteMargin = 96;
+// The new audio after a cut's fade starts further off: it waits for the fade anyway, and the
+// server's own span then covers a late answer of ours.
+constexpr int kRestartMargin = 480;
 constexpr std::chrono::milliseconds kFadeHeard{3};  // beyond the margin's and the fade's span
 
 // Lets the main loop's lock go at the end of a scope.
@@ -775,7 +778,7 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
         false, true};
     // Over the silence after a fade, from a little after what has been heard.
     std::size_t back = 0;
-    const std::size_t margin = kRewriteMargin;
+    const std::size_t margin = kRestartMargin;
     if (stream.restarting && unheard && *unheard > margin) {
         back = std::min<std::size_t>(*unheard - margin, stream.historySize);
         wanted += back;
