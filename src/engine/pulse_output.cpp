@@ -38,9 +38,11 @@ constexpr std::chrono::milliseconds kStaleLimit{100};
 // has not played yet, so the fade is heard at once, and only then is the stream corked or
 // flushed. A jump of the gain glides over as many frames.
 constexpr int kFadeFrames = 240;
-// 2 ms: how far the server's estimate of what was heard may be off, and how far short of it
-// its sink's rewind may fall.
+// How far the server's estimate of what was heard may be off, and how far short of it its
+// sink's rewind may fall: 2 ms on PulseAudio; 4 ms on PipeWire's pulse server, whose estimate
+// moves in its graph's steps.
 constexpr int kRewriteMargin = 96;
+constexpr int kPipeWireRewriteMargin = 192;
 // The new audio after a cut's fade starts further off: it waits for the fade anyway, and the
 // server's own span then covers a late answer of ours.
 constexpr int kRestartMargin = 480;
@@ -117,6 +119,7 @@ struct PulseOutput::Stream {
     float appliedGain = 1.0f;      // the gain the newest frame was written with
     bool fading = false;           // a cut fades out: the cork or flush waits for it
     bool faded = false;            // and has been heard
+    std::size_t fadeMargin = 0;    // frames before the last fade began, from what was heard
     bool starting = false;         // corked until the first frames of what it plays are written
     bool restarting = false;       // the first frames go over the silence after a fade
     bool timingAsked = false;      // the server's timing asked afresh, for `timed`
@@ -635,6 +638,20 @@ std::size_t PulseOutput::bufferFrames() const {
         options.rate / 1000000);
 }
 
+std::size_t PulseOutput::untaken(Stream& stream, std::size_t unheard) const {
+    // PipeWire's pulse server cannot take back what its graph has taken, as PulseAudio's sinks
+    // do: there only what the server still holds unread is written again.
+    if (!sinks.onPipeWire()) return unheard;
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream.pa);
+    if (!timing || timing->read_index_corrupt || timing->write_index_corrupt) return 0;
+    const std::int64_t queued =
+        (timing->write_index - timing->read_index) / static_cast<std::int64_t>(sizeof(StereoFrame));
+    const auto since =
+        static_cast<std::int64_t>(pa_timeval_age(&timing->timestamp)) * options.rate / 1000000;
+    return std::min<std::size_t>(
+        unheard, static_cast<std::size_t>(std::max<std::int64_t>(queued - since, 0)));
+}
+
 bool PulseOutput::fadeOut(Stream& stream) {
     return rewrite(stream, 0.0f, true);
 }
@@ -643,14 +660,16 @@ bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
     // Frames the server holds that have not been heard; all written since the flush, where its
     // timing is not known yet.
     const std::optional<std::uint32_t> unheard = unheardFrames(stream);
-    const std::size_t held =
-        std::min<std::size_t>(unheard ? *unheard : stream.historyCount, stream.historyCount);
-    const std::size_t margin = kRewriteMargin;
+    const std::size_t before = unheard ? *unheard : stream.historyCount;
+    const std::size_t held = std::min<std::size_t>(untaken(stream, before), stream.historyCount);
+    const auto margin =
+        static_cast<std::size_t>(sinks.onPipeWire() ? kPipeWireRewriteMargin : kRewriteMargin);
     if (held <= margin) {
         stream.appliedGain = gain;  // next to nothing left: the next frames carry it
         return false;
     }
     const std::size_t frames = held - margin;
+    stream.fadeMargin = before > frames ? before - frames : 0;
     const float from = stream.appliedGain;
     std::size_t at = (stream.historyEnd + stream.historySize - frames) % stream.historySize;
     for (std::size_t i = 0; i < frames; ++i, at = (at + 1) % stream.historySize) {
@@ -698,7 +717,7 @@ void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
     if (what & static_cast<unsigned>(Timed::Fade)) {
         if (output.fadeOut(stream)) {
             // Heard once what lies before it and the fade itself have played.
-            const auto frames = kRewriteMargin + kFadeFrames;
+            const auto frames = stream.fadeMargin + kFadeFrames;
             output.armTimer(stream.fadeDone, kFadeHeard + std::chrono::milliseconds(
                                                               frames * 1000 / output.options.rate));
             return;
@@ -778,11 +797,11 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
         false, true};
     // Over the silence after a fade, from a little after what has been heard.
     std::size_t back = 0;
-    const std::size_t margin = kRestartMargin;
-    if (stream.restarting && unheard && *unheard > margin) {
-        back = std::min<std::size_t>(*unheard - margin, stream.historySize);
+    const std::size_t open = unheard ? untaken(stream, *unheard) : 0;
+    if (stream.restarting && open > static_cast<std::size_t>(kRestartMargin)) {
+        back = std::min<std::size_t>(open - kRestartMargin, stream.historySize);
         wanted += back;
-        chunkTiming.queuedFrames = static_cast<std::uint32_t>(margin);
+        chunkTiming.queuedFrames = static_cast<std::uint32_t>(*unheard - back);
     }
     bool fellShort = false;
     bool written = false;
