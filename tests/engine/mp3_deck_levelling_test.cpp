@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/loudness_service.h"
+#include "support/hanging_mount.h"
 #include "support/manual_deck_rig.h"
 #include "support/replay_gain_bytes.h"
 #include "support/temp_dir.h"
@@ -176,6 +180,53 @@ TEST_F(Mp3DeckLevelling, AMeasureThatArrivesWhilePlayingGlidesToItsGainAndAModeC
     other.setLevelling(Deck::Levelling::Track, 0);
     other.setFileName(path);
     EXPECT_FLOAT_EQ(other.stream().gain(), static_cast<float>(target));
+}
+
+TEST(Mp3DeckLevellingHungDisk, AFileWhoseDiskDoesNotAnswerHoldsNeitherTheCommandsNorTheTick) {
+    using Clock = std::chrono::steady_clock;
+    auto timed = [](auto&& call) {
+        const auto before = Clock::now();
+        call();
+        return Clock::now() - before;
+    };
+    TempDir music, fuse;
+    const std::string untagged = toneFile(music, "untagged.mp3", {});
+    std::filesystem::rename(untagged, music.file("hang.mp3"));
+    HangingMount mount(music.path(), fuse.path());
+    if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    // Should a call wait on the read after all, it fails here instead of waiting for ever.
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (const auto end = Clock::now() + 3s; Clock::now() < end && !done;)
+            std::this_thread::sleep_for(10ms);
+        mount.release();
+    });
+    LoudnessService service;
+    ManualDeckRig rig{44100};
+    Mp3Deck& deck = rig.deck();
+    deck.useLoudness(service);
+    const std::string hung = mount.path("hang.mp3");
+
+    deck.setLevelling(Deck::Levelling::Track, 0);
+    EXPECT_LT(timed([&] { deck.setFileName(hung); }), 100ms);
+    EXPECT_LT(timed([&] { deck.setLevelling(Deck::Levelling::Album, 1); }), 100ms);
+    Clock::duration longest{};
+    for (int tick = 0; tick < 30; ++tick) {
+        longest = std::max(longest, timed([&] { deck.followOutput(); }));
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LT(longest, 100ms);
+    EXPECT_NEAR(dbOf(deck.stream().gain()), 1, 0.01);  // the guess, at the pre-amp
+
+    // Once the disk answers, the file is measured after all.
+    done = true;
+    watchdog.join();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            deck.followOutput();
+            return std::fabs(dbOf(deck.stream().gain()) - (-6 + 1)) < 0.6;
+        },
+        20s));
 }
 
 }  // namespace
