@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <cassert>
 
+#include "app/levelling_settings.h"
 #include "app/output_settings.h"
 #include "components/deck.h"
 
@@ -20,7 +21,8 @@ bool opensMenu(const QEvent* event) {
 
 DeckMenu::DeckMenu(Parts parts)
     : parts(std::move(parts)),
-      outputs(this->parts.deck, [this](const std::string& name) { choose(name); }) {
+      outputs(this->parts.deck, [this](const std::string& name) { choose(name); }),
+      levelling(this->parts.deck, [this](Deck::Levelling mode) { chooseLevelling(mode); }) {
     assert(this->parts.deckNumber == 1 || this->parts.deckNumber == 2);
     for (QWidget* widget : this->parts.area) {
         // The control's own menu (a scroll bar's "Scroll here" ...) gives way to the deck's.
@@ -44,6 +46,7 @@ void DeckMenu::open(const QPoint& globalPos) {
     menu = new QMenu(title, parts.area.front());
     menu->setAccessibleName(title);
     outputs.addTo(*menu);
+    levelling.addTo(*menu);
     menu->popup(globalPos);
 }
 
@@ -58,4 +61,9 @@ bool DeckMenu::eventFilter(QObject* watched, QEvent* event) {
 void DeckMenu::choose(const std::string& name) {
     parts.deck.chooseOutputDevice(name);
     parts.settings.store(parts.deckNumber, name);
+}
+
+void DeckMenu::chooseLevelling(Deck::Levelling mode) {
+    parts.deck.setLevelling(mode, parts.levellingSettings.preampDb());
+    parts.levellingSettings.store(parts.deckNumber, mode);
 }

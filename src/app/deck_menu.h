@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "app/levelling_menu_section.h"
 #include "app/output_menu_section.h"
 
 class Deck;
+class LevellingSettings;
 class OutputSettings;
 class QMenu;
 class QPoint;
@@ -15,8 +17,8 @@ class QWidget;
 
 // A deck's own menu, opened on any part of that deck in the window: by the right mouse button,
 // and by the Menu key or Shift+F10 on its focused control. Built afresh at each opening, so it
-// shows the outputs as they are; a choice goes to the deck and is saved at once. It pops up
-// without a loop of its own, so the tick goes on. UI thread only.
+// shows the outputs as they are, and the deck's loudness levelling; a choice goes to the deck and
+// is saved at once. It pops up without a loop of its own, so the tick goes on. UI thread only.
 class DeckMenu : public QObject {
 public:
     struct Parts {
@@ -24,6 +26,7 @@ public:
         std::vector<QWidget*> area;
         Deck& deck;
         OutputSettings& settings;
+        LevellingSettings& levellingSettings;
     };
     explicit DeckMenu(Parts parts);
     ~DeckMenu() override;
@@ -36,8 +39,10 @@ protected:
 
 private:
     void choose(const std::string& name);
+    void chooseLevelling(Deck::Levelling mode);
 
     Parts parts;
     OutputMenuSection outputs;
+    LevellingMenuSection levelling;
     QPointer<QMenu> menu;
 };

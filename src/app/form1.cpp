@@ -16,6 +16,7 @@
 #include "app/deck_menu.h"
 #include "app/error_list.h"
 #include "app/keyboard_access.h"
+#include "app/levelling_settings.h"
 #include "app/observed_deck.h"
 #include "app/output_settings.h"
 #include "app/remote_control.h"
@@ -53,8 +54,16 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
         const std::string stored = outputSettings->stored(number);
         if (!stored.empty()) deck.chooseOutputDevice(stored);
     };
+    levellingSettings = std::make_unique<LevellingSettings>(settingsFiles, parts.errors);
+    auto giveStoredLevelling = [this](int number, Deck& deck) {
+        const Deck::Levelling stored = levellingSettings->stored(number);
+        if (stored != Deck::Levelling::Off)
+            deck.setLevelling(stored, levellingSettings->preampDb());
+    };
     giveStoredOutput(1, deck1);
     giveStoredOutput(2, deck2);
+    giveStoredLevelling(1, deck1);
+    giveStoredLevelling(2, deck2);
 
     mixerDiscovery = std::make_unique<MixerDiscovery>(ui.List1, ui.ListView1, shared);
     startup = std::make_unique<Startup>(
@@ -180,14 +189,16 @@ void Form1::addDeckMenus() {
                          ui.Label19, ui.Label2, ui.Command1, ui.Command3, ui.Command4, ui.Command5,
                          ui.Command7, ui.Command10, ui.Command11, ui.Slider1, ui.VScroll5},
                         *observedDeck1,
-                        *outputSettings});
+                        *outputSettings,
+                        *levellingSettings});
     deck2Menu = std::make_unique<DeckMenu>(DeckMenu::Parts{
         2,
         {ui.Label9, ui.Shape3, ui.Shape5, ui.Shape8, ui.Label10, ui.Label12, ui.Label14, ui.Label11,
          ui.Command13, ui.Command14, ui.Command15, ui.Command16, ui.Command17, ui.Command18,
          ui.Command19, ui.Slider2, ui.VScroll6},
         parts.MediaPlayer2,
-        *outputSettings});
+        *outputSettings,
+        *levellingSettings});
 }
 
 void Form1::openPath(const std::string& path) {

@@ -23,6 +23,7 @@ class MixerDiscovery;
 class MixerSliders;
 class ObservedDeck;
 class OutputSettings;
+class LevellingSettings;
 class PathLookup;
 class PathOpening;
 class PlaybackWatch;
@@ -89,6 +90,7 @@ private:
     std::unique_ptr<ErrorList> errorList;
     std::unique_ptr<ObservedDeck> observedDeck1;
     std::unique_ptr<OutputSettings> outputSettings;
+    std::unique_ptr<LevellingSettings> levellingSettings;
     std::unique_ptr<MixerDiscovery> mixerDiscovery;
     std::unique_ptr<Startup> startup;
     std::unique_ptr<SettingsLifecycle> settings;

@@ -44,6 +44,10 @@ public:
     std::vector<OutputDevice> outputDevices() const override { return deck.outputDevices(); }
     std::string outputDevice() const override { return deck.outputDevice(); }
     void chooseOutputDevice(const std::string& name) override { deck.chooseOutputDevice(name); }
+    void setLevelling(Levelling mode, double preampDb) override {
+        deck.setLevelling(mode, preampDb);
+    }
+    Levelling levelling() const override { return deck.levelling(); }
 
 private:
     void seeked() {

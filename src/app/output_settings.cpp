@@ -1,13 +1,11 @@
 #include "app/output_settings.h"
 
 #include <cassert>
-#include <cstdint>
-#include <filesystem>
 
+#include "app/settings_value_write.h"
 #include "components/error_sink.h"
 #include "shared/ini_lines.h"
 #include "shared/module1.h"
-#include "shared/safe_file.h"
 
 const char* const OutputSettings::kSection = "Outputs";
 
@@ -41,27 +39,6 @@ void OutputSettings::store(int deckNumber, const std::string& name) {
                       " output plays there for this run only, the settings cannot keep it: " + why);
         return;
     }
-    if (files.createWriteDirectory && !createParentDirectories(files.writeTo, why)) {
+    if (!writeSettingsValue(files, kSection, key, name, why))
         errors.report(deck + " output not saved: " + why);
-        return;
-    }
-    if (!startOwnFile(why)) {
-        errors.report(deck + " output not saved: " + why);
-        return;
-    }
-    int16_t status = 0;
-    Module1::WriteIniValue(kSection, key, name, files.writeTo, status, &why);
-    if (status == 0) errors.report(deck + " output not saved: " + why);
-}
-
-bool OutputSettings::startOwnFile(std::string& error) const {
-    std::error_code ec;
-    if (files.readFrom == files.writeTo || std::filesystem::exists(files.writeTo, ec) ||
-        !std::filesystem::is_regular_file(files.readFrom, ec))
-        return true;
-    // Once the user's own file exists it is the one read at start; it must not come without
-    // the values the other file gave, should the program end before it saves them.
-    std::string text;
-    return !SafeFile::readAll(files.readFrom, text, error) ||
-           SafeFile::replace(files.writeTo, text, error);
 }

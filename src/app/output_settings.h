@@ -22,10 +22,6 @@ public:
     static const char* const kSection;
 
 private:
-    // The user's own file, where none is yet, as a copy of the file the start-up values came
-    // from.
-    bool startOwnFile(std::string& error) const;
-
     SettingsPaths files;
     ErrorSink& errors;
 };

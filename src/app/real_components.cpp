@@ -1,5 +1,6 @@
 #include "app/real_components.h"
 
+#include <cstdlib>
 #include <memory>
 
 #include "app/error_log.h"
@@ -9,6 +10,8 @@
 #include "components/sdl_joystick.h"
 #include "components/threaded_mixer.h"
 #include "engine/audio_output.h"
+#include "engine/loudness_cache.h"
+#include "engine/loudness_service.h"
 #include "engine/mp3_deck.h"
 #include "engine/output_choice.h"
 
@@ -17,6 +20,14 @@ Form1* createWindowOnRealComponents(const SettingsPaths& settingsFiles) {
     AudioOutput* output = chooseAudioOutput(*errors).release();
     auto* deck1 = new Mp3Deck(*output, *errors, "Deck 1");
     auto* deck2 = new Mp3Deck(*output, *errors, "Deck 2");
+    // The constructor touches no file: the measurer's thread reads the cache.
+    LoudnessMeasurer::Options measuring;
+    measuring.cacheFile =
+        loudnessCacheFile(userCacheHome(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME")));
+    measuring.cacheTrouble = [errors](const std::string& cause) { errors->report(cause); };
+    auto* loudness = new LoudnessService(std::move(measuring));
+    deck1->useLoudness(*loudness);
+    deck2->useLoudness(*loudness);
     // ALSA's mixer on the sound server waits as long as the server hangs: never on the window's
     // thread.
     auto* mixer = new ThreadedMixer(std::make_unique<AlsaMixer>(*errors));

@@ -77,4 +77,12 @@ public:
     // that is not there holds the deck, silent, until it is back: never another one.
     virtual std::string outputDevice() const { return {}; }
     virtual void chooseOutputDevice(const std::string& /*name*/) {}
+
+    // Loudness levelling: each file at its own level (Off), or brought to one loudness track by
+    // track, or album by album (an album's gain where the file has one, else the track's).
+    // `preampDb` is added to the levelled gain. A deck that cannot level plays every file at
+    // its own level.
+    enum class Levelling { Off, Track, Album };
+    virtual void setLevelling(Levelling /*mode*/, double /*preampDb*/) {}
+    virtual Levelling levelling() const { return Levelling::Off; }
 };

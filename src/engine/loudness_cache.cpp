@@ -1,6 +1,5 @@
 #include "engine/loudness_cache.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -221,14 +220,6 @@ std::list<LoudnessCache::Entry> LoudnessCache::parse(const std::string& bytes) {
         at = end + 1;
     }
     return parsed;
-}
-
-std::string userCacheHome(const char* xdgCacheHome, const char* home) {
-    if (xdgCacheHome && xdgCacheHome[0] == '/') return xdgCacheHome;
-    std::string base = home && home[0] ? home : "";
-    if (base.empty())
-        if (const passwd* entry = ::getpwuid(::getuid())) base = entry->pw_dir;
-    return base + "/.cache";
 }
 
 std::string loudnessCacheFile(const std::string& cacheHome) {

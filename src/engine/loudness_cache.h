@@ -59,9 +59,5 @@ private:
     std::unordered_map<std::string, std::list<Entry>::iterator> byPath;
 };
 
-// $XDG_CACHE_HOME when it is an absolute path, else $HOME/.cache (the password database's home
-// when HOME is unset), as the configuration's home is found.
-std::string userCacheHome(const char* xdgCacheHome, const char* home);
-
 // Where the measures are kept under a cache home.
 std::string loudnessCacheFile(const std::string& cacheHome);

@@ -14,6 +14,7 @@
 #include "components/absolute_path.h"
 #include "components/error_sink.h"
 #include "engine/audio_output.h"
+#include "engine/loudness_service.h"
 
 namespace {
 
@@ -31,6 +32,18 @@ Phase stopped(Phase) {
 }
 Phase playing(Phase) {
     return Phase::Playing;
+}
+
+LevellingMode modeOf(Deck::Levelling levelling) {
+    switch (levelling) {
+        case Deck::Levelling::Track:
+            return LevellingMode::Track;
+        case Deck::Levelling::Album:
+            return LevellingMode::Album;
+        case Deck::Levelling::Off:
+            break;
+    }
+    return LevellingMode::Off;
 }
 
 }  // namespace
@@ -53,6 +66,13 @@ void Mp3Deck::setFileName(const std::string& name) {
     givenName = name;
     path = absoluteOrAsGiven(name);
     lane->ui.setPath(path);
+    takeFile();
+    // After the old file's sound is cut: the new one starts at its own level where it is known.
+    askLoudness(path, true);
+    aimLevel(false);
+}
+
+void Mp3Deck::takeFile() {
     if (cueTrackId == 0 || path != cuePath) {
         requestOpen();
         return;
@@ -96,7 +116,7 @@ void Mp3Deck::requestOpen() {
 
 std::unique_ptr<Mp3Deck::Lane> Mp3Deck::freshLane() {
     auto fresh = std::make_unique<Lane>(output, errors, label);
-    fresh->ui.setGain(gain);
+    fresh->ui.setGain(streamGain());
     fresh->ui.setPath(path);
     return fresh;
 }
@@ -178,6 +198,7 @@ void Mp3Deck::cueNext(const std::string& name) {
     if (wanted == cuePath) return;
     cuePath = wanted;
     cueTrackId = wanted.empty() ? 0 : ++lastTrackId;
+    if (!wanted.empty()) askLoudness(wanted, false);
     sendOrders();
 }
 
@@ -305,6 +326,7 @@ void Mp3Deck::stop() {
 void Mp3Deck::followOutput() {
     assertUiThread();
     leaveStuckLane();
+    followLevel();
     const std::optional<std::uint32_t> dropped = lane->shared.droppedEpoch();
     if (!dropped) return;
     lane->ui.forgetDropped();
@@ -394,7 +416,62 @@ void Mp3Deck::setVolume(int volume) {
     // and must not take the output's lock each time.
     if (wanted == gain) return;
     gain = wanted;
-    lane->ui.setGain(gain);
+    applyGain();
+}
+
+void Mp3Deck::setLevelling(Levelling mode, double preamp) {
+    assertUiThread();
+    levellingChoice = mode;
+    levelMode = loudness ? modeOf(mode) : LevellingMode::Off;
+    preampDb = std::isfinite(preamp) ? preamp : 0.0;
+    if (!givenName.empty()) askLoudness(path, true);
+    aimLevel(true);
+}
+
+void Mp3Deck::askLoudness(const std::string& file, bool urgent) {
+    if (loudness && levelMode != LevellingMode::Off) loudness->request(file, levelMode, urgent);
+}
+
+void Mp3Deck::aimLevel(bool glide) {
+    std::optional<double> known = 1.0;
+    if (levelMode != LevellingMode::Off && !givenName.empty()) {
+        levelResultsSeen = loudness->results();  // read before the look: nothing slips between
+        known = loudness->gain(path, levelMode, preampDb);
+    }
+    levelKnown = known.has_value();
+    // Until it is known, a file is taken to be at the reference level already.
+    const double guessDb = levelMode == LevellingMode::Off ? 0.0 : preampDb;
+    levelTargetDb = known ? 20.0 * std::log10(*known) : guessDb;
+    if (!glide || lane->shared.control().phase != Phase::Playing) {
+        levelStepDb = 0;
+        if (levelDb == levelTargetDb) return;
+        levelDb = levelTargetDb;
+        applyGain();
+        return;
+    }
+    levelStepDb = (levelTargetDb - levelDb) / kGlideTicks;
+}
+
+void Mp3Deck::followLevel() {
+    if (!levelKnown && loudness->results() != levelResultsSeen) aimLevel(true);
+    if (levelDb == levelTargetDb) return;
+    const double next = levelDb + levelStepDb;
+    const bool overshot =
+        levelStepDb == 0 || (levelStepDb > 0 ? next >= levelTargetDb : next <= levelTargetDb);
+    // A deck that does not sound has nothing to fade: it takes its level at once.
+    if (overshot || lane->shared.control().phase != Phase::Playing)
+        levelDb = levelTargetDb;
+    else
+        levelDb = next;
+    applyGain();
+}
+
+float Mp3Deck::streamGain() const {
+    return static_cast<float>(gain * std::pow(10.0, levelDb / 20.0));
+}
+
+void Mp3Deck::applyGain() {
+    lane->ui.setGain(streamGain());
     tellOutput();
 }
 

@@ -15,9 +15,11 @@
 #include "engine/deck_stream.h"
 #include "engine/deck_voice.h"
 #include "engine/decoder_worker.h"
+#include "engine/levelling_gain.h"
 #include "engine/output_registration.h"
 
 class ErrorSink;
+class LoudnessService;
 
 // The real deck, as the window sees it: turns the window's commands into epochs for the
 // decoder thread and the callback, and reads back what they did. UI thread only.
@@ -51,6 +53,12 @@ public:
     void chooseOutputDevice(const std::string& name) override { output.chooseDevice(label, name); }
     void waitForOpenAtMost(std::chrono::milliseconds limit) override;
     bool stillOpening() const override { return !givenName.empty() && !openAnswered(); }
+
+    // Where the deck learns its files' loudness; without one it never levels. The service
+    // outlives the deck.
+    void useLoudness(LoudnessService& service) { loudness = &service; }
+    void setLevelling(Levelling mode, double preampDb) override;
+    Levelling levelling() const override { return levellingChoice; }
 
     // Diagnostics and tests that drive the output by hand.
     const DeckStream& stream() const { return lane->shared; }
@@ -144,6 +152,32 @@ private:
     // lane, in the state the deck is in.
     void leaveStuckLane();
     bool openAnswered() const;  // without waiting
+    // setFileName's work on the stream, before the new file's level is set.
+    void takeFile();
+
+    // Levelling: the gain the stream gets is the volume's times the levelling's, which glides
+    // to a file's gain once it is known so that the change is heard as a fade, not a jump.
+    void askLoudness(const std::string& file, bool urgent);
+    // Aims at the current file's known level, else at the guess until it is known; `glide`
+    // only while the deck sounds, at once otherwise.
+    void aimLevel(bool glide);
+    // From the tick: takes a result that came, and steps the glide. No I/O.
+    void followLevel();
+    float streamGain() const;
+    void applyGain();
+
+    // A glide takes this many ticks (10 ms each).
+    static constexpr int kGlideTicks = 100;
+
+    LoudnessService* loudness = nullptr;
+    Levelling levellingChoice = Levelling::Off;
+    LevellingMode levelMode = LevellingMode::Off;  // Off without a service
+    double preampDb = 0;
+    bool levelKnown = true;  // the target is the file's own level, not the guess
+    std::uint64_t levelResultsSeen = 0;
+    double levelDb = 0;  // the levelling applied now
+    double levelTargetDb = 0;
+    double levelStepDb = 0;  // per tick while gliding
 
     // At most this many lanes per deck are left waiting on a disk; past it a new file is
     // refused, naming the file whose disk does not answer, until one of them ends.

@@ -57,12 +57,23 @@ SettingsPaths settingsPathsFor(const std::string& executablePath, const std::str
     return SettingsPaths(useBeside ? beside : user, user, true);
 }
 
-std::string userConfigHome(const char* xdgConfigHome, const char* home) {
-    if (xdgConfigHome && xdgConfigHome[0] == '/') return xdgConfigHome;
+namespace {
+// An XDG base directory: the variable when it is an absolute path, else `under` in the home.
+std::string xdgHome(const char* variable, const char* home, const char* under) {
+    if (variable && variable[0] == '/') return variable;
     std::string base = home && home[0] ? home : "";
     if (base.empty())
         if (const passwd* entry = ::getpwuid(::getuid())) base = entry->pw_dir;
-    return base + "/.config";
+    return base + under;
+}
+}  // namespace
+
+std::string userConfigHome(const char* xdgConfigHome, const char* home) {
+    return xdgHome(xdgConfigHome, home, "/.config");
+}
+
+std::string userCacheHome(const char* xdgCacheHome, const char* home) {
+    return xdgHome(xdgCacheHome, home, "/.cache");
 }
 
 std::string runningExecutablePath() {

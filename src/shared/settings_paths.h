@@ -27,6 +27,8 @@ SettingsPaths settingsPathsFor(const std::string& executablePath, const std::str
 // $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config (the password database's
 // home when HOME is unset).
 std::string userConfigHome(const char* xdgConfigHome, const char* home);
+// $XDG_CACHE_HOME when it is an absolute path, else $HOME/.cache, found the same way.
+std::string userCacheHome(const char* xdgCacheHome, const char* home);
 
 // The running executable's path as the kernel gives it, bytes unchanged; "" when unknown.
 std::string runningExecutablePath();

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 
+#include "app/levelling_settings.h"
 #include "support/file_text.h"
 #include "support/form1_fixture.h"
 
@@ -17,6 +18,9 @@ namespace {
 const OutputDevice kSpeakers{"alsa_output.pci-0000_00_1f.3.analog-stereo", "Built-in Speakers"};
 const OutputDevice kPhones{"bluez_sink.00_1B_66.a2dp_sink", "Phones"};
 using Names = std::vector<std::string>;
+// The levelling section as it reads under the outputs, Off checked.
+const std::string kLevellingOff =
+    " | --- | [-] Loudness levelling | (x) Off | ( ) Track | ( ) Album";
 
 // What a screen reader reads of the open menu: "(x)" checked, "( )" not, "[-]" disabled.
 std::string readMenu(QMenu* menu) {
@@ -139,9 +143,10 @@ TEST_F(DeckMenuTest, OpensOnEveryPartOfItsDeckByMouseAndKeyboardAndActsOnNothing
         ASSERT_NE(menu, nullptr);
         EXPECT_EQ(menu->accessibleName().toStdString(),
                   "Deck " + std::to_string(c.deck) + " output");
-        EXPECT_EQ(readMenu(menu), c.deck == 1
-                                      ? "(x) Default output | ( ) Built-in Speakers | ( ) Phones"
-                                      : "( ) Default output | ( ) Built-in Speakers | (x) Phones");
+        EXPECT_EQ(readMenu(menu),
+                  (c.deck == 1 ? "(x) Default output | ( ) Built-in Speakers | ( ) Phones"
+                               : "( ) Default output | ( ) Built-in Speakers | (x) Phones") +
+                      kLevellingOff);
         QTest::keyClick(menu, Qt::Key_Escape);
         EXPECT_EQ(openMenu(), nullptr);  // one menu, not two
         backToWindow();
@@ -187,7 +192,7 @@ TEST_F(DeckMenuTest, ListsTheOutputsAsTheDeckHasThemNow) {
             deck(number).chosenOutput = c.current;
             QMenu* menu = openOn(number);
             ASSERT_NE(menu, nullptr);
-            EXPECT_EQ(readMenu(menu), c.expected);
+            EXPECT_EQ(readMenu(menu), c.expected + kLevellingOff);
             menu->close();
             backToWindow();
         }
@@ -297,4 +302,92 @@ TEST_F(DeckMenuTest, SavesWhereTheSettingsGoOrSaysWhyNot) {
     EXPECT_EQ(deck2.outputChoices, Names{kSpeakers.name});
     ASSERT_EQ(errors.taken().size(), 1u);
     EXPECT_EQ(errors.taken()[0].rfind("Deck 2 output not saved: ", 0), 0u) << errors.taken()[0];
+}
+
+TEST_F(DeckMenuTest, LevellingIsChosenPerDeckSavedAtOnceAndGivenBackAtTheNextStart) {
+    using L = Deck::Levelling;
+    using Given = std::vector<std::pair<L, double>>;
+    struct Case {
+        int deck;
+        std::string before;  // the settings file; "-" none
+        std::string pick;
+        L mode;
+        double preampDb;    // as the file gives it
+        std::string after;  // "-" none
+    };
+    // clang-format off
+    const Case cases[] = {
+        {1, "-", "Track", L::Track, 0, "[Levelling]\nDeck1=Track\n"},
+        {2, "[System]\nWaveVolume=5\n[Outputs]\nDeck2=x\n", "Album", L::Album, 0,
+         "[System]\nWaveVolume=5\n[Outputs]\nDeck2=x\n[Levelling]\nDeck2=Album\n"},
+        {1, "[Levelling]\r\nDeck1=Album\r\nDeck2=Track\r\n", "Off", L::Off, 0,
+         "[Levelling]\r\nDeck1=Off\r\nDeck2=Track\r\n"},
+        {2, "; mine\n[Levelling]\nPreamp=-4.5 dB\n", "Track", L::Track, -4.5,
+         "; mine\n[Levelling]\nPreamp=-4.5 dB\nDeck2=Track\n"},
+        // A file that never held a choice gets nothing for Off.
+        {1, "-", "Off", L::Off, 0, "-"},
+        {2, "[Levelling]\nPreamp=2\n", "Off", L::Off, 2, "[Levelling]\nPreamp=2\n"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pick + " on deck " + std::to_string(c.deck) + " after " + c.before);
+        std::remove(settingsFile().c_str());
+        if (c.before != "-") writeFile(settingsFile(), c.before);
+        start(c.deck, {});
+        const Given other = deck(3 - c.deck).levellings;
+        deck(c.deck).levellings.clear();
+        choose(c.deck, c.pick);
+        EXPECT_EQ(deck(c.deck).levellings, (Given{{c.mode, c.preampDb}}));
+        EXPECT_EQ(deck(3 - c.deck).levellings, other);
+        EXPECT_EQ(fileText(settingsFile()), c.after == "-" ? "" : c.after);
+        EXPECT_TRUE(errors.taken().empty());
+
+        start(c.deck, {});  // Off is every deck's own: nothing to give
+        EXPECT_EQ(deck(c.deck).levellings,
+                  (c.mode == L::Off ? Given{} : Given{{c.mode, c.preampDb}}));
+        QMenu* menu = openOn(c.deck);
+        ASSERT_NE(menu, nullptr);
+        const std::string shown = readMenu(menu);
+        EXPECT_NE(shown.find("[-] Loudness levelling | " +
+                             std::string(c.mode == L::Off     ? "(x) Off | ( ) Track | ( ) Album"
+                                         : c.mode == L::Track ? "( ) Off | (x) Track | ( ) Album"
+                                                              : "( ) Off | ( ) Track | (x) Album")),
+                  std::string::npos)
+            << shown;
+        menu->close();
+        backToWindow();
+    }
+}
+
+TEST_F(DeckMenuTest, StoredLevellingAndPreampAreReadSafely) {
+    using L = Deck::Levelling;
+    struct Case {
+        std::string value;  // Deck1's, and Preamp's
+        L mode;
+        double preampDb;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"Track", L::Track, 0}, {"Album", L::Album, 0}, {"Off", L::Off, 0},
+        {"", L::Off, 0}, {"track", L::Off, 0}, {"Loud", L::Off, 0}, {"Track2", L::Off, 0},
+        {"1", L::Off, 1}, {"-3.5", L::Off, -3.5}, {"+6 dB", L::Off, 6}, {" -2 db ", L::Off, -2},
+        {"15", L::Off, 15}, {"-15", L::Off, -15},
+        // Beyond the pre-amp's range: clamped; no gain at all: none.
+        {"20", L::Off, 15}, {"-40 dB", L::Off, -15}, {"nan", L::Off, 0}, {"inf", L::Off, 0},
+        {"-inf", L::Off, 0}, {"1e308", L::Off, 0}, {"999", L::Off, 0}, {"3 dBFS", L::Off, 0},
+        {"0x10", L::Off, 0}, {"junk", L::Off, 0}, {"6dB6", L::Off, 0},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE("\"" + c.value + "\"");
+        EXPECT_EQ(LevellingSettings::parsePreamp(c.value), c.preampDb);
+        // Through the file: a deck given Track in it takes the pre-amp along.
+        writeFile(settingsFile(),
+                  "[Levelling]\nDeck1=" + c.value + "\nDeck2=Track\nPreamp=" + c.value + "\n");
+        start(1, {});
+        using Given = std::vector<std::pair<L, double>>;
+        EXPECT_EQ(deck1.levellings, (c.mode == L::Off ? Given{} : Given{{c.mode, c.preampDb}}));
+        EXPECT_EQ(deck2.levellings, (Given{{L::Track, c.preampDb}}));
+        EXPECT_TRUE(errors.taken().empty());
+    }
 }

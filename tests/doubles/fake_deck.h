@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "components/deck.h"
@@ -55,6 +56,15 @@ public:
         chosenOutput = name;
         outputChoices.push_back(name);
     }
+
+    // Levelling: the mode it is in, and every (mode, pre-amp) given, in order.
+    Levelling levellingMode = Levelling::Off;
+    std::vector<std::pair<Levelling, double>> levellings;
+    void setLevelling(Levelling mode, double preampDb) override {
+        levellingMode = mode;
+        levellings.emplace_back(mode, preampDb);
+    }
+    Levelling levelling() const override { return levellingMode; }
 
     // Calls that change the deck, without setVolume (which the tick may repeat).
     std::vector<std::string> transport() const;

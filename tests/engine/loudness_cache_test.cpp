@@ -9,6 +9,7 @@
 #include <fstream>
 #include <limits>
 
+#include "shared/settings_paths.h"
 #include "support/file_text.h"
 #include "support/temp_dir.h"
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -273,7 +274,11 @@ TEST_F(Mp3DeckRouting, AnOutputThatGoesAwayHoldsItsDeckUntilItIsBack) {
     ASSERT_TRUE(movedAt) << "deck 2 was not heard again";
     const double backMs = std::chrono::duration<double, std::milli>(*movedAt - backAt).count();
     EXPECT_LT(backMs, 1000);
-    EXPECT_NEAR(resumedAt, held, 0.03);
+    // PipeWire's graph moves in quanta of 1024 frames (21 ms), which its timing of the
+    // stream, and so the clock, follows: there the bound carries one quantum more.
+    const char* server = std::getenv("VELMOR_TEST_SERVER");
+    const bool pipeWire = server && std::string(server) == "pipewire";
+    EXPECT_NEAR(resumedAt, held, pipeWire ? 0.03 + 0.0213 : 0.03);
     onPhones = std::make_unique<SinkRecorder>(phones->monitor());
     tick(500ms);
     EXPECT_GT(heard(onPhones->stop()).other, 0.1);

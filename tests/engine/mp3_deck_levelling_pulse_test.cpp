@@ -1,0 +1,91 @@
+// Levelling as it is heard: two decks into the private sound server's null sink, recorded with
+// parec. These tests hold the "pulse" lock (tests/CMakeLists.txt).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "doubles/recording_error_sink.h"
+#include "engine/loudness_service.h"
+#include "support/loaded_decks.h"
+#include "support/output_kinds.h"
+#include "support/replay_gain_bytes.h"
+#include "support/sink_recorder.h"
+#include "support/temp_dir.h"
+#include "support/tone_analysis.h"
+#include "support/tone_files.h"
+#include "support/wait_for.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kRate = SinkRecorder::kRate;
+
+double dB(double ratio) {
+    return 20 * std::log10(ratio);
+}
+
+// A tone of peak 0.5 that its ID3 frames say is 6 dB too loud.
+std::string taggedTone(const TempDir& dir, const std::string& name, double frequencyHz) {
+    const std::string path =
+        makeToneMp3(dir.path(), name, frequencyHz, 3, {.rate = 44100, .replayGain = false});
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream audio;
+    audio << in.rdbuf();
+    in.close();
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        << ReplayGainBytes::id3v24Tag(
+               {ReplayGainBytes::txxxFrame("replaygain_track_gain", "-6.00 dB")})
+        << audio.str();
+    return path;
+}
+
+class LevellingMp3DeckPulse : public ::testing::TestWithParam<OutputKind> {
+protected:
+    void SetUp() override {
+        if (!SinkRecorder::available())
+            GTEST_SKIP() << "PULSE_SERVER is not set: source scripts/private_pulse.sh and "
+                            "start_private_pulse first";
+    }
+    TempDir dir;
+};
+
+TEST_P(LevellingMp3DeckPulse, ATrackInTrackModeIsHeardAtItsTaggedGainAndInOffAtItsOwn) {
+    const std::string a = taggedTone(dir, "a440.mp3", 440);
+    const std::string b = taggedTone(dir, "b880.mp3", 880);
+    SinkRecorder recorder;
+    RecordingErrorSink errors;
+    LoudnessService service;
+    {
+        LoadedDecks decks(errors, a, b, GetParam());
+        for (Mp3Deck* deck : {&decks.deck1, &decks.deck2}) deck->useLoudness(service);
+        decks.deck1.setLevelling(Deck::Levelling::Track, 0);
+        decks.deck2.setLevelling(Deck::Levelling::Off, 0);
+        ASSERT_TRUE(
+            waitFor([&] { return service.gain(a, LevellingMode::Track, 0).has_value(); }, 10s));
+        decks.deck1.followOutput();  // takes the level at once: it does not sound yet
+        decks.deck1.play();
+        decks.deck2.play();
+        std::this_thread::sleep_for(1500ms);
+        decks.deck1.stop();
+        decks.deck2.stop();
+        std::this_thread::sleep_for(100ms);
+    }
+    const auto left = channelOf(recorder.stop(), 2, 0);
+    EXPECT_TRUE(errors.taken().empty());
+    const std::size_t start = firstAbove(left, 0.01f);
+    ASSERT_LT(start + kRate, left.size()) << "no sound recorded";
+    const std::span<const float> middle(left.data() + start + kRate / 4, kRate);
+    // Off: the file's own level. Track: 6 dB below it, as heard beside it.
+    EXPECT_NEAR(dB(medianOverWindows(middle, kRate, 880) / 0.5), 0.0, 0.5);
+    EXPECT_NEAR(dB(medianOverWindows(middle, kRate, 440, 880)), -6.0, 0.2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, LevellingMp3DeckPulse,
+                         ::testing::Values(OutputKind::Pulse, OutputKind::Sdl), outputName);
+
+}  // namespace

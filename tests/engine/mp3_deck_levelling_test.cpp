@@ -1,0 +1,232 @@
+// Loudness levelling on the real deck and the real loudness service: the gain the deck gives
+// its stream, read back without a sound device.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/loudness_service.h"
+#include "support/hanging_mount.h"
+#include "support/manual_deck_rig.h"
+#include "support/replay_gain_bytes.h"
+#include "support/temp_dir.h"
+#include "support/tone_files.h"
+#include "support/wait_for.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using ReplayGainBytes::txxxFrame;
+
+double dbOf(double factor) {
+    return 20.0 * std::log10(factor);
+}
+double factorOf(double db) {
+    return std::pow(10.0, db / 20.0);
+}
+
+// A 1 kHz tone of peak 0.25 in both channels: -12 LUFS, so the measure brings it down by
+// 6 dB. No gain in its LAME header: its level is what its ID3 frames, if any, say.
+std::string toneFile(const TempDir& dir, const std::string& name,
+                     const std::vector<std::string>& frames) {
+    ToneOptions options;
+    options.amplitude = 0.25;
+    options.replayGain = false;
+    const std::string path = makeToneMp3(dir.path(), name, 1000.0, 1.0, options);
+    if (frames.empty()) return path;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream audio;
+    audio << in.rdbuf();
+    in.close();
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        << ReplayGainBytes::id3v24Tag(frames) << audio.str();
+    return path;
+}
+
+class Mp3DeckLevelling : public ::testing::Test {
+protected:
+    Mp3DeckLevelling() {
+        for (int i = 0; i < 2; ++i) rig.deck(i).useLoudness(service);
+    }
+    // Ticks deck `i` as the window does until its stream's gain holds still at what the
+    // service settled on; the gain it ends at.
+    float settle(int i) {
+        Mp3Deck& deck = rig.deck(i);
+        float last = -1;
+        int still = 0;
+        waitFor(
+            [&] {
+                deck.followOutput();
+                const float now = deck.stream().gain();
+                still = now == last ? still + 1 : 0;
+                last = now;
+                return service.results() > 0 && still > 120;
+            },
+            20s);
+        return last;
+    }
+
+    TempDir dir;
+    LoudnessService service;  // outlives the decks
+    ManualDeckRig rig{44100, 2};
+};
+
+TEST_F(Mp3DeckLevelling, EachModeEndsAtTheFilesLevelTimesTheVolume) {
+    using L = Deck::Levelling;
+    struct Case {
+        const char* name;
+        std::vector<std::string> frames;
+        L mode;
+        double preampDb;
+        double expectedDb;  // the levelling's part
+        double toleranceDb;
+    };
+    const std::vector<std::string> minus6 = {txxxFrame("replaygain_track_gain", "-6.00 dB")};
+    const std::vector<std::string> both = {txxxFrame("replaygain_track_gain", "-6.00 dB"),
+                                           txxxFrame("replaygain_album_gain", "-2.50 dB")};
+    // clang-format off
+    const Case cases[] = {
+        {"track.mp3", minus6, L::Track, 0, -6, 0.01},
+        {"off.mp3", minus6, L::Off, 0, 0, 0.01},
+        {"off-preamp.mp3", minus6, L::Off, 4, 0, 0.01},  // Off is the file's own level
+        {"preamp.mp3", minus6, L::Track, 3.5, -2.5, 0.01},
+        {"album.mp3", both, L::Album, 0, -2.5, 0.01},
+        {"album-track.mp3", both, L::Track, 0, -6, 0.01},
+        {"album-fallback.mp3", minus6, L::Album, 0, -6, 0.01},
+        // Measured: -12 LUFS brought to -18, within what the encoding and the gate's edges
+        // change of a short tone.
+        {"measured.mp3", {}, L::Track, 0, -6, 0.6},
+        {"measured-album.mp3", {}, L::Album, -1, -7, 0.6},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = toneFile(dir, c.name, c.frames);
+        for (int i = 0; i < 2; ++i) {
+            Mp3Deck& deck = rig.deck(i);
+            deck.setVolume(-600);
+            deck.setLevelling(c.mode, c.preampDb);
+            EXPECT_EQ(deck.levelling(), c.mode);
+            deck.setFileName(path);
+            const float volume = static_cast<float>(factorOf(-6));
+            EXPECT_NEAR(dbOf(settle(i) / volume), c.expectedDb, c.toleranceDb);
+        }
+    }
+    EXPECT_TRUE(rig.errors.taken().empty());
+}
+
+TEST_F(Mp3DeckLevelling, AFileThatCannotBeMeasuredPlaysAtThePreampAloneWithoutALineOfItsOwn) {
+    const std::string junk = dir.file("junk.mp3");
+    std::ofstream(junk, std::ios::binary) << std::string(20000, '\x5a');
+    Mp3Deck& deck = rig.deck();
+    deck.setLevelling(Deck::Levelling::Track, -2);
+    deck.setFileName(junk);
+    ASSERT_TRUE(
+        waitFor([&] { return service.gain(junk, LevellingMode::Track, -2).has_value(); }, 20s));
+    EXPECT_NEAR(dbOf(settle(0)), -2, 0.01);
+    EXPECT_TRUE(rig.errors.taken().empty());  // the deck's own play says what is wrong
+}
+
+TEST_F(Mp3DeckLevelling, AMeasureThatArrivesWhilePlayingGlidesToItsGainAndAModeChangeGlidesBack) {
+    const std::string path = toneFile(dir, "untagged.mp3", {});
+    Mp3Deck& deck = rig.deck();
+    deck.setLevelling(Deck::Levelling::Track, 0);
+    deck.setFileName(path);
+    EXPECT_EQ(deck.stream().gain(), 1.0f);  // the guess: at the reference level already
+    deck.play();
+    ASSERT_TRUE(
+        waitFor([&] { return service.gain(path, LevellingMode::Track, 0).has_value(); }, 20s));
+    const double target = *service.gain(path, LevellingMode::Track, 0);
+    ASSERT_NEAR(dbOf(target), -6, 0.6);
+
+    struct Glide {
+        const char* what;
+        Deck::Levelling mode;
+        double from;
+        double to;
+    };
+    const Glide glides[] = {{"measure came", Deck::Levelling::Track, 1.0, target},
+                            {"back to Off", Deck::Levelling::Off, target, 1.0}};
+    for (const Glide& glide : glides) {
+        SCOPED_TRACE(glide.what);
+        if (glide.mode != deck.levelling()) deck.setLevelling(glide.mode, 0);
+        std::vector<float> gains;
+        for (int tick = 0; tick < 150; ++tick) {
+            deck.followOutput();
+            gains.push_back(deck.stream().gain());
+        }
+        // Not in one step: a fade of about a second, each tick a little nearer, never past.
+        const auto reached = std::find_if(gains.begin(), gains.end(),
+                                          [&](float g) { return std::fabs(g - glide.to) < 1e-5; });
+        ASSERT_NE(reached, gains.end());
+        EXPECT_GE(reached - gains.begin(), 50);
+        for (std::size_t i = 0; i < gains.size(); ++i) {
+            const double previous = i == 0 ? glide.from : gains[i - 1];
+            EXPECT_LE(std::fabs(gains[i] - glide.to), std::fabs(previous - glide.to) + 1e-6);
+            EXPECT_LE(std::fabs(dbOf(gains[i]) - dbOf(previous)), 0.25) << "tick " << i;
+        }
+    }
+
+    // Known now: the same file set on the other deck starts at its level at once.
+    Mp3Deck& other = rig.deck(1);
+    other.setLevelling(Deck::Levelling::Track, 0);
+    other.setFileName(path);
+    EXPECT_FLOAT_EQ(other.stream().gain(), static_cast<float>(target));
+}
+
+TEST(Mp3DeckLevellingHungDisk, AFileWhoseDiskDoesNotAnswerHoldsNeitherTheCommandsNorTheTick) {
+    using Clock = std::chrono::steady_clock;
+    auto timed = [](auto&& call) {
+        const auto before = Clock::now();
+        call();
+        return Clock::now() - before;
+    };
+    TempDir music, fuse;
+    const std::string untagged = toneFile(music, "untagged.mp3", {});
+    std::filesystem::rename(untagged, music.file("hang.mp3"));
+    HangingMount mount(music.path(), fuse.path());
+    if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    // Should a call wait on the read after all, it fails here instead of waiting for ever.
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (const auto end = Clock::now() + 3s; Clock::now() < end && !done;)
+            std::this_thread::sleep_for(10ms);
+        mount.release();
+    });
+    LoudnessService service;
+    ManualDeckRig rig{44100};
+    Mp3Deck& deck = rig.deck();
+    deck.useLoudness(service);
+    const std::string hung = mount.path("hang.mp3");
+
+    deck.setLevelling(Deck::Levelling::Track, 0);
+    EXPECT_LT(timed([&] { deck.setFileName(hung); }), 100ms);
+    EXPECT_LT(timed([&] { deck.setLevelling(Deck::Levelling::Album, 1); }), 100ms);
+    Clock::duration longest{};
+    for (int tick = 0; tick < 30; ++tick) {
+        longest = std::max(longest, timed([&] { deck.followOutput(); }));
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LT(longest, 100ms);
+    EXPECT_NEAR(dbOf(deck.stream().gain()), 1, 0.01);  // the guess, at the pre-amp
+
+    // Once the disk answers, the file is measured after all.
+    done = true;
+    watchdog.join();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            deck.followOutput();
+            return std::fabs(dbOf(deck.stream().gain()) - (-6 + 1)) < 0.6;
+        },
+        20s));
+}
+
+}  // namespace
