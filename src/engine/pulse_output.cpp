@@ -110,13 +110,19 @@ struct PulseOutput::Stream {
     // on from where it was heard with a new one, within a tick.
     std::optional<std::uint32_t> staleEpoch;
     Clock::time_point staleUntil;
-    // What was written since the last flush, before its gain: a ring of `historySize` frames,
-    // so that what the server holds can be written again, faded or at another gain.
-    std::unique_ptr<StereoFrame[]> history;
+    // What was written since the last flush, before its gain and with it: a ring of
+    // `historySize` frames, so that what the server holds can be written again, faded or at
+    // another gain, continuing from the gain each frame had.
+    struct Kept {
+        StereoFrame frame;
+        float gain;
+    };
+    std::unique_ptr<Kept[]> history;
     std::size_t historySize = 0;
     std::size_t historyEnd = 0;    // one past the newest frame
     std::size_t historyCount = 0;  // frames held, at most historySize
     float appliedGain = 1.0f;      // the gain the newest frame was written with
+    float rewrittenGain = 1.0f;    // the gain the held frames were last written again at
     bool fading = false;           // a cut fades out: the cork or flush waits for it
     bool faded = false;            // and has been heard
     std::size_t fadeMargin = 0;    // frames before the last fade began, from what was heard
@@ -148,7 +154,7 @@ PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listen
         stream.owner = this;
         stream.retry = api->time_new(api, nullptr, &PulseOutput::onRetry, &stream);
         stream.fadeDone = api->time_new(api, nullptr, &PulseOutput::onFadeDone, &stream);
-        stream.history = std::make_unique<StereoFrame[]>(historySize);
+        stream.history = std::make_unique<Stream::Kept[]>(historySize);
         stream.historySize = historySize;
         stream.stall = StallRule({this->options.stallLimit, kStartLimit, kWatchPeriod});
     }
@@ -376,6 +382,7 @@ void PulseOutput::openStream(Stream& stream) {
     // The deck's gain is in the audio written: the stream's own volume stays full.
     stream.gain = stream.source->gain();
     stream.appliedGain = stream.gain;
+    stream.rewrittenGain = stream.gain;
     stream.historyCount = 0;
     pa_cvolume volume;
     pa_cvolume_set(&volume, 2, PA_VOLUME_NORM);
@@ -617,9 +624,12 @@ void PulseOutput::setCorked(Stream& stream, bool corked) {
 void PulseOutput::updateProperties(Stream& stream) {
     const float gain = stream.source->gain();
     if (gain != stream.gain) {
-        // What the server holds is written again at the new gain, gliding to it.
+        // A jump is heard at once: what the server holds is written again, gliding to the new
+        // gain. A small step (a bar dragged slowly, levelling's glide) glides in the frames
+        // written next, without making the server take back its buffer every tick.
         stream.gain = gain;
-        if (!stream.fading && !stream.corked) askTiming(stream, Timed::Gain);
+        if (!stream.fading && !stream.corked && audiblyApart(gain, stream.rewrittenGain))
+            askTiming(stream, Timed::Gain);
     }
     std::string title = stream.source->title();
     if (title != stream.title) {
@@ -656,6 +666,12 @@ bool PulseOutput::fadeOut(Stream& stream) {
     return rewrite(stream, 0.0f, true);
 }
 
+bool PulseOutput::audiblyApart(float a, float b) {
+    constexpr float kStep = 1.122f;  // 1 dB
+    if (a <= 0.0f || b <= 0.0f) return a != b;
+    return a > b * kStep || b > a * kStep;
+}
+
 bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
     // Frames the server holds that have not been heard; all written since the flush, where its
     // timing is not known yet.
@@ -664,18 +680,16 @@ bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
     const std::size_t held = std::min<std::size_t>(untaken(stream, before), stream.historyCount);
     const auto margin =
         static_cast<std::size_t>(sinks.onPipeWire() ? kPipeWireRewriteMargin : kRewriteMargin);
-    if (held <= margin) {
-        stream.appliedGain = gain;  // next to nothing left: the next frames carry it
-        return false;
-    }
+    if (!silence) stream.rewrittenGain = gain;
+    if (held <= margin) return false;  // next to nothing left: the next frames glide to it
     const std::size_t frames = held - margin;
     stream.fadeMargin = before > frames ? before - frames : 0;
-    const float from = stream.appliedGain;
     std::size_t at = (stream.historyEnd + stream.historySize - frames) % stream.historySize;
     for (std::size_t i = 0; i < frames; ++i, at = (at + 1) % stream.historySize) {
+        Stream::Kept& kept = stream.history[at];
         const float share = std::min(1.0f, static_cast<float>(i + 1) / kFadeFrames);
-        const float g = silence ? from * (1.0f - share) : from + (gain - from) * share;
-        scratch[i] = {stream.history[at].left * g, stream.history[at].right * g};
+        kept.gain = silence ? kept.gain * (1.0f - share) : kept.gain + (gain - kept.gain) * share;
+        scratch[i] = {kept.frame.left * kept.gain, kept.frame.right * kept.gain};
     }
     // Over what it holds, from a little after what was heard on: the write index stays where
     // it was, and the server plays the new frames in place of the old, at once.
@@ -683,7 +697,7 @@ bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
     if (pa_stream_write(stream.pa, scratch.data(), static_cast<std::size_t>(bytes), nullptr, -bytes,
                         PA_SEEK_RELATIVE) < 0)
         return false;
-    stream.appliedGain = silence ? from : gain;
+    if (!silence) stream.appliedGain = gain;
     return true;
 }
 
@@ -760,12 +774,12 @@ void PulseOutput::keepAndApplyGain(Stream& stream, StereoFrame* frames, int coun
     const float target = stream.gain;
     const float step = 1.0f / kFadeFrames;
     for (int i = 0; i < count; ++i) {
-        stream.history[stream.historyEnd] = frames[i];
-        stream.historyEnd = (stream.historyEnd + 1) % stream.historySize;
         if (stream.appliedGain != target)
             stream.appliedGain = stream.appliedGain < target
                                      ? std::min(target, stream.appliedGain + step)
                                      : std::max(target, stream.appliedGain - step);
+        stream.history[stream.historyEnd] = {frames[i], stream.appliedGain};
+        stream.historyEnd = (stream.historyEnd + 1) % stream.historySize;
         frames[i].left *= stream.appliedGain;
         frames[i].right *= stream.appliedGain;
     }

@@ -151,6 +151,8 @@ private:
     // gliding to `gain`, or fading out to silence. False when it holds next to nothing.
     bool rewrite(Stream& stream, float gain, bool silence);
     bool fadeOut(Stream& stream);
+    // Gains a listener hears apart (1 dB or more, or one of them silent).
+    static bool audiblyApart(float a, float b);
     // Of the frames not heard yet, those the server can still take back.
     std::size_t untaken(Stream& stream, std::size_t unheard) const;
     // Keeps the frames about to be written, then gives them the stream's gain.
