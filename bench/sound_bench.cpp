@@ -223,7 +223,11 @@ int control(int argc, char** argv) {
     const std::string name = argv[2];
     const int tries = std::stoi(argv[3]);
     QCoreApplication app(argc, argv);  // waitForSound runs an event loop
-    SinkRecorder recorder("velmor_null.monitor", kPieceMs);
+    // Pieces of 1 ms here: the null sink renders ahead by its smallest client's piece and its
+    // monitor passes that on at once, so a rewind into it (a player that writes a fade over
+    // what the server holds, or one that flushes) reaches the recording as a splice that a
+    // sound card's sink would not play.
+    SinkRecorder recorder("velmor_null.monitor", 1);
     const double delay = recorderDelay(recorder);
     const auto run = [](const char* command) {
         const Clock::time_point start = Clock::now();

@@ -123,7 +123,7 @@ TEST_P(Mp3DeckCuts, NoCommandClicks) {
     EXPECT_TRUE(errors.taken().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Outputs, Mp3DeckCuts, ::testing::Values(OutputKind::Sdl, OutputKind::Pulse),
-                         outputName);
+INSTANTIATE_TEST_SUITE_P(Outputs, Mp3DeckCuts,
+                         ::testing::Values(OutputKind::Sdl, OutputKind::Pulse), outputName);
 
 }  // namespace
