@@ -29,6 +29,10 @@ if [ -x build-bench/bench/loudness_bench ]; then
     sox -n -r 44100 -c 1 "$work/c.wav" synth 60 sine 997 vol 0.03
     lame --quiet -m m -b 64 "$work/c.wav" "$work/c.mp3"
     build-bench/bench/loudness_bench "$work/a.mp3" "$work/b.mp3" "$work/c.mp3"
+    echo "== loudness measure of 20 files while deck 1 plays (the process's CPU) =="
+    mkdir "$work/measured"
+    for i in $(seq 1 20); do ln "$work/b.mp3" "$work/measured/$i.mp3"; done
+    build-bench/bench/loudness_bench --while-playing "$work/a.mp3" "$work/measured/"*.mp3
 fi
 echo "== \"Play Dir\" on a directory of 32767 names, against ls -f =="
 QT_QPA_PLATFORM=offscreen build-bench/bench/play_dir_bench "$work/a.mp3" "$work/play-dir" \

@@ -207,11 +207,27 @@ double recorderDelay(const SinkRecorder& recorder) {
     return delays[delays.size() / 2];
 }
 
+// The largest step between two neighbouring samples of the left channel in [from, to): a cut
+// from full swing to silence is many times a steady tone's own.
+double largestStep(const std::vector<float>& interleaved, std::size_t from, std::size_t to) {
+    double largest = 0;
+    to = std::min(to, interleaved.size() / SinkRecorder::kChannels);
+    for (std::size_t i = from + 1; i < to; ++i)
+        largest =
+            std::max(largest, double(std::fabs(interleaved[i * SinkRecorder::kChannels] -
+                                               interleaved[(i - 1) * SinkRecorder::kChannels])));
+    return largest;
+}
+
 int control(int argc, char** argv) {
     const std::string name = argv[2];
     const int tries = std::stoi(argv[3]);
     QCoreApplication app(argc, argv);  // waitForSound runs an event loop
-    SinkRecorder recorder("velmor_null.monitor", kPieceMs);
+    // Pieces of 1 ms here: the null sink renders ahead by its smallest client's piece and its
+    // monitor passes that on at once, so a rewind into it (a player that writes a fade over
+    // what the server holds, or one that flushes) reaches the recording as a splice that a
+    // sound card's sink would not play.
+    SinkRecorder recorder("velmor_null.monitor", 1);
     const double delay = recorderDelay(recorder);
     const auto run = [](const char* command) {
         const Clock::time_point start = Clock::now();
@@ -228,16 +244,31 @@ int control(int argc, char** argv) {
                  {"volume back to sound", argv[7], false}};
     std::vector<std::optional<double>> results[4];
     std::vector<double> took;
+    // The clicks of pause and play: the largest step at the cut over the tone's own, taken
+    // from the steady tone before the pause.
+    std::vector<std::optional<double>> clicks[2];
+    constexpr std::size_t kWindow = SinkRecorder::kRate * 3 / 10;
     for (int i = 0; i < tries; ++i) {
+        double own = 0;
         for (int step = 0; step < 4; ++step) {
             std::this_thread::sleep_for(kQuiet);
             const std::size_t from = recorder.frames();
+            if (step == 0) {
+                const std::vector<float> before = recorder.samples();
+                own = largestStep(before, from - std::min(from, kWindow), from);
+            }
             const Clock::time_point t0 = Clock::now();
             took.push_back(run(steps[step].command));
             std::optional<double> heard = steps[step].toSilence ? waitForSilence(recorder, from, t0)
                                                                 : waitForSound(recorder, from, t0);
             if (heard) heard = std::max(0.0, *heard - delay);
             results[step].push_back(heard);
+            if (step < 2) {
+                while (recorder.frames() < from + kWindow)
+                    std::this_thread::sleep_for(milliseconds(5));
+                const double cut = largestStep(recorder.samples(), from, from + kWindow);
+                clicks[step].push_back(own > 0 ? std::optional<double>(cut / own) : std::nullopt);
+            }
         }
     }
     std::sort(took.begin(), took.end());
@@ -246,6 +277,16 @@ int control(int argc, char** argv) {
         delay, took[took.size() / 2]);
     for (int step = 0; step < 4; ++step)
         report((name + ": " + steps[step].what).c_str(), results[step]);
+    for (int step = 0; step < 2; ++step) {
+        std::vector<double> ratios;
+        for (const auto& ratio : clicks[step])
+            if (ratio) ratios.push_back(*ratio);
+        std::sort(ratios.begin(), ratios.end());
+        if (ratios.empty()) continue;
+        std::printf("%s: largest step at %s: %.2f x the tone's own (median of %zu; most %.2f)\n",
+                    name.c_str(), step == 0 ? "pause" : "play", ratios[ratios.size() / 2],
+                    ratios.size(), ratios.back());
+    }
     return 0;
 }
 

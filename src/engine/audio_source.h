@@ -14,6 +14,8 @@ struct MixTiming {
     std::uint32_t queuedFrames = 0;
     // False where the output applies the source's gain itself, at once.
     bool applyGain = true;
+    // True where the output fades out a cut of what it holds itself (it holds audio ahead).
+    bool outputFadesCuts = false;
 };
 
 // Something the audio output plays: a deck.

@@ -19,17 +19,25 @@ int DeckVoice::mixInto(StereoFrame* out, int frames, const MixTiming& timing) no
     Word control = stream.control();
     const DeckStream::ReadableRange range = stream.readableRange(control.epoch);
     std::uint64_t read = range.read;
+    // Before the stale data goes: its next frames carry the fade of a cut.
+    const int faded = timing.outputFadesCuts ? 0 : fadeOutCut(out, frames, control, range, timing);
+    out += faded;
+    frames -= faded;
     releaseTo(read, range.write);  // stale data
-    if (!range.current) return 0;
+    if (!range.current) return faded;
     if ((control.phase != Phase::Playing && control.phase != Phase::Cued) || frames == 0) {
         // Silent now: the next sound starts at the gain set, without a ramp from an old one.
         if (frames > 0) sounding = false;
-        return 0;
+        return faded;
     }
     // Ramp to a new gain across one buffer: heard within it, without a click.
     const float to = timing.applyGain ? stream.gain() : 1.0f;
     const float from = sounding ? appliedGain : to;
+    // A new epoch always follows a cut, whatever the output did with the old one's tail; a
+    // track that runs on into the cued file keeps its epoch and is not faded.
+    if (!sounding || control.epoch != soundedEpoch) fadedIn = 0;
     sounding = true;
+    soundedEpoch = control.epoch;
     const Ramp ramp{from, (to - from) / static_cast<float>(frames)};
     const std::uint64_t first = read;
     int done = 0;
@@ -64,7 +72,32 @@ int DeckVoice::mixInto(StereoFrame* out, int frames, const MixTiming& timing) no
                            static_cast<std::uint32_t>(read - first) + timing.queuedFrames,
                            timing.deviceTime});
     if (done < frames && !over) side.countUnderrun(static_cast<std::uint64_t>(frames - done));
-    return done;
+    return faded + done;
+}
+
+int DeckVoice::fadeOutCut(StereoFrame* out, int frames, const Word& control,
+                          const DeckStream::ReadableRange& range,
+                          const MixTiming& timing) noexcept {
+    if (!sounding || frames <= 0) return 0;
+    const bool moved = control.epoch != soundedEpoch;
+    const bool halted = control.phase == Phase::Paused || control.phase == Phase::Stopped;
+    if (!moved && !halted) return 0;
+    // A new epoch: the old one's frames from where the last buffer stopped. A pause: the
+    // frames it will resume with, played faded and not used up.
+    const std::uint64_t from = moved ? side.readIndex() : range.read;
+    const std::uint64_t until = moved ? range.read : range.write;
+    const int count = static_cast<int>(
+        std::min<std::uint64_t>({static_cast<std::uint64_t>(kFadeFrames),
+                                 static_cast<std::uint64_t>(frames), until - from}));
+    const float gain = timing.applyGain ? appliedGain : 1.0f;
+    for (int i = 0; i < count; ++i) {
+        const float g = gain * (1.0f - static_cast<float>(i + 1) / static_cast<float>(kFadeFrames));
+        const StereoFrame& frame = side.frameAt(from + static_cast<std::uint64_t>(i));
+        out[i].left += frame.left * g;
+        out[i].right += frame.right * g;
+    }
+    sounding = false;  // what follows starts from silence
+    return count;
 }
 
 void DeckVoice::holdClock(std::int64_t now, int rate) noexcept {
@@ -90,7 +123,9 @@ void DeckVoice::retime(const MixTiming& timing) noexcept {
 void DeckVoice::playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out,
                          std::uint64_t& read, int& done) noexcept {
     for (; read < limit; ++read, ++done) {
-        const float g = ramp.from + ramp.step * static_cast<float>(done + 1);
+        float g = ramp.from + ramp.step * static_cast<float>(done + 1);
+        if (fadedIn < kFadeFrames)
+            g *= static_cast<float>(++fadedIn) / static_cast<float>(kFadeFrames);
         const StereoFrame& frame = side.frameAt(read);
         out[done].left += frame.left * g;
         out[done].right += frame.right * g;

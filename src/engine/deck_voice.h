@@ -26,6 +26,11 @@ public:
     std::string label() const override { return label_; }
     std::string title() const override;
 
+    // Sound that starts from silence (a play, a resume, the new position after a step or a new
+    // file) rises over these frames, about 5 ms, and a cut of sound that plays falls over as
+    // many, unless the output fades cuts itself: a start or an end mid-swing would click.
+    static constexpr int kFadeFrames = 240;
+
 private:
     // A buffer's gain, from the last buffer's to the one set, a step a frame.
     struct Ramp {
@@ -42,6 +47,10 @@ private:
     // Cued where the UI played it and the cued file follows, else Ended; `control` is the
     // word after the change (or a command's that came in between).
     Crossing crossEnd(DeckControl::Word& control, std::uint64_t end) noexcept;
+    // The output's side only. A pause, a stop or a new epoch while the last buffer sounded: the
+    // next frames of what played, fading out, into `out`; how many.
+    int fadeOutCut(StereoFrame* out, int frames, const DeckControl::Word& control,
+                   const DeckStream::ReadableRange& range, const MixTiming& timing) noexcept;
     // Gives back the ring up to `read`; wakes the decoder when that takes the fill below the
     // refill mark.
     void releaseTo(std::uint64_t read, std::uint64_t write) noexcept;
@@ -52,6 +61,8 @@ private:
     // Audio thread only.
     float appliedGain = 1.0f;
     bool sounding = false;            // the last buffer played this deck
+    std::uint32_t soundedEpoch = 0;   // the epoch it played
+    int fadedIn = kFadeFrames;        // frames of the fade-in played
     std::uint64_t cuedAt = ~0ull;     // ring index where the cued file began, while Cued
     std::uint64_t passedEnd = ~0ull;  // the end mark the cued file went on behind
 };

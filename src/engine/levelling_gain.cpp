@@ -35,7 +35,9 @@ std::optional<double> gain(const LevellingInfo& info, LevellingMode mode, double
     if (!peak && info.measured && info.measured->samplePeak > 0) peak = info.measured->samplePeak;
     double factor = std::pow(10.0, (*gainDb + preampDb) / 20.0);
     if (!std::isfinite(factor)) factor = 1.0;
-    if (peak && *peak > 0 && *peak * factor > 1.0) factor = 1.0 / *peak;
+    // Without a peak, raising the level could clip: the file then plays no louder than it is.
+    if (!peak || *peak <= 0) return std::min(factor, 1.0);
+    if (*peak * factor > 1.0) factor = 1.0 / *peak;
     return factor;
 }
 

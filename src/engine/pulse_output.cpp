@@ -33,6 +33,20 @@ constexpr auto kNever = Clock::time_point::max();
 // A deck told its audio was dropped goes on with a new epoch at its next tick; one that has
 // not by then is not going to, and what it has is played.
 constexpr std::chrono::milliseconds kStaleLimit{100};
+// A cut of sound that plays fades out over these frames (about 5 ms), written into what the
+// server holds, from a little after what has been heard: the server takes back what its sink
+// has not played yet, so the fade is heard at once, and only then is the stream corked or
+// flushed. A jump of the gain glides over as many frames.
+constexpr int kFadeFrames = 240;
+// How far the server's estimate of what was heard may be off, and how far short of it its
+// sink's rewind may fall: 2 ms on PulseAudio; 4 ms on PipeWire's pulse server, whose estimate
+// moves in its graph's steps.
+constexpr int kRewriteMargin = 96;
+constexpr int kPipeWireRewriteMargin = 192;
+// The new audio after a cut's fade starts further off: it waits for the fade anyway, and the
+// server's own span then covers a late answer of ours.
+constexpr int kRestartMargin = 480;
+constexpr std::chrono::milliseconds kFadeHeard{3};  // beyond the margin's and the fade's span
 
 // Lets the main loop's lock go at the end of a scope.
 class LoopLock {
@@ -74,7 +88,8 @@ struct PulseOutput::Stream {
     AudioSource* source = nullptr;
     std::string label;
     pa_stream* pa = nullptr;
-    pa_time_event* retry = nullptr;  // a fill that found nothing, tried again
+    pa_time_event* retry = nullptr;     // a fill that found nothing, tried again
+    pa_time_event* fadeDone = nullptr;  // a cut's fade has been heard
     std::chrono::milliseconds retryAfter = kRetrySoon;
     bool ready = false;
     bool failed = false;  // failed alone, while the connection stands: the watch remakes it
@@ -95,6 +110,27 @@ struct PulseOutput::Stream {
     // on from where it was heard with a new one, within a tick.
     std::optional<std::uint32_t> staleEpoch;
     Clock::time_point staleUntil;
+    // What was written since the last flush, before its gain and with it: a ring of
+    // `historySize` frames, so that what the server holds can be written again, faded or at
+    // another gain, continuing from the gain each frame had.
+    struct Kept {
+        StereoFrame frame;
+        float gain;
+    };
+    std::unique_ptr<Kept[]> history;
+    std::size_t historySize = 0;
+    std::size_t historyEnd = 0;    // one past the newest frame
+    std::size_t historyCount = 0;  // frames held, at most historySize
+    float appliedGain = 1.0f;      // the gain the newest frame was written with
+    float rewrittenGain = 1.0f;    // the gain the held frames were last written again at
+    bool fading = false;           // a cut fades out: the cork or flush waits for it
+    bool faded = false;            // and has been heard
+    std::size_t fadeMargin = 0;    // frames before the last fade began, from what was heard
+    bool starting = false;         // corked until the first frames of what it plays are written
+    bool restarting = false;       // the first frames go over the silence after a fade
+    bool timingAsked = false;      // the server's timing asked afresh, for `timed`
+    bool leadIn = false;           // the silence a start begins with is written
+    unsigned timed = 0;            // Timed bits
 };
 
 PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listener)
@@ -111,9 +147,15 @@ PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listen
     pa_threaded_mainloop_set_name(loop, "pulse output");
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
     watchTimer = api->time_new(api, nullptr, &PulseOutput::onWatch, this);
+    const std::size_t historySize =
+        bufferFrames() * 2 + static_cast<std::size_t>(this->options.rate) / 5;
+    scratch.resize(historySize);
     for (Stream& stream : *streams) {
         stream.owner = this;
         stream.retry = api->time_new(api, nullptr, &PulseOutput::onRetry, &stream);
+        stream.fadeDone = api->time_new(api, nullptr, &PulseOutput::onFadeDone, &stream);
+        stream.history = std::make_unique<Stream::Kept[]>(historySize);
+        stream.historySize = historySize;
         stream.stall = StallRule({this->options.stallLimit, kStartLimit, kWatchPeriod});
     }
     if (pa_threaded_mainloop_start(loop) < 0) {
@@ -129,7 +171,10 @@ PulseOutput::~PulseOutput() {
         for (Stream& stream : *streams) closeStream(stream);
         dropContext();
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
-        for (Stream& stream : *streams) api->time_free(stream.retry);
+        for (Stream& stream : *streams) {
+            api->time_free(stream.retry);
+            api->time_free(stream.fadeDone);
+        }
         api->time_free(watchTimer);
     }
     pa_threaded_mainloop_stop(loop);
@@ -330,13 +375,17 @@ void PulseOutput::openStream(Stream& stream) {
     attributes.tlength = bytes(options.buffer);
     // Starts once the buffer is full: the decoder fills it within milliseconds of a command;
     // a track's end that comes sooner is triggered.
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.prebuf = bytes(std::chrono::milliseconds(20));
     // The server asks for more a quarter of the buffer at a time: 20 wakeups a second.
     attributes.minreq = bytes(options.buffer / 4);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
+    // The deck's gain is in the audio written: the stream's own volume stays full.
     stream.gain = stream.source->gain();
+    stream.appliedGain = stream.gain;
+    stream.rewrittenGain = stream.gain;
+    stream.historyCount = 0;
     pa_cvolume volume;
-    pa_cvolume_set(&volume, 2, pa_sw_volume_from_linear(stream.gain));
+    pa_cvolume_set(&volume, 2, PA_VOLUME_NORM);
     const DeckControl::Word word = stream.source->control();
     stream.ready = false;
     stream.corked = !sounds(word.phase);
@@ -361,6 +410,13 @@ void PulseOutput::openStream(Stream& stream) {
 
 void PulseOutput::closeStream(Stream& stream) {
     armTimer(stream.retry, std::chrono::milliseconds(-1));
+    armTimer(stream.fadeDone, std::chrono::milliseconds(-1));
+    stream.fading = false;
+    stream.starting = false;
+    stream.restarting = false;
+    stream.timingAsked = false;
+    stream.timed = 0;
+    stream.leadIn = false;
     stream.failed = false;
     if (!stream.pa) return;
     pa_stream_set_state_callback(stream.pa, nullptr, nullptr);
@@ -470,7 +526,12 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
             stream.asks = 0;
             // The server may have restored a level it remembers (PipeWire does, whatever the
             // volume the stream was made with): the deck's own volume is the one heard.
-            stream.gain = -1.0f;
+            {
+                pa_cvolume volume;
+                pa_cvolume_set(&volume, 2, PA_VOLUME_NORM);
+                forget(pa_context_set_sink_input_volume(output.context, pa_stream_get_index(pa),
+                                                        &volume, nullptr, nullptr));
+            }
             output.apply(stream);
             break;
         case PA_STREAM_FAILED:
@@ -510,7 +571,7 @@ void PulseOutput::onTiming(pa_stream*, void* self) {
     // The server's own timing: the clock counts what it has played, not what we wrote, and
     // stands still while the stream waits or its sink sleeps.
     if (const std::optional<std::uint32_t> unheard = stream.owner->unheardFrames(stream))
-        stream.source->retime(MixTiming{steadyNanoseconds(), *unheard, false});
+        stream.source->retime(MixTiming{steadyNanoseconds(), *unheard, false, true});
 }
 
 void PulseOutput::apply(Stream& stream) {
@@ -522,28 +583,53 @@ void PulseOutput::apply(Stream& stream) {
     const bool moved = word.epoch != stream.epoch;
     const bool halted =
         stream.sounding && (word.phase == Phase::Paused || word.phase == Phase::Stopped);
-    if (moved || halted) forget(pa_stream_flush(stream.pa, nullptr, nullptr));
+    updateProperties(stream);
+    if (stream.fading) return;  // its end applies what came meanwhile
+    if ((moved || halted) && stream.sounding && !stream.corked && !stream.faded) {
+        // Faded where the server's timing, asked afresh, says the sound stands.
+        stream.fading = true;
+        askTiming(stream, Timed::Fade);
+        return;
+    }
+    // The fade of a new position played: its audio goes over the silence that followed.
+    const bool overSilence = moved && wanted && stream.faded;
+    if ((moved || halted) && !overSilence) forget(pa_stream_flush(stream.pa, nullptr, nullptr));
+    if (moved || halted) stream.historyCount = 0;
     if (moved) stream.staleEpoch.reset();
     stream.epoch = word.epoch;
     stream.sounding = wanted;
-    const bool resumed = wanted && stream.corked;
-    if (wanted == stream.corked) {
-        forget(pa_stream_cork(stream.pa, wanted ? 0 : 1, nullptr, nullptr));
-        stream.corked = !wanted;
-        stream.stall.progressed(Clock::now(), false);
-    }
-    if (wanted && (moved || resumed)) {
+    if (wanted && (moved || stream.corked)) {
+        // A stream that runs empty and is then given audio starts somewhere within it,
+        // mid-swing: a corked one gets its first frames before it runs; a running one, whose
+        // fade and silence the server holds, gets them over that silence, right after what
+        // has been heard.
+        stream.starting = stream.corked;
+        stream.restarting = !stream.corked;
         stream.retryAfter = kRetrySoon;
         fill(stream, pa_stream_writable_size(stream.pa));
+    } else if (!wanted) {
+        stream.starting = false;
+        stream.restarting = false;
+        setCorked(stream, true);
     }
+}
 
+void PulseOutput::setCorked(Stream& stream, bool corked) {
+    if (stream.corked == corked) return;
+    forget(pa_stream_cork(stream.pa, corked ? 1 : 0, nullptr, nullptr));
+    stream.corked = corked;
+    stream.stall.progressed(Clock::now(), false);
+}
+
+void PulseOutput::updateProperties(Stream& stream) {
     const float gain = stream.source->gain();
     if (gain != stream.gain) {
-        pa_cvolume volume;
-        pa_cvolume_set(&volume, 2, pa_sw_volume_from_linear(gain));
-        forget(pa_context_set_sink_input_volume(context, pa_stream_get_index(stream.pa), &volume,
-                                                nullptr, nullptr));
+        // A jump is heard at once: what the server holds is written again, gliding to the new
+        // gain. A small step (a bar dragged slowly, levelling's glide) glides in the frames
+        // written next, without making the server take back its buffer every tick.
         stream.gain = gain;
+        if (!stream.fading && !stream.corked && audiblyApart(gain, stream.rewrittenGain))
+            askTiming(stream, Timed::Gain);
     }
     std::string title = stream.source->title();
     if (title != stream.title) {
@@ -554,6 +640,110 @@ void PulseOutput::apply(Stream& stream) {
         pa_proplist_free(properties);
         stream.title = std::move(title);
     }
+}
+
+std::size_t PulseOutput::bufferFrames() const {
+    return static_cast<std::size_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(options.buffer).count() *
+        options.rate / 1000000);
+}
+
+std::size_t PulseOutput::untaken(Stream& stream, std::size_t unheard) const {
+    // PipeWire's pulse server cannot take back what its graph has taken, as PulseAudio's sinks
+    // do: there only what the server still holds unread is written again.
+    if (!sinks.onPipeWire()) return unheard;
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream.pa);
+    if (!timing || timing->read_index_corrupt || timing->write_index_corrupt) return 0;
+    const std::int64_t queued =
+        (timing->write_index - timing->read_index) / static_cast<std::int64_t>(sizeof(StereoFrame));
+    const auto since =
+        static_cast<std::int64_t>(pa_timeval_age(&timing->timestamp)) * options.rate / 1000000;
+    return std::min<std::size_t>(
+        unheard, static_cast<std::size_t>(std::max<std::int64_t>(queued - since, 0)));
+}
+
+bool PulseOutput::fadeOut(Stream& stream) {
+    return rewrite(stream, 0.0f, true);
+}
+
+bool PulseOutput::audiblyApart(float a, float b) {
+    constexpr float kStep = 1.122f;  // 1 dB
+    if (a <= 0.0f || b <= 0.0f) return a != b;
+    return a > b * kStep || b > a * kStep;
+}
+
+bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
+    // Frames the server holds that have not been heard; all written since the flush, where its
+    // timing is not known yet.
+    const std::optional<std::uint32_t> unheard = unheardFrames(stream);
+    const std::size_t before = unheard ? *unheard : stream.historyCount;
+    const std::size_t held = std::min<std::size_t>(untaken(stream, before), stream.historyCount);
+    const auto margin =
+        static_cast<std::size_t>(sinks.onPipeWire() ? kPipeWireRewriteMargin : kRewriteMargin);
+    if (!silence) stream.rewrittenGain = gain;
+    if (held <= margin) return false;  // next to nothing left: the next frames glide to it
+    const std::size_t frames = held - margin;
+    stream.fadeMargin = before > frames ? before - frames : 0;
+    std::size_t at = (stream.historyEnd + stream.historySize - frames) % stream.historySize;
+    for (std::size_t i = 0; i < frames; ++i, at = (at + 1) % stream.historySize) {
+        Stream::Kept& kept = stream.history[at];
+        const float share = std::min(1.0f, static_cast<float>(i + 1) / kFadeFrames);
+        kept.gain = silence ? kept.gain * (1.0f - share) : kept.gain + (gain - kept.gain) * share;
+        scratch[i] = {kept.frame.left * kept.gain, kept.frame.right * kept.gain};
+    }
+    // Over what it holds, from a little after what was heard on: the write index stays where
+    // it was, and the server plays the new frames in place of the old, at once.
+    const auto bytes = static_cast<std::int64_t>(frames * sizeof(StereoFrame));
+    if (pa_stream_write(stream.pa, scratch.data(), static_cast<std::size_t>(bytes), nullptr, -bytes,
+                        PA_SEEK_RELATIVE) < 0)
+        return false;
+    if (!silence) stream.appliedGain = gain;
+    return true;
+}
+
+void PulseOutput::onFadeDone(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto& stream = *static_cast<Stream*>(self);
+    stream.owner->wakeups.fetch_add(1, std::memory_order_relaxed);
+    stream.owner->askTiming(stream, Timed::Faded);
+}
+
+void PulseOutput::askTiming(Stream& stream, Timed what) {
+    stream.timed |= static_cast<unsigned>(what);
+    if (stream.timingAsked) return;
+    pa_operation* operation =
+        pa_stream_update_timing_info(stream.pa, &PulseOutput::onTimed, &stream);
+    if (!operation) {
+        onTimed(stream.pa, 0, &stream);  // as well as it can without
+        return;
+    }
+    stream.timingAsked = true;
+    forget(operation);
+}
+
+void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
+    auto& stream = *static_cast<Stream*>(self);
+    if (pa != stream.pa) return;
+    PulseOutput& output = *stream.owner;
+    stream.timingAsked = false;
+    const unsigned what = std::exchange(stream.timed, 0u);
+    if ((what & static_cast<unsigned>(Timed::Gain)) && !stream.fading && !stream.corked)
+        output.rewrite(stream, stream.gain, false);
+    if (what & static_cast<unsigned>(Timed::Fade)) {
+        if (output.fadeOut(stream)) {
+            // Heard once what lies before it and the fade itself have played.
+            const auto frames = stream.fadeMargin + kFadeFrames;
+            output.armTimer(stream.fadeDone, kFadeHeard + std::chrono::milliseconds(
+                                                              frames * 1000 / output.options.rate));
+            return;
+        }
+    } else if (!(what & static_cast<unsigned>(Timed::Faded))) {
+        return;
+    }
+    // The fade has been heard, or there was next to nothing left to fade.
+    stream.fading = false;
+    stream.faded = true;  // for this apply only
+    output.apply(stream);
+    stream.faded = false;
 }
 
 std::optional<std::uint32_t> PulseOutput::unheardFrames(Stream& stream) const {
@@ -580,8 +770,25 @@ void PulseOutput::onWritable(pa_stream*, std::size_t bytes, void* self) {
     stream.owner->fill(stream, bytes);
 }
 
+void PulseOutput::keepAndApplyGain(Stream& stream, StereoFrame* frames, int count) {
+    const float target = stream.gain;
+    const float step = 1.0f / kFadeFrames;
+    for (int i = 0; i < count; ++i) {
+        if (stream.appliedGain != target)
+            stream.appliedGain = stream.appliedGain < target
+                                     ? std::min(target, stream.appliedGain + step)
+                                     : std::max(target, stream.appliedGain - step);
+        stream.history[stream.historyEnd] = {frames[i], stream.appliedGain};
+        stream.historyEnd = (stream.historyEnd + 1) % stream.historySize;
+        frames[i].left *= stream.appliedGain;
+        frames[i].right *= stream.appliedGain;
+    }
+    stream.historyCount = std::min(stream.historyCount + count, stream.historySize);
+}
+
 void PulseOutput::fill(Stream& stream, std::size_t bytes) {
-    if (!stream.pa || !stream.ready || !stream.source || stream.corked) return;
+    if (!stream.pa || !stream.ready || !stream.source || stream.fading) return;
+    if (stream.corked && !stream.starting) return;
     if (stream.staleEpoch) {
         // The deck goes on from where it was heard with a new epoch: the old one's audio
         // ahead of that is not to be heard. A deck that does not follow is played on.
@@ -597,13 +804,30 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     // buffer would take, rather than taken as heard at once, until the server's timing
     // (onTiming) says when it sounds.
     const std::optional<std::uint32_t> unheard = unheardFrames(stream);
-    const std::uint32_t bufferFrames = static_cast<std::uint32_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(options.buffer).count() *
-        options.rate / 1000000);
-    MixTiming chunkTiming{steadyNanoseconds(),
-                          unheard ? *unheard : std::max(stream.lastUnheard, bufferFrames), false};
+    MixTiming chunkTiming{
+        steadyNanoseconds(),
+        unheard ? *unheard
+                : std::max(stream.lastUnheard, static_cast<std::uint32_t>(bufferFrames())),
+        false, true};
+    // Over the silence after a fade, from a little after what has been heard.
+    std::size_t back = 0;
+    const std::size_t open = unheard ? untaken(stream, *unheard) : 0;
+    if (stream.restarting && open > static_cast<std::size_t>(kRestartMargin)) {
+        back = std::min<std::size_t>(open - kRestartMargin, stream.historySize);
+        wanted += back;
+        chunkTiming.queuedFrames = static_cast<std::uint32_t>(*unheard - back);
+    }
     bool fellShort = false;
     bool written = false;
+    if (stream.starting && !stream.leadIn) {
+        // A stream that starts may begin a little within what it was given, where its sink's
+        // rewind falls short: a moment of silence first keeps the fade-in whole.
+        std::fill(scratch.begin(), scratch.begin() + kRewriteMargin, StereoFrame{});
+        keepAndApplyGain(stream, scratch.data(), kRewriteMargin);
+        pa_stream_write(stream.pa, scratch.data(), kRewriteMargin * sizeof(StereoFrame), nullptr, 0,
+                        PA_SEEK_RELATIVE);
+        stream.leadIn = true;
+    }
     while (wanted > 0) {
         void* data = nullptr;
         std::size_t size = wanted * sizeof(StereoFrame);
@@ -617,8 +841,12 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
             fellShort = true;
             break;
         }
+        keepAndApplyGain(stream, out, made);
         pa_stream_write(stream.pa, data, static_cast<std::size_t>(made) * sizeof(StereoFrame),
-                        nullptr, 0, PA_SEEK_RELATIVE);
+                        nullptr, -static_cast<std::int64_t>(back * sizeof(StereoFrame)),
+                        PA_SEEK_RELATIVE);
+        back = 0;
+        stream.restarting = false;
         written = true;
         wanted -= static_cast<std::size_t>(made);
         chunkTiming.queuedFrames += static_cast<std::uint32_t>(made);
@@ -626,6 +854,11 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
             fellShort = true;
             break;
         }
+    }
+    if (written && stream.starting) {
+        stream.starting = false;
+        stream.leadIn = false;
+        setCorked(stream, false);
     }
     // The track's end is written (or the cued file has nothing yet): the server would wait
     // for its prebuffer before it plays, and a sound shorter than that would never be heard.

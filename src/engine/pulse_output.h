@@ -8,10 +8,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/audio_output.h"
 #include "engine/outage_report.h"
 #include "engine/sink_catalogue.h"
+#include "engine/stereo_frame.h"
 
 struct pa_context;
 struct pa_operation;
@@ -137,6 +139,25 @@ private:
     // Brings the stream to its source's state: corked or not, flushed after a command that
     // moved or halted it, its volume and its name.
     void apply(Stream& stream);
+    void setCorked(Stream& stream, bool corked);
+    // What waits for the server's timing, asked afresh: a rewrite placed by an old timing
+    // lands off the sound by as much as it has drifted.
+    enum class Timed : unsigned { Fade = 1, Faded = 2, Gain = 4 };
+    void askTiming(Stream& stream, Timed what);
+    static void onTimed(pa_stream* pa, int success, void* self);
+    // The source's gain and title, to the stream.
+    void updateProperties(Stream& stream);
+    // Writes again what the server holds unheard, from a little after what was heard on:
+    // gliding to `gain`, or fading out to silence. False when it holds next to nothing.
+    bool rewrite(Stream& stream, float gain, bool silence);
+    bool fadeOut(Stream& stream);
+    // Gains a listener hears apart (1 dB or more, or one of them silent).
+    static bool audiblyApart(float a, float b);
+    // Of the frames not heard yet, those the server can still take back.
+    std::size_t untaken(Stream& stream, std::size_t unheard) const;
+    // Keeps the frames about to be written, then gives them the stream's gain.
+    void keepAndApplyGain(Stream& stream, StereoFrame* frames, int count);
+    std::size_t bufferFrames() const;
     // Writes what the source has, up to `bytes`; tries again, later each time, while it has
     // nothing.
     void fill(Stream& stream, std::size_t bytes);
@@ -160,6 +181,8 @@ private:
     static void onTiming(pa_stream* stream, void* self);
     static void onWatch(struct pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
     static void onRetry(struct pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
+    static void onFadeDone(struct pa_mainloop_api*, pa_time_event*, const struct timeval*,
+                           void* self);
 
     ErrorSink& errors;
     const Options options;
@@ -169,6 +192,7 @@ private:
     pa_time_event* watchTimer = nullptr;
     std::unique_ptr<std::array<Stream, kMaxSources>> streams;
     SinkCatalogue sinks;
+    std::vector<StereoFrame> scratch;                         // a rewrite's frames
     std::vector<std::pair<std::string, std::string>> chosen;  // label, device
 
     Link link = Link::Resting;

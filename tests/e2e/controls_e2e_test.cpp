@@ -103,6 +103,9 @@ TEST_P(EndToEndPulseDeckBar, DraggingADeckBarChangesThatDecksLoudness) {
     // Deck 2 at full volume is the reference, so a moment the server fell behind (seen on
     // PipeWire) cannot read as a wrong gain.
     const double ratio = medianOverWindows(left, SinkRecorder::kRate, 440, 880);
+    std::string said;
+    for (const std::string& line : errors.taken()) said += line + "\n";
+    SCOPED_TRACE("errors: " + said + "streams: " + commandOutput("pactl list sink-inputs"));
     EXPECT_NEAR(20 * std::log10(ratio), volume / 100.0, 0.5);
     EXPECT_NEAR(medianOverWindows(left, SinkRecorder::kRate, 880), 0.4, 0.03);
 }

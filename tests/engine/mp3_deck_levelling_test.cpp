@@ -33,12 +33,12 @@ double factorOf(double db) {
     return std::pow(10.0, db / 20.0);
 }
 
-// A 1 kHz tone of peak 0.25 in both channels: -12 LUFS, so the measure brings it down by
-// 6 dB. No gain in its LAME header: its level is what its ID3 frames, if any, say.
+// A 1 kHz tone in both channels, of peak 0.25 unless told: -12 LUFS, so the measure brings it
+// down by 6 dB. No gain in its LAME header: its level is what its ID3 frames, if any, say.
 std::string toneFile(const TempDir& dir, const std::string& name,
-                     const std::vector<std::string>& frames) {
+                     const std::vector<std::string>& frames, double amplitude = 0.25) {
     ToneOptions options;
-    options.amplitude = 0.25;
+    options.amplitude = amplitude;
     options.replayGain = false;
     const std::string path = makeToneMp3(dir.path(), name, 1000.0, 1.0, options);
     if (frames.empty()) return path;
@@ -88,13 +88,24 @@ TEST_F(Mp3DeckLevelling, EachModeEndsAtTheFilesLevelTimesTheVolume) {
         double preampDb;
         double expectedDb;  // the levelling's part
         double toleranceDb;
+        double amplitude = 0.25;
     };
     const std::vector<std::string> minus6 = {txxxFrame("replaygain_track_gain", "-6.00 dB")};
+    const std::vector<std::string> plus6 = {txxxFrame("replaygain_track_gain", "+6.00 dB"),
+                                            txxxFrame("replaygain_track_peak", "0.25")};
+    const std::vector<std::string> zero = {txxxFrame("replaygain_track_gain", "0.00 dB"),
+                                           txxxFrame("replaygain_track_peak", "0.25")};
+    const std::vector<std::string> clipping = {txxxFrame("replaygain_track_gain", "+14.00 dB"),
+                                               txxxFrame("replaygain_track_peak", "0.25")};
     const std::vector<std::string> both = {txxxFrame("replaygain_track_gain", "-6.00 dB"),
                                            txxxFrame("replaygain_album_gain", "-2.50 dB")};
     // clang-format off
     const Case cases[] = {
         {"track.mp3", minus6, L::Track, 0, -6, 0.01},
+        {"track-zero.mp3", zero, L::Track, 0, 0, 0.01},
+        {"track-plus6.mp3", plus6, L::Track, 0, 6, 0.01},
+        {"would-clip.mp3", clipping, L::Track, 0, 12.04, 0.01},  // held to its peak: 1 / 0.25
+        {"off-plus6.mp3", plus6, L::Off, 0, 0, 0.01},
         {"off.mp3", minus6, L::Off, 0, 0, 0.01},
         {"off-preamp.mp3", minus6, L::Off, 4, 0, 0.01},  // Off is the file's own level
         {"preamp.mp3", minus6, L::Track, 3.5, -2.5, 0.01},
@@ -105,11 +116,13 @@ TEST_F(Mp3DeckLevelling, EachModeEndsAtTheFilesLevelTimesTheVolume) {
         // change of a short tone.
         {"measured.mp3", {}, L::Track, 0, -6, 0.6},
         {"measured-album.mp3", {}, L::Album, -1, -7, 0.6},
+        // A quiet one (-32 LUFS) raised to -18: its peak leaves room.
+        {"measured-quiet.mp3", {}, L::Track, 0, 14, 0.6, 0.025},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = toneFile(dir, c.name, c.frames);
+        const std::string path = toneFile(dir, c.name, c.frames, c.amplitude);
         for (int i = 0; i < 2; ++i) {
             Mp3Deck& deck = rig.deck(i);
             deck.setVolume(-600);

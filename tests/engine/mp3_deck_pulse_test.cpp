@@ -16,6 +16,7 @@
 #include "support/shell_command.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
+#include "support/test_server.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
 
@@ -58,8 +59,7 @@ TEST_P(Mp3DeckPulse, BothDecksAreHeardAtTheirVolumes) {
             // The desktop's sound settings list each deck with its title; PulseAudio remembers
             // each deck's routing under an id of its own (PipeWire keeps no such property, and
             // would remember both decks by a role they share: they carry none there).
-            const char* server = std::getenv("VELMOR_TEST_SERVER");
-            const bool pulseAudio = !server || std::string(server) != "pipewire";
+            const bool pulseAudio = !testServerIsPipeWire();
             const std::string streams = commandOutput("pactl list sink-inputs");
             const struct {
                 const char* property;
@@ -149,9 +149,8 @@ TEST_P(Mp3DeckPulse, PlaysInRealTimeAndObeysPromptly) {
     // PipeWire's graph moves in quanta of 1024 frames (21 ms) that the recorder waits for too:
     // there the bound carries one quantum more. The server's own stream is corked, flushed and
     // turned down at once; SDL's buffer of 21 ms cannot be.
-    const char* server = std::getenv("VELMOR_TEST_SERVER");
     const double goal = GetParam() == OutputKind::Pulse ? 0.03 : 0.06;
-    const double bound = server && std::string(server) == "pipewire" ? goal + 0.0213 : goal;
+    const double bound = testServerIsPipeWire() ? goal + 0.0213 : goal;
     for (const auto& latency : latencies) {
         std::printf("%s %.1f ms (an upper bound)\n", latency.what, latency.seconds * 1000);
         EXPECT_LT(latency.seconds, bound) << latency.what;

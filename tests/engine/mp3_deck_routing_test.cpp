@@ -20,6 +20,7 @@
 #include "support/shell_command.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
+#include "support/test_server.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
 #include "support/wait_for.h"
@@ -144,8 +145,7 @@ TEST_F(Mp3DeckRouting, EachDeckIsHeardOnlyOnItsChosenOutput) {
                 << expected.name;
         // The server may move neither stream elsewhere, nor remember them under one name.
         const std::string streams = commandOutput("pactl list sink-inputs");
-        const char* server = std::getenv("VELMOR_TEST_SERVER");
-        const bool pipeWire = server && std::string(server) == "pipewire";
+        const bool pipeWire = testServerIsPipeWire();
         for (const char* property :
              {pipeWire ? "application.id = \"velmor-mp3-player-deck-1\""
                        : "module-stream-restore.id = \"velmor-mp3-player-deck-1\"",
@@ -276,9 +276,7 @@ TEST_F(Mp3DeckRouting, AnOutputThatGoesAwayHoldsItsDeckUntilItIsBack) {
     EXPECT_LT(backMs, 1000);
     // PipeWire's graph moves in quanta of 1024 frames (21 ms), which its timing of the
     // stream, and so the clock, follows: there the bound carries one quantum more.
-    const char* server = std::getenv("VELMOR_TEST_SERVER");
-    const bool pipeWire = server && std::string(server) == "pipewire";
-    EXPECT_NEAR(resumedAt, held, pipeWire ? 0.03 + 0.0213 : 0.03);
+    EXPECT_NEAR(resumedAt, held, testServerIsPipeWire() ? 0.03 + 0.0213 : 0.03);
     onPhones = std::make_unique<SinkRecorder>(phones->monitor());
     tick(500ms);
     EXPECT_GT(heard(onPhones->stop()).other, 0.1);
