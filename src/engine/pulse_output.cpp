@@ -39,10 +39,10 @@ constexpr std::chrono::milliseconds kStaleLimit{100};
 // flushed. A jump of the gain glides over as many frames.
 constexpr int kFadeFrames = 240;
 // How far the server's estimate of what was heard may be off, and how far short of it its
-// sink's rewind may fall: 2 ms on PulseAudio; 4 ms on PipeWire's pulse server, whose estimate
-// moves in its graph's steps.
+// sink's rewind may fall: 2 ms on PulseAudio; 8 ms on PipeWire's pulse server, whose graph
+// takes a step's worth at once, so that what it took since its last timing is only estimated.
 constexpr int kRewriteMargin = 96;
-constexpr int kPipeWireRewriteMargin = 192;
+constexpr int kPipeWireRewriteMargin = 384;
 // The new audio after a cut's fade starts further off: it waits for the fade anyway, and the
 // server's own span then covers a late answer of ours.
 constexpr int kRestartMargin = 480;
