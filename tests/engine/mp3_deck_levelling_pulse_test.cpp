@@ -33,7 +33,7 @@ double dB(double ratio) {
 std::string taggedTone(const TempDir& dir, const std::string& name, double frequencyHz,
                        const std::string& gain) {
     const std::string path = makeToneMp3(dir.path(), name, frequencyHz, 3,
-                                         {.amplitude = 0.4, .rate = 44100, .replayGain = false});
+                                         {.rate = 44100, .amplitude = 0.4, .replayGain = false});
     std::ifstream in(path, std::ios::binary);
     std::stringstream audio;
     audio << in.rdbuf();
