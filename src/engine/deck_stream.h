@@ -47,8 +47,9 @@
 //   exactLength   scanner: (track, frames of the file) once a scan is done; decoder: the same
 //                 once it decoded to the end (the truth, whatever a header said).
 //   gain          UI; the callback ramps to it.
-//   outputRate    callback: the rate the output plays the deck at (its sink's), whenever it
-//                 makes the deck's stream; 0 until it says. The UI reads it for each epoch.
+//   outputRate    output (whichever thread makes the deck's stream or adds it to a device):
+//                 the rate it plays the deck at, its sink's; 0 until it says. The UI reads it
+//                 for each new epoch.
 //   epochRate     UI: (epoch, rate its audio is made at), stored before the control word names
 //                 the epoch. The callback plays an epoch only into an output of that rate.
 //   path          UI, with each new file; the output's keeper reads it to name what was
