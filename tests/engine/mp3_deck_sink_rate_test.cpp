@@ -23,6 +23,7 @@
 #include "support/sink_recorder.h"
 #include "support/spectrum.h"
 #include "support/temp_dir.h"
+#include "support/test_server.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
 #include "support/wait_for.h"
@@ -61,6 +62,20 @@ int streamsOf(const std::string& label) {
         ++count;
     return count;
 }
+
+// On PipeWire, the rate its graph runs at while this lives.
+class GraphRate {
+public:
+    explicit GraphRate(int rate) {
+        if (testServerIsPipeWire())
+            commandOutput("pw-metadata -n settings 0 clock.force-rate " + std::to_string(rate));
+    }
+    ~GraphRate() {
+        if (testServerIsPipeWire()) commandOutput("pw-metadata -n settings 0 clock.force-rate 0");
+    }
+    GraphRate(const GraphRate&) = delete;
+    GraphRate& operator=(const GraphRate&) = delete;
+};
 
 // The window's tick, for `span`.
 void tick(Mp3Deck& deck, std::chrono::milliseconds span) {
@@ -121,6 +136,9 @@ TEST_F(SinkRateMp3DeckPulse, AFileIsResampledOnlyWhereItsRateIsNotTheSinks) {
         SCOPED_TRACE(std::to_string(c.fileRate) + " Hz file on a " + std::to_string(c.sinkRate) +
                      " Hz sink, " + (c.chosen ? "chosen" : "the default"));
         NullSink sink("rated", "Rated", "rate=" + std::to_string(c.sinkRate) + " format=float32le");
+        // PipeWire's graph runs at its own clock's rate and converts a sink of another rate
+        // within the server: a desktop's sink runs at the graph's rate, so this one does too.
+        const GraphRate graph(c.sinkRate);
         if (!c.chosen) commandOutput("pactl set-default-sink rated");
         const std::string mp3 = makeToneMp3(dir.path(), "t" + std::to_string(c.fileRate) + ".mp3",
                                             kToneHz, 3, {.rate = c.fileRate});
