@@ -203,29 +203,35 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
     const struct {
         int fromRate;
         int toRate;
-    } cases[] = {{44100, 48000}, {48000, 44100}};
+        bool byDefault;  // the deck follows the default sink, which the server changes
+    } cases[] = {{44100, 48000, false}, {48000, 44100, false}, {44100, 48000, true}};
     const std::string sweep =
         makeSweepMp3(dir.path(), "sweep.mp3", kFromHz, kToHz, kSeconds, {.rate = 48000});
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.fromRate) + " Hz to " + std::to_string(c.toRate) + " Hz");
+        SCOPED_TRACE(std::to_string(c.fromRate) + " Hz to " + std::to_string(c.toRate) + " Hz" +
+                     (c.byDefault ? ", the default" : ""));
         NullSink before("before", "Before", "rate=" + std::to_string(c.fromRate));
         NullSink after("after", "After", "rate=" + std::to_string(c.toRate));
         SinkRecorder onBefore(before.monitor(), 10, c.fromRate);
         SinkRecorder onAfter(after.monitor(), 10, c.toRate);
         double positionBefore = 0, positionAfter = 0, movedAfter = 0;
         int rateBefore = 0, rateAfter = 0;
+        if (c.byDefault) commandOutput("pactl set-default-sink before");
         {
             auto output = connectPulse(errors);
             ASSERT_TRUE(output);
             Mp3Deck deck(*output, errors, "Deck 1");
-            deck.chooseOutputDevice("before");
+            if (!c.byDefault) deck.chooseOutputDevice("before");
             deck.setFileName(sweep);
             deck.play();
             tick(deck, 1500ms);
             rateBefore = streamRateOf("Deck 1");
             positionBefore = deck.currentPosition();
             const auto movedAt = Clock::now();
-            deck.chooseOutputDevice("after");
+            if (c.byDefault)
+                commandOutput("pactl set-default-sink after");
+            else
+                deck.chooseOutputDevice("after");
             tick(deck, 1000ms);
             positionAfter = deck.currentPosition();
             movedAfter = std::chrono::duration<double>(Clock::now() - movedAt).count();
@@ -233,10 +239,15 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
             deck.stop();
             tick(deck, 100ms);
         }
+        commandOutput("pactl set-default-sink velmor_null");
         EXPECT_EQ(rateBefore, c.fromRate);
         EXPECT_EQ(rateAfter, c.toRate);
         // No restart, no jump: the clock went on as the time did.
         EXPECT_NEAR(positionAfter - positionBefore, movedAfter, 0.1);
+        // Judged by ear only where the deck chose: a server that changes its default may take
+        // the recorders along, and sounds its own move a moment before the stream is remade.
+        EXPECT_TRUE(errors.taken().empty());
+        if (c.byDefault) continue;
         const auto left = channelOf(onBefore.stop(), 2, 0);
         const auto right = channelOf(onAfter.stop(), 2, 0);
         const std::size_t stoppedFrame = endOfSound(left, 0.05f);
@@ -259,7 +270,6 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
         EXPECT_NEAR(stoppedAt, positionBefore, 0.1) << "the clock is not what was heard";
         EXPECT_NEAR(wentOnAt, stoppedAt, 0.06);
         EXPECT_NEAR(laterAt - wentOnAt, 0.5, 0.06);
-        EXPECT_TRUE(errors.taken().empty());
     }
 }
 
