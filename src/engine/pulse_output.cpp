@@ -103,13 +103,13 @@ struct PulseOutput::Stream {
     Clock::time_point openedAt;     // a stream that fails again soon waits before the next
     std::uint32_t lastUnheard = 0;  // the server's last timing of the stream, in frames
     std::string device;             // chosen when it was made; "" the default
+    bool awaiting = false;          // no stream: its chosen device is not there
+    bool awaitTold = false;         // since it last played
+    bool held = false;              // its source's clock was held when it failed
     // The rate it was made at: its sink's, so that the server resamples nothing.
     int rate = 0;
-    std::string sink;        // where the server last played it, kept across remakes
-    bool offRate = false;    // on a sink of another rate: the watch makes it anew
-    bool awaiting = false;   // no stream: its chosen device is not there
-    bool awaitTold = false;  // since it last played
-    bool held = false;       // its source's clock was held when it failed
+    std::string sink;      // where the server last played it, kept across remakes
+    bool offRate = false;  // on a sink of another rate: the watch makes it anew
     // Made anew where the source was playing: the epoch it had is not written, the deck goes
     // on from where it was heard with a new one, within a tick.
     std::optional<std::uint32_t> staleEpoch;
