@@ -14,7 +14,8 @@
 // Records the private PulseAudio's null sink (its monitor, "velmor_null.monitor") with parec,
 // as interleaved stereo float samples at 48 kHz (or the rate asked for), and notes when each
 // piece of the recording arrived, so that the moment a frame reached the sink can be told to
-// within a few milliseconds. Needs PULSE_SERVER (set by the test script). The benchmarks use it too.
+// within a few milliseconds. Needs PULSE_SERVER (set by the test script). The benchmarks use it
+// too.
 class SinkRecorder {
 public:
     using Clock = std::chrono::steady_clock;
