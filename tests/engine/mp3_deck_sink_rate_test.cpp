@@ -204,12 +204,16 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
         int fromRate;
         int toRate;
         bool byDefault;  // the deck follows the default sink, which the server changes
-    } cases[] = {{44100, 48000, false}, {48000, 44100, false}, {44100, 48000, true}};
+        bool paused;     // moved while paused, played again there
+    } cases[] = {{44100, 48000, false, false},
+                 {48000, 44100, false, false},
+                 {44100, 48000, true, false},
+                 {44100, 48000, false, true}};
     const std::string sweep =
         makeSweepMp3(dir.path(), "sweep.mp3", kFromHz, kToHz, kSeconds, {.rate = 48000});
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.fromRate) + " Hz to " + std::to_string(c.toRate) + " Hz" +
-                     (c.byDefault ? ", the default" : ""));
+                     (c.byDefault ? ", the default" : "") + (c.paused ? ", paused" : ""));
         NullSink before("before", "Before", "rate=" + std::to_string(c.fromRate));
         NullSink after("after", "After", "rate=" + std::to_string(c.toRate));
         SinkRecorder onBefore(before.monitor(), 10, c.fromRate);
@@ -226,12 +230,19 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
             deck.play();
             tick(deck, 1500ms);
             rateBefore = streamRateOf("Deck 1");
+            if (c.paused) deck.pause();
             positionBefore = deck.currentPosition();
-            const auto movedAt = Clock::now();
+            auto movedAt = Clock::now();
             if (c.byDefault)
                 commandOutput("pactl set-default-sink after");
             else
                 deck.chooseOutputDevice("after");
+            if (c.paused) {
+                tick(deck, 300ms);
+                EXPECT_NEAR(deck.currentPosition(), positionBefore, 0.002);
+                deck.play();
+                movedAt = Clock::now();
+            }
             tick(deck, 1000ms);
             positionAfter = deck.currentPosition();
             movedAfter = std::chrono::duration<double>(Clock::now() - movedAt).count();
