@@ -16,6 +16,9 @@ struct MixTiming {
     bool applyGain = true;
     // True where the output fades out a cut of what it holds itself (it holds audio ahead).
     bool outputFadesCuts = false;
+    // The rate the output plays these frames at: audio made for another is not given. 0 where
+    // the output takes whatever comes.
+    int rate = 0;
 };
 
 // Something the audio output plays: a deck.
@@ -34,6 +37,9 @@ public:
     // The output's side, as mixInto: the sound server's own timing of what it has played. Of
     // the frames handed so far, `timing.queuedFrames` had not sounded at `timing.deviceTime`.
     virtual void retime(const MixTiming& timing) noexcept = 0;
+    // The output's side, as mixInto: the rate it plays the source at from now on (its sink's),
+    // so that the source makes its audio at that rate.
+    virtual void playAt(int /*rate*/) noexcept {}
     // Any thread: whether the source has sound to play now, and its state.
     virtual bool isPlaying() const noexcept = 0;
     virtual DeckControl::Word control() const noexcept = 0;

@@ -47,6 +47,11 @@
 //   exactLength   scanner: (track, frames of the file) once a scan is done; decoder: the same
 //                 once it decoded to the end (the truth, whatever a header said).
 //   gain          UI; the callback ramps to it.
+//   outputRate    output (whichever thread makes the deck's stream or adds it to a device):
+//                 the rate it plays the deck at, its sink's; 0 until it says. The UI reads it
+//                 for each new epoch.
+//   epochRate     UI: (epoch, rate its audio is made at), stored before the control word names
+//                 the epoch. The callback plays an epoch only into an output of that rate.
 //   path          UI, with each new file; the output's keeper reads it to name what was
 //                 playing when the sound went away. Behind a mutex: the callback never reads it.
 //   underruns     callback; diagnostics only.
@@ -73,7 +78,10 @@
 //   - `exactLength` is released by its writer and acquired by the UI: one word carrying its
 //     own track, so a stale value is recognised, never mixed; the clock likewise carries its
 //     epoch.
-//   - `gain`, `track`, `underruns` are relaxed: lone values with nothing hanging off them.
+//   - `epochRate` is released before the control word names its epoch: a callback that
+//     acquired the word finds that epoch's rate, or a newer epoch's (then it waits).
+//   - `gain`, `track`, `underruns`, `outputRate` are relaxed: lone values with nothing hanging
+//     off them.
 class DeckStream {
 public:
     class DecoderSide;
@@ -133,6 +141,14 @@ public:
         return exactLength_.load(std::memory_order_acquire);
     }
     float gain() const noexcept { return gain_.load(std::memory_order_relaxed); }
+    int outputRate() const noexcept { return outputRate_.load(std::memory_order_relaxed); }
+    // The rate `epoch`'s audio is made at; 0 when a newer epoch has been started.
+    int rateOf(std::uint32_t epoch) const noexcept {
+        const std::uint64_t value = epochRate_.load(std::memory_order_acquire);
+        return epochOf(value) == (epoch & DeckControl::kEpochMask)
+                   ? static_cast<int>(indexOf(value))
+                   : 0;
+    }
     std::string path() const { return path_.get(); }  // not for the callback: a mutex
     std::uint64_t underruns() const noexcept { return underruns_.load(std::memory_order_relaxed); }
     // The epoch whose queued audio the output dropped, if it did since the UI last took it.
@@ -158,6 +174,8 @@ private:
     std::atomic<std::uint32_t> track_{0};
     std::atomic<std::uint64_t> exactLength_{0};
     std::atomic<float> gain_{1.0f};
+    std::atomic<int> outputRate_{0};
+    std::atomic<std::uint64_t> epochRate_{0};
     LockedText path_;
     std::atomic<std::uint64_t> underruns_{0};
     static constexpr std::uint64_t kNoDrop = ~0ull;
@@ -223,6 +241,7 @@ public:
         s->dropped_.store(epoch, std::memory_order_release);
     }
     void wakeDecoder() noexcept { s->wake_.post(); }
+    void setOutputRate(int rate) noexcept { s->outputRate_.store(rate, std::memory_order_relaxed); }
 
 private:
     friend class DeckStream;
@@ -244,6 +263,11 @@ public:
     void abandonTrack() noexcept { s->track_.fetch_add(1, std::memory_order_relaxed); }
     void setPath(std::string path) { s->path_.set(std::move(path)); }
     void setGain(float gain) noexcept { s->gain_.store(gain, std::memory_order_relaxed); }
+    // Before the control word names `epoch`.
+    void setEpochRate(std::uint32_t epoch, int rate) noexcept {
+        s->epochRate_.store(mark(epoch, static_cast<std::uint64_t>(rate)),
+                            std::memory_order_release);
+    }
     void forgetDropped() noexcept { s->dropped_.store(kNoDrop, std::memory_order_relaxed); }
     void wakeDecoder() noexcept { s->wake_.post(); }
 

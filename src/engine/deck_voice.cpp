@@ -30,6 +30,9 @@ int DeckVoice::mixInto(StereoFrame* out, int frames, const MixTiming& timing) no
         if (frames > 0) sounding = false;
         return faded;
     }
+    // Made for another rate, it would sound at another pitch: it waits for the deck to make
+    // its audio anew at the output's rate.
+    if (timing.rate != 0 && stream.rateOf(control.epoch) != timing.rate) return faded;
     // Ramp to a new gain across one buffer: heard within it, without a click.
     const float to = timing.applyGain ? stream.gain() : 1.0f;
     const float from = sounding ? appliedGain : to;

@@ -19,6 +19,7 @@ public:
     int mixInto(StereoFrame* out, int frames, const MixTiming& timing) noexcept override;
     void holdClock(std::int64_t now, int rate) noexcept override;
     void retime(const MixTiming& timing) noexcept override;
+    void playAt(int rate) noexcept override { side.setOutputRate(rate); }
     bool isPlaying() const noexcept override;
     DeckControl::Word control() const noexcept override { return stream.control(); }
     float gain() const noexcept override { return stream.gain(); }

@@ -163,6 +163,7 @@ public:
     explicit Run(DecoderWorker& worker)
         : worker(worker), stream(worker.stream), side(worker.decoderSide), opener(worker.ui) {
         converted.reserve(kDecodeFrames * 3);
+        outputRate = worker.outputRate;
     }
     ~Run() { endScan(); }
     void loop();
@@ -207,6 +208,7 @@ private:
     std::string file;
     std::uint32_t trackId = 0;
     std::uint32_t epoch = 0;
+    int outputRate = 0;  // the current epoch's
     // Where the current epoch's decoding stands. Only moveTo changes it.
     enum class Stage {
         Idle,        // nothing to decode: no file, or it could not seek; its end is marked
@@ -301,6 +303,7 @@ void DecoderWorker::Run::openTrack(const Orders& orders) {
 
 void DecoderWorker::Run::startEpoch(const Orders& orders) {
     epoch = orders.epoch;
+    outputRate = orders.rate > 0 ? orders.rate : worker.outputRate;
     converted.clear();
     convertedPos = 0;
     failure.clear();
@@ -315,7 +318,7 @@ void DecoderWorker::Run::startEpoch(const Orders& orders) {
         if (reached >= 0) {
             sourceFrame = reached;
             decodedSinceSeek = false;
-            resampler.reset(decoder->rate(), worker.outputRate);
+            resampler.reset(decoder->rate(), outputRate);
             moveTo(Stage::Decoding);
         } else if (trackWanted()) {
             worker.errors.report("Cannot play " + file + ": cannot seek in the file");
@@ -388,7 +391,7 @@ void DecoderWorker::Run::continueAfterEnd() {
     side.markContinuation(epoch, end);
     publishEnd();
     takeCue();
-    resampler.reset(decoder->rate(), worker.outputRate);
+    resampler.reset(decoder->rate(), outputRate);
     resamplerStart = end;
     moveTo(Stage::Decoding);  // the cued file, behind the track that ended
 }

@@ -15,8 +15,8 @@
 class ErrorSink;
 
 // The decoder thread of one deck: opens the file the UI names, decodes it from the position
-// of the current epoch, converts it to the output's rate and fills the stream's ring. It sleeps
-// on the stream's wake signal whenever it has nothing to do.
+// of the current epoch, converts it to the epoch's output rate and fills the stream's ring. It
+// sleeps on the stream's wake signal whenever it has nothing to do.
 class DecoderWorker {
 public:
     // What the UI wants; the worker acts on what changed since it last looked. Each new file
@@ -26,6 +26,7 @@ public:
         std::string path;  // "" for no file
         std::uint32_t epoch = 0;
         std::int64_t target = 0;  // source frame where the epoch begins
+        int rate = 0;             // the epoch's output rate; 0: the one the worker was made with
         // The file to open now and to play right behind the current one's last sample, in
         // this epoch; 0 for none. Orders naming cueTrackId as their track take up that file.
         std::uint32_t cueTrackId = 0;

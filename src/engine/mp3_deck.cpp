@@ -56,6 +56,7 @@ Mp3Deck::Lane::Lane(AudioOutput& output, ErrorSink& errors, const std::string& l
 Mp3Deck::Mp3Deck(AudioOutput& output, ErrorSink& errors, std::string label)
     : output(output),
       errors(errors),
+      epochRate(output.rate()),
       label(std::move(label)),
       lane(std::make_unique<Lane>(output, errors, this->label)) {}
 
@@ -166,6 +167,8 @@ void Mp3Deck::leaveStuckLane() {
     lane->ui.setTrack(trackId);
     epoch = DeckControl::nextEpoch(epoch);
     epochStart = 0;  // nothing was heard of a file not yet open
+    epochRate = outputRate();
+    lane->ui.setEpochRate(epoch, epochRate);
     adoptedStart.reset();
     cueTrackId = 0;
     cuePath.clear();
@@ -208,6 +211,7 @@ void Mp3Deck::sendOrders() {
     orders.path = path;
     orders.epoch = epoch;
     orders.target = epochStart;
+    orders.rate = epochRate;
     orders.cueTrackId = cueTrackId;
     orders.cuePath = cuePath;
     lane->worker.order(orders);
@@ -256,6 +260,8 @@ std::string Mp3Deck::fileName() const {
 void Mp3Deck::startEpoch(std::int64_t targetFrame, Phase (*phaseFor)(Phase)) {
     epoch = DeckControl::nextEpoch(epoch);
     epochStart = targetFrame;
+    epochRate = outputRate();
+    lane->ui.setEpochRate(epoch, epochRate);
     adoptedStart.reset();
     cueTrackId = 0;  // a cue belongs to the epoch it was given in
     cuePath.clear();
@@ -297,6 +303,8 @@ void Mp3Deck::play() {
         startEpoch(0, playing);  // from the start again
     else if (before == Phase::Paused && output.dropsQueueOnPause() && pausedEpoch == epoch)
         seekTo(pausedAt);  // what was read past it was dropped unheard
+    else if (epochRate != outputRate())
+        seekTo(positionNow(false));  // what was read ahead was made for another rate
     else
         tellOutput();
 }
@@ -327,11 +335,43 @@ void Mp3Deck::followOutput() {
     assertUiThread();
     leaveStuckLane();
     followLevel();
+    followRate();
     const std::optional<std::uint32_t> dropped = lane->shared.droppedEpoch();
     if (!dropped) return;
     lane->ui.forgetDropped();
     if (*dropped != epoch || lane->shared.control().phase != Phase::Playing || !loaded()) return;
     seekTo(positionNow(false));
+}
+
+int Mp3Deck::outputRate() const {
+    const int rate = lane->shared.outputRate();
+    return rate > 0 ? rate : output.rate();
+}
+
+void Mp3Deck::followRate() {
+    if (epochRate == outputRate()) return;
+    // Not before the file answers: the tick never waits on a disk, and until then nothing of
+    // the epoch was made.
+    if (!givenName.empty() && !openAnswered()) return;
+    switch (lane->shared.control().phase) {
+        case Phase::Playing:
+            seekTo(positionNow(false));  // from where it was heard
+            break;
+        case Phase::Paused:
+            if (pausedEpoch == epoch) {
+                seekTo(pausedAt);
+                pausedEpoch = epoch;
+            } else {
+                seekTo(positionNow(false));
+            }
+            break;
+        case Phase::Stopped:
+            startEpoch(epochStart, stopped);
+            break;
+        case Phase::Ended:
+        case Phase::Cued:
+            break;  // a play starts it anew; the cued file waits to be taken up
+    }
 }
 
 int Mp3Deck::playState() const {
@@ -388,7 +428,7 @@ double Mp3Deck::positionNow(bool interpolate) const {
         if (interpolate && reading.atNanoseconds != 0) {
             // The last buffer sounds from the callback on: count it out as time passes, but
             // never beyond what was handed to the device.
-            const double elapsed = reading.framesUntil(steadyNanoseconds(), output.rate());
+            const double elapsed = reading.framesUntil(steadyNanoseconds(), epochRate);
             const auto inBuffer = static_cast<double>(reading.frames);
             frames = handed - inBuffer + std::clamp(elapsed, 0.0, inBuffer);
         }
@@ -396,14 +436,14 @@ double Mp3Deck::positionNow(bool interpolate) const {
     }
     const DecoderWorker::OpenReport* report = opened();
     const double start = report && report->ok ? static_cast<double>(epochStart) / report->rate : 0;
-    return start + frames / output.rate();
+    return start + frames / epochRate;
 }
 
 bool Mp3Deck::tailSounds() const {
     const PlayClock::Reading reading = lane->shared.played();
     if (reading.atNanoseconds == 0 || DeckStream::epochOf(reading.playedMark) != epoch)
         return false;
-    return reading.framesUntil(steadyNanoseconds(), output.rate()) <
+    return reading.framesUntil(steadyNanoseconds(), epochRate) <
            static_cast<double>(reading.frames);
 }
 

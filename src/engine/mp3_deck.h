@@ -45,7 +45,8 @@ public:
     void seek(double seconds) override;
     void cueNext(const std::string& name) override;
     // The output dropped audio it had queued unheard (its server went away): the deck goes on
-    // from where it was heard, not from what was dropped.
+    // from where it was heard, not from what was dropped; and where the output now plays it at
+    // another rate (its stream made anew on another sink), at that rate.
     void followOutput() override;
     bool offersOutputChoice() const override { return output.offersDevices(); }
     std::vector<OutputDevice> outputDevices() const override { return output.devices(); }
@@ -98,6 +99,11 @@ private:
     // phase it replaces: one atomic step, so that the end of the track cannot slip in between.
     void startEpoch(std::int64_t targetFrame, DeckControl::Phase (*phaseFor)(DeckControl::Phase));
     void seekTo(double seconds);
+    // The rate the output plays the deck at now: its stream's, else the output's own.
+    int outputRate() const;
+    // The output plays the deck at another rate than its epoch's audio was made for: the deck
+    // goes on from where it stands with a new epoch at that rate, in the phase it is in.
+    void followRate();
     double knownLength() const;  // seconds: exact once scanned or played to the end
 
     AudioOutput& output;
@@ -124,6 +130,7 @@ private:
     mutable bool playAwaitsOpen = false;  // play() went on before the open answered
     std::uint32_t epoch = 0;
     std::int64_t epochStart = 0;  // source frame where the current epoch begins
+    int epochRate = 0;            // the rate its audio is made at, and its clock counts in
     double pausedAt = 0;          // the position pause() froze, for pausedEpoch
     std::uint32_t pausedEpoch = ~0u;
 

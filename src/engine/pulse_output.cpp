@@ -106,6 +106,10 @@ struct PulseOutput::Stream {
     bool awaiting = false;          // no stream: its chosen device is not there
     bool awaitTold = false;         // since it last played
     bool held = false;              // its source's clock was held when it failed
+    // The rate it was made at: its sink's, so that the server resamples nothing.
+    int rate = 0;
+    std::string sink;      // where the server last played it, kept across remakes
+    bool offRate = false;  // on a sink of another rate: the watch makes it anew
     // Made anew where the source was playing: the epoch it had is not written, the deck goes
     // on from where it was heard with a new one, within a tick.
     std::optional<std::uint32_t> staleEpoch;
@@ -147,8 +151,7 @@ PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listen
     pa_threaded_mainloop_set_name(loop, "pulse output");
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
     watchTimer = api->time_new(api, nullptr, &PulseOutput::onWatch, this);
-    const std::size_t historySize =
-        bufferFrames() * 2 + static_cast<std::size_t>(this->options.rate) / 5;
+    const std::size_t historySize = historyFrames(this->options.rate);
     scratch.resize(historySize);
     for (Stream& stream : *streams) {
         stream.owner = this;
@@ -303,7 +306,7 @@ void PulseOutput::dropLink() {
     const std::int64_t now = steadyNanoseconds();
     for (Stream& stream : *streams) {
         // What the server had queued is gone: the clock stands where the sound stopped.
-        if (stream.ready && stream.source) stream.source->holdClock(now, options.rate);
+        if (stream.ready && stream.source) stream.source->holdClock(now, stream.rate);
         closeStream(stream);
     }
     dropContext();
@@ -348,7 +351,21 @@ void PulseOutput::openStream(Stream& stream) {
     stream.title = stream.source->title();
     pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName(stream.label, stream.title).c_str());
     pa_proplist_sets(properties, "module-stream-restore.id", id.c_str());
-    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(options.rate), 2};
+    // At its sink's rate: the server then passes the audio on as it is. Where the server puts
+    // a stream that follows the default is known once it played there.
+    const std::string& place = !stream.device.empty() ? stream.device : stream.sink;
+    stream.rate = sinks.rateOf(place);
+    if (stream.rate <= 0) stream.rate = sinks.rateOf({});
+    if (stream.rate <= 0) stream.rate = options.rate;
+    stream.source->playAt(stream.rate);
+    if (stream.historySize < historyFrames(stream.rate)) {
+        // Sized once for the highest rate met: never in the write path.
+        stream.historySize = historyFrames(stream.rate);
+        stream.history = std::make_unique<Stream::Kept[]>(stream.historySize);
+        stream.historyEnd = 0;
+        if (scratch.size() < stream.historySize) scratch.resize(stream.historySize);
+    }
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(stream.rate), 2};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     // The name given here is the stream's media.name.
@@ -366,6 +383,7 @@ void PulseOutput::openStream(Stream& stream) {
     pa_stream_set_started_callback(stream.pa, &PulseOutput::onStarted, &stream);
     pa_stream_set_suspended_callback(stream.pa, &PulseOutput::onSuspended, &stream);
     pa_stream_set_latency_update_callback(stream.pa, &PulseOutput::onTiming, &stream);
+    pa_stream_set_moved_callback(stream.pa, &PulseOutput::onMoved, &stream);
     const auto bytes = [&](std::chrono::milliseconds span) {
         return static_cast<std::uint32_t>(pa_usec_to_bytes(
             static_cast<pa_usec_t>(std::chrono::microseconds(span).count()), &format));
@@ -418,23 +436,46 @@ void PulseOutput::closeStream(Stream& stream) {
     stream.timed = 0;
     stream.leadIn = false;
     stream.failed = false;
+    stream.offRate = false;
     if (!stream.pa) return;
     pa_stream_set_state_callback(stream.pa, nullptr, nullptr);
     pa_stream_set_write_callback(stream.pa, nullptr, nullptr);
     pa_stream_set_started_callback(stream.pa, nullptr, nullptr);
     pa_stream_set_suspended_callback(stream.pa, nullptr, nullptr);
     pa_stream_set_latency_update_callback(stream.pa, nullptr, nullptr);
-    pa_stream_disconnect(stream.pa);
-    pa_stream_unref(stream.pa);
+    pa_stream_set_moved_callback(stream.pa, nullptr, nullptr);
+    if (pa_stream_get_state(stream.pa) == PA_STREAM_CREATING) {
+        // The server has not answered its making yet, and a disconnect now would be refused:
+        // the server would keep it for good. It is ended once the server has made it.
+        pa_stream_set_state_callback(stream.pa, &PulseOutput::onUnwanted, nullptr);
+    } else {
+        pa_stream_disconnect(stream.pa);
+        pa_stream_unref(stream.pa);
+    }
     stream.pa = nullptr;
     stream.ready = false;
     stream.held = false;
 }
 
+void PulseOutput::onUnwanted(pa_stream* pa, void*) {
+    switch (pa_stream_get_state(pa)) {
+        case PA_STREAM_READY:
+            pa_stream_disconnect(pa);
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED:
+            pa_stream_set_state_callback(pa, nullptr, nullptr);
+            pa_stream_unref(pa);  // libpulse holds its own while it calls
+            break;
+        default:
+            break;
+    }
+}
+
 void PulseOutput::holdSource(Stream& stream) {
     if (!stream.ready || !stream.source || stream.held) return;
     stream.held = true;
-    stream.source->holdClock(steadyNanoseconds(), options.rate);
+    stream.source->holdClock(steadyNanoseconds(), stream.rate);
     if (!stream.sounding) return;
     stream.staleEpoch = stream.epoch;
     stream.staleUntil = Clock::now() + kStaleLimit;
@@ -509,6 +550,7 @@ void PulseOutput::chooseDevice(const std::string& label, const std::string& devi
         if (!stream.source || stream.label != label) continue;
         if ((stream.pa || stream.awaiting) && stream.device == device) continue;
         // The server would not move a stream held to its device: it is made anew there.
+        stream.sink.clear();
         stream.awaitTold = false;
         stream.awaiting = false;
         remakeStream(stream);
@@ -520,6 +562,7 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
     PulseOutput& output = *stream.owner;
     switch (pa_stream_get_state(pa)) {
         case PA_STREAM_READY:
+            if (output.offRate(stream)) break;  // never ready at a rate its sink does not run
             stream.ready = true;
             stream.awaitTold = false;
             stream.stall.restart(Clock::now());
@@ -550,6 +593,26 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
         default:
             break;
     }
+}
+
+bool PulseOutput::offRate(Stream& stream) {
+    const char* name = pa_stream_get_device_name(stream.pa);
+    if (!name) return false;
+    stream.sink = name;
+    const int rate = sinks.rateOf(stream.sink);
+    // Unknown yet (a sink just come): played as it is rather than remade on a guess.
+    if (rate <= 0 || rate == stream.rate || !stream.source) return false;
+    // Not from within libpulse's own callback on the stream.
+    stream.offRate = true;
+    armWatch(std::chrono::milliseconds::zero());
+    return true;
+}
+
+void PulseOutput::onMoved(pa_stream*, void* self) {
+    // Moved by the server or the user (a new default sink): made anew where the new sink runs
+    // at another rate, going on from where it was heard.
+    auto& stream = *static_cast<Stream*>(self);
+    if (stream.ready) stream.owner->offRate(stream);
 }
 
 void PulseOutput::onStarted(pa_stream*, void* self) {
@@ -642,10 +705,14 @@ void PulseOutput::updateProperties(Stream& stream) {
     }
 }
 
-std::size_t PulseOutput::bufferFrames() const {
+std::size_t PulseOutput::bufferFrames(int rate) const {
     return static_cast<std::size_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(options.buffer).count() *
-        options.rate / 1000000);
+        std::chrono::duration_cast<std::chrono::microseconds>(options.buffer).count() * rate /
+        1000000);
+}
+
+std::size_t PulseOutput::historyFrames(int rate) const {
+    return bufferFrames(rate) * 2 + static_cast<std::size_t>(rate) / 5;
 }
 
 std::size_t PulseOutput::untaken(Stream& stream, std::size_t unheard) const {
@@ -657,7 +724,7 @@ std::size_t PulseOutput::untaken(Stream& stream, std::size_t unheard) const {
     const std::int64_t queued =
         (timing->write_index - timing->read_index) / static_cast<std::int64_t>(sizeof(StereoFrame));
     const auto since =
-        static_cast<std::int64_t>(pa_timeval_age(&timing->timestamp)) * options.rate / 1000000;
+        static_cast<std::int64_t>(pa_timeval_age(&timing->timestamp)) * stream.rate / 1000000;
     return std::min<std::size_t>(
         unheard, static_cast<std::size_t>(std::max<std::int64_t>(queued - since, 0)));
 }
@@ -732,8 +799,8 @@ void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
         if (output.fadeOut(stream)) {
             // Heard once what lies before it and the fade itself have played.
             const auto frames = stream.fadeMargin + kFadeFrames;
-            output.armTimer(stream.fadeDone, kFadeHeard + std::chrono::milliseconds(
-                                                              frames * 1000 / output.options.rate));
+            output.armTimer(stream.fadeDone,
+                            kFadeHeard + std::chrono::milliseconds(frames * 1000 / stream.rate));
             return;
         }
     } else if (!(what & static_cast<unsigned>(Timed::Faded))) {
@@ -756,7 +823,7 @@ std::optional<std::uint32_t> PulseOutput::unheardFrames(Stream& stream) const {
     const pa_usec_t written = pa_bytes_to_usec(
         static_cast<std::uint64_t>(std::max<std::int64_t>(timing->write_index, 0)), format);
     const pa_usec_t unheard = written > played ? written - played : 0;
-    const auto frames = unheard * static_cast<pa_usec_t>(options.rate) / 1000000u;
+    const auto frames = unheard * static_cast<pa_usec_t>(stream.rate) / 1000000u;
     const auto bounded = static_cast<std::uint32_t>(
         std::min<pa_usec_t>(frames, std::numeric_limits<std::uint32_t>::max() / 2));
     stream.lastUnheard = bounded;
@@ -804,11 +871,11 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     // buffer would take, rather than taken as heard at once, until the server's timing
     // (onTiming) says when it sounds.
     const std::optional<std::uint32_t> unheard = unheardFrames(stream);
-    MixTiming chunkTiming{
-        steadyNanoseconds(),
-        unheard ? *unheard
-                : std::max(stream.lastUnheard, static_cast<std::uint32_t>(bufferFrames())),
-        false, true};
+    MixTiming chunkTiming{steadyNanoseconds(),
+                          unheard ? *unheard
+                                  : std::max(stream.lastUnheard,
+                                             static_cast<std::uint32_t>(bufferFrames(stream.rate))),
+                          false, true, stream.rate};
     // Over the silence after a fade, from a little after what has been heard.
     std::size_t back = 0;
     const std::size_t open = unheard ? untaken(stream, *unheard) : 0;
@@ -913,6 +980,8 @@ void PulseOutput::watch() {
                 failLink("the sound server does not answer");
                 break;
             }
+            for (Stream& stream : *streams)
+                if (stream.offRate && stream.pa) remakeStream(stream);
             for (Stream& stream : *streams)
                 if (stream.failed) {
                     // Failed again soon after it was made: not at once, and not in a loop.

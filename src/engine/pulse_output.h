@@ -44,6 +44,7 @@ class ErrorSink;
 class PulseOutput final : public AudioOutput {
 public:
     struct Options {
+        // Where the sink's own rate is not known: a stream runs at its sink's.
         int rate = 48000;
         // The server's buffer of each stream. Control does not wait behind it.
         std::chrono::milliseconds buffer{200};
@@ -134,6 +135,9 @@ private:
     void holdSource(Stream& stream);
     std::string chosenFor(const std::string& label) const;
     void closeStream(Stream& stream);
+    // The server placed the stream on a sink of another rate than it was made at: the watch
+    // makes it anew at that sink's rate. False when it stays.
+    bool offRate(Stream& stream);
     // The stream failed alone: the source's queued audio is gone, the stream made again.
     void remakeStream(Stream& stream);
     // Brings the stream to its source's state: corked or not, flushed after a command that
@@ -157,7 +161,9 @@ private:
     std::size_t untaken(Stream& stream, std::size_t unheard) const;
     // Keeps the frames about to be written, then gives them the stream's gain.
     void keepAndApplyGain(Stream& stream, StereoFrame* frames, int count);
-    std::size_t bufferFrames() const;
+    std::size_t bufferFrames(int rate) const;
+    // Room for what the server may hold, and more, at `rate`.
+    std::size_t historyFrames(int rate) const;
     // Writes what the source has, up to `bytes`; tries again, later each time, while it has
     // nothing.
     void fill(Stream& stream, std::size_t bytes);
@@ -179,6 +185,9 @@ private:
     static void onStarted(pa_stream* stream, void* self);
     static void onSuspended(pa_stream* stream, void* self);
     static void onTiming(pa_stream* stream, void* self);
+    static void onMoved(pa_stream* stream, void* self);
+    // A stream closed before the server made it: ended once it is made, then let go.
+    static void onUnwanted(pa_stream* stream, void*);
     static void onWatch(struct pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
     static void onRetry(struct pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
     static void onFadeDone(struct pa_mainloop_api*, pa_time_event*, const struct timeval*,

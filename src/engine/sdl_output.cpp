@@ -295,6 +295,7 @@ std::string SdlOutput::namesPlaying() const {
 }
 
 void SdlOutput::addSource(AudioSource* source) {
+    source->playAt(options.rate);  // the device converts from it, whatever the hardware runs at
     for (auto& slot : sources) {
         AudioSource* empty = nullptr;
         if (slot.compare_exchange_strong(empty, source, std::memory_order_seq_cst)) return;

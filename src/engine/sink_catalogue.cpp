@@ -20,7 +20,11 @@ void SinkCatalogue::start(pa_context* context) {
             onEvent(c, static_cast<int>(type), index, self);
         },
         this);
-    forget(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr));
+    // The server's events say when its default sink changes.
+    forget(pa_context_subscribe(context,
+                                static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
+                                                                    PA_SUBSCRIPTION_MASK_SERVER),
+                                nullptr, nullptr));
     // Answered in order: the server's name is known by the time the list is.
     forget(pa_context_get_server_info(context, &SinkCatalogue::onServerInfo, this));
     forget(pa_context_get_sink_info_list(context, &SinkCatalogue::onSinkList, this));
@@ -31,12 +35,14 @@ void SinkCatalogue::stop() {
     context_ = nullptr;
     listed_ = false;
     sinks.clear();
+    defaultSink.clear();
 }
 
 void SinkCatalogue::onServerInfo(pa_context* context, const pa_server_info* info, void* self) {
     auto& catalogue = *static_cast<SinkCatalogue*>(self);
     if (context != catalogue.context_ || !info || !info->server_name) return;
     catalogue.pipeWire = std::string(info->server_name).find("PipeWire") != std::string::npos;
+    catalogue.defaultSink = info->default_sink_name ? info->default_sink_name : "";
 }
 
 void SinkCatalogue::onSinkList(pa_context* context, const pa_sink_info* info, int eol, void* self) {
@@ -57,6 +63,10 @@ void SinkCatalogue::onSinkInfo(pa_context* context, const pa_sink_info* info, in
 void SinkCatalogue::onEvent(pa_context* context, int type, std::uint32_t index, void* self) {
     auto& catalogue = *static_cast<SinkCatalogue*>(self);
     if (context != catalogue.context_) return;
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
+        forget(pa_context_get_server_info(context, &SinkCatalogue::onServerInfo, self));
+        return;
+    }
     if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK) return;
     if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
         const auto found = std::find_if(catalogue.sinks.begin(), catalogue.sinks.end(),
@@ -81,11 +91,13 @@ void SinkCatalogue::take(const pa_sink_info& info) {
         known->description = device.description;
     const auto present = std::find_if(sinks.begin(), sinks.end(),
                                       [&](const Sink& sink) { return sink.index == info.index; });
+    const int rate = static_cast<int>(info.sample_spec.rate);
     if (present != sinks.end()) {
         present->device = std::move(device);
+        present->rate = rate;
         return;
     }
-    sinks.push_back({info.index, device});
+    sinks.push_back({info.index, device, rate});
     if (listed_ && events.appeared) events.appeared(device.name);
 }
 
@@ -98,6 +110,13 @@ std::string SinkCatalogue::describe(const std::string& name) const {
     for (const OutputDevice& device : seen)
         if (device.name == name) return device.description;
     return name;
+}
+
+int SinkCatalogue::rateOf(const std::string& name) const {
+    const std::string& wanted = name.empty() ? defaultSink : name;
+    for (const Sink& sink : sinks)
+        if (sink.device.name == wanted) return sink.rate;
+    return 0;
 }
 
 std::vector<OutputDevice> SinkCatalogue::devices() const {

@@ -36,6 +36,8 @@ public:
     // The description last seen for a sink, present or not; its name when never seen.
     std::string describe(const std::string& name) const;
     std::vector<OutputDevice> devices() const;
+    // The rate a sink runs at; 0 when it is not known. "" asks for the server's default sink.
+    int rateOf(const std::string& name) const;
     // PipeWire remembers a stream's routing by the first of its role, application and name,
     // not by PulseAudio's restore id.
     bool onPipeWire() const { return pipeWire; }
@@ -44,6 +46,7 @@ private:
     struct Sink {
         std::uint32_t index;
         OutputDevice device;
+        int rate;
     };
 
     void take(const pa_sink_info& info);
@@ -57,6 +60,7 @@ private:
     pa_context* context_ = nullptr;
     bool listed_ = false;
     bool pipeWire = false;
+    std::string defaultSink;  // as the server last said
     std::chrono::steady_clock::time_point askedAt_;
     std::vector<Sink> sinks;
     std::vector<OutputDevice> seen;  // every sink met, for the name of one that is gone

@@ -121,4 +121,35 @@ TEST(DeckVoice, StartsRiseAndCutsFallWhereTheOutputLeavesItToTheDeck) {
     }
 }
 
+// Audio made for one rate is given only to an output that plays at it (or says no rate): at
+// another it would sound at another pitch, and it waits, kept, for the epoch made anew.
+TEST(DeckVoice, AnEpochIsPlayedOnlyAtTheRateItWasMadeFor) {
+    const struct {
+        int epochRate;   // 0: no rate named for the epoch
+        int outputRate;  // 0: the output takes whatever comes
+        bool played;
+    } cases[] = {
+        {44100, 44100, true},  {48000, 48000, true},  {44100, 0, true},
+        {44100, 48000, false}, {48000, 44100, false}, {0, 48000, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.epochRate) + " Hz epoch, output at " +
+                     std::to_string(c.outputRate));
+        DeckStream stream;
+        DeckVoice voice(stream);
+        if (c.epochRate) stream.uiSide().setEpochRate(kEpoch, c.epochRate);
+        setPhase(stream, Phase::Playing);
+        stream.decoderSide().markSegment(kEpoch, 0);
+        feed(stream, 512, 0.5f);
+        std::vector<StereoFrame> out(256);
+        MixTiming timing;
+        timing.rate = c.outputRate;
+        EXPECT_EQ(voice.mixInto(out.data(), 256, timing), c.played ? 256 : 0);
+        EXPECT_EQ(stream.underruns(), 0u);
+        // Nothing of it is used up while it waits.
+        EXPECT_EQ(stream.publishedWriteIndex() - stream.outputSide().readIndex(),
+                  c.played ? 256u : 512u);
+    }
+}
+
 }  // namespace

@@ -8,13 +8,16 @@
 #include "support/shell_command.h"
 #include "support/wait_for.h"
 
-// A null sink of the test's own on the private sound server, gone with it.
+// A null sink of the test's own on the private sound server, gone with it; `format` as the
+// module takes it ("rate=44100 format=float32le").
 class NullSink {
 public:
-    NullSink(const std::string& name, const std::string& description) : name(name) {
+    NullSink(const std::string& name, const std::string& description,
+             const std::string& format = "rate=48000")
+        : name(name) {
         using namespace std::chrono_literals;
-        module = commandOutput("pactl load-module module-null-sink sink_name=" + name +
-                               " rate=48000 sink_properties=device.description=" + description);
+        module = commandOutput("pactl load-module module-null-sink sink_name=" + name + " " +
+                               format + " sink_properties=device.description=" + description);
         module.erase(std::remove(module.begin(), module.end(), '\n'), module.end());
         // The server lists it a moment later on PipeWire, once its session manager took it in.
         waitFor(

@@ -21,7 +21,7 @@ bool SinkRecorder::available() {
     return std::getenv("PULSE_SERVER") != nullptr;
 }
 
-SinkRecorder::SinkRecorder(const std::string& source, int latencyMs) {
+SinkRecorder::SinkRecorder(const std::string& source, int latencyMs, int rate) : rate(rate) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
@@ -29,8 +29,10 @@ SinkRecorder::SinkRecorder(const std::string& source, int latencyMs) {
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     const std::string device = "--device=" + source;
     const std::string latency = "--latency-msec=" + std::to_string(latencyMs);
-    const char* argv[] = {"parec",        device.c_str(), "--format=float32le", "--rate=48000",
-                          "--channels=2", "--raw",        latency.c_str(),      nullptr};
+    const std::string rateArgument = "--rate=" + std::to_string(rate);
+    const char* argv[] = {
+        "parec",        device.c_str(), "--format=float32le", rateArgument.c_str(),
+        "--channels=2", "--raw",        latency.c_str(),      nullptr};
     const int rc =
         posix_spawnp(&child, "parec", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -110,8 +112,7 @@ SinkRecorder::Clock::time_point SinkRecorder::timeOf(std::size_t index) const {
                              return i < a.first;
                          });
     if (piece == arrivals.end()) return Clock::now();
-    const auto framesAfter =
-        std::chrono::duration<double>(double(piece->first - 1 - index) / kRate);
+    const auto framesAfter = std::chrono::duration<double>(double(piece->first - 1 - index) / rate);
     return piece->second - std::chrono::duration_cast<Clock::duration>(framesAfter);
 }
 

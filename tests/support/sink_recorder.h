@@ -12,9 +12,10 @@
 #include <vector>
 
 // Records the private PulseAudio's null sink (its monitor, "velmor_null.monitor") with parec,
-// as interleaved stereo float samples at 48 kHz, and notes when each piece of the recording
-// arrived, so that the moment a frame reached the sink can be told to within a few
-// milliseconds. Needs PULSE_SERVER (set by the test script). The benchmarks use it too.
+// as interleaved stereo float samples at 48 kHz (or the rate asked for), and notes when each
+// piece of the recording arrived, so that the moment a frame reached the sink can be told to
+// within a few milliseconds. Needs PULSE_SERVER (set by the test script). The benchmarks use it
+// too.
 class SinkRecorder {
 public:
     using Clock = std::chrono::steady_clock;
@@ -23,7 +24,8 @@ public:
 
     // Starts parec and returns once the first samples have arrived; throws if it cannot.
     // `latencyMs`: parec's piece size; small pieces arrive soon after the sink rendered them.
-    explicit SinkRecorder(const std::string& source = "velmor_null.monitor", int latencyMs = 10);
+    explicit SinkRecorder(const std::string& source = "velmor_null.monitor", int latencyMs = 10,
+                          int rate = kRate);
     ~SinkRecorder();
     SinkRecorder(const SinkRecorder&) = delete;
     SinkRecorder& operator=(const SinkRecorder&) = delete;
@@ -51,6 +53,7 @@ public:
 private:
     void readLoop();
 
+    int rate = kRate;
     pid_t child = -1;
     int pipeFd = -1;
     std::thread reader;

@@ -1,0 +1,306 @@
+// Each deck's stream runs at the rate of the sink it plays on: a file at that rate passes
+// through bit-exact, a file at another is resampled once, by the deck. Null sinks of the test's
+// own, recorded with parec at their own rates. The suite's name takes the "pulse" lock; it runs
+// on PulseAudio and on PipeWire's pulse server.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "doubles/recording_error_sink.h"
+#include "engine/mp3_deck.h"
+#include "support/fade_in.h"
+#include "support/null_sink.h"
+#include "support/output_kinds.h"
+#include "support/shell_command.h"
+#include "support/sink_recorder.h"
+#include "support/spectrum.h"
+#include "support/temp_dir.h"
+#include "support/test_server.h"
+#include "support/tone_analysis.h"
+#include "support/tone_files.h"
+#include "support/wait_for.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The rate the server lists for the stream of `label`, as `pactl list sink-inputs` shows its
+// sample spec; 0 when there is none.
+int streamRateOf(const std::string& label) {
+    std::istringstream lines(commandOutput("pactl list sink-inputs"));
+    std::string line;
+    std::smatch m;
+    int rate = 0;
+    bool ours = false;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Sink Input #", 0) == 0) {
+            if (ours) return rate;
+            rate = 0;
+        }
+        if (std::regex_search(line, m, std::regex(R"(Sample Specification: \S+ \d+ch (\d+)Hz)")))
+            rate = std::stoi(m[1]);
+        if (line.find("media.name = \"" + label) != std::string::npos) ours = true;
+    }
+    return ours ? rate : 0;
+}
+
+// The streams the server lists for `label`.
+int streamsOf(const std::string& label) {
+    const std::string list = commandOutput("pactl list sink-inputs");
+    int count = 0;
+    for (std::size_t at = list.find("media.name = \"" + label); at != std::string::npos;
+         at = list.find("media.name = \"" + label, at + 1))
+        ++count;
+    return count;
+}
+
+// On PipeWire, the rate its graph runs at while this lives.
+class GraphRate {
+public:
+    explicit GraphRate(int rate) {
+        if (testServerIsPipeWire())
+            commandOutput("pw-metadata -n settings 0 clock.force-rate " + std::to_string(rate));
+    }
+    ~GraphRate() {
+        if (testServerIsPipeWire()) commandOutput("pw-metadata -n settings 0 clock.force-rate 0");
+    }
+    GraphRate(const GraphRate&) = delete;
+    GraphRate& operator=(const GraphRate&) = delete;
+};
+
+// The window's tick, for `span`.
+void tick(Mp3Deck& deck, std::chrono::milliseconds span) {
+    for (const auto end = Clock::now() + span; Clock::now() < end;) {
+        deck.followOutput();
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+// Where the reference's frames from `from` on lie in the recording, matched sample for sample
+// over `span` frames; nullopt when nowhere.
+std::optional<std::size_t> exactlyAt(const std::vector<float>& recorded,
+                                     const DecodedAudio& reference, std::size_t from,
+                                     std::size_t span) {
+    const std::size_t frames = recorded.size() / 2;
+    for (std::size_t at = 0; at + span <= frames; ++at) {
+        bool same = true;
+        for (std::size_t i = 0; i < span && same; ++i)
+            same = recorded[2 * (at + i)] == reference.samples[2 * (from + i)] &&
+                   recorded[2 * (at + i) + 1] == reference.samples[2 * (from + i) + 1];
+        if (same) return at;
+    }
+    return std::nullopt;
+}
+
+// The first image of a tone at `hz` from `fromRate`, as it folds into `toRate`'s band.
+double imageOf(double hz, int fromRate, int toRate) {
+    double image = std::fmod(fromRate - hz, toRate);
+    return image > toRate / 2.0 ? toRate - image : image;
+}
+
+class SinkRateMp3DeckPulse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!SinkRecorder::available())
+            GTEST_SKIP() << "PULSE_SERVER is not set: source scripts/private_pulse.sh and "
+                            "start_private_pulse first";
+    }
+    TempDir dir;
+    RecordingErrorSink errors;
+};
+
+// At full volume and levelling Off, what the sink gets after the fade-in is libmpg123's decode
+// itself where file and sink agree; where they do not, the stream still runs at the sink's rate
+// and the one conversion leaves the tone's image far below it. Chosen as the deck's output, or
+// as the server's default.
+TEST_F(SinkRateMp3DeckPulse, AFileIsResampledOnlyWhereItsRateIsNotTheSinks) {
+    const struct {
+        int sinkRate;
+        int fileRate;
+        bool chosen;  // else the server's default sink
+    } cases[] = {
+        {44100, 44100, true}, {44100, 44100, false}, {48000, 48000, true},
+        {44100, 48000, true}, {48000, 44100, false},
+    };
+    constexpr double kToneHz = 15000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fileRate) + " Hz file on a " + std::to_string(c.sinkRate) +
+                     " Hz sink, " + (c.chosen ? "chosen" : "the default"));
+        NullSink sink("rated", "Rated", "rate=" + std::to_string(c.sinkRate) + " format=float32le");
+        // PipeWire's graph runs at its own clock's rate and converts a sink of another rate
+        // within the server: a desktop's sink runs at the graph's rate, so this one does too.
+        const GraphRate graph(c.sinkRate);
+        if (!c.chosen) commandOutput("pactl set-default-sink rated");
+        const std::string mp3 = makeToneMp3(dir.path(), "t" + std::to_string(c.fileRate) + ".mp3",
+                                            kToneHz, 3, {.rate = c.fileRate});
+        const DecodedAudio reference = decodeWithMpg123(mp3);
+        SinkRecorder recorder(sink.monitor(), 10, c.sinkRate);
+        int streamRate = 0;
+        {
+            auto output = connectPulse(errors);
+            ASSERT_TRUE(output);
+            Mp3Deck deck(*output, errors, "Deck 1");
+            if (c.chosen) deck.chooseOutputDevice("rated");
+            deck.setFileName(mp3);
+            deck.play();
+            tick(deck, 1500ms);
+            streamRate = streamRateOf("Deck 1");
+            ASSERT_TRUE(waitFor(
+                [&] {
+                    deck.followOutput();
+                    return deck.playState() == Deck::Stopped;
+                },
+                5s));
+            std::this_thread::sleep_for(100ms);
+        }
+        if (!c.chosen) commandOutput("pactl set-default-sink velmor_null");
+        const std::vector<float> recorded = recorder.stop();
+        EXPECT_EQ(streamRate, c.sinkRate) << "the server resamples the stream";
+        EXPECT_TRUE(errors.taken().empty());
+        if (c.fileRate == c.sinkRate) {
+            // Past the fade-in, two seconds of the file sample for sample.
+            const std::size_t from = 2 * DeckVoice::kFadeFrames;
+            const std::size_t span = 2 * static_cast<std::size_t>(c.sinkRate);
+            ASSERT_GE(reference.frames(), from + span);
+            EXPECT_TRUE(exactlyAt(recorded, reference, from, span).has_value())
+                << "the recording is not libmpg123's decode";
+            continue;
+        }
+        const auto left = channelOf(recorded, 2, 0);
+        const std::size_t start = firstAbove(left, 1e-3f);
+        ASSERT_LT(start + 2 * c.sinkRate, left.size()) << "no sound recorded";
+        const std::span<const float> middle(left.data() + start + c.sinkRate / 2,
+                                            static_cast<std::size_t>(c.sinkRate));
+        const Spectrum spectrum = spectrumOf(middle, c.sinkRate);
+        const double tone = spectrum.peakNear(kToneHz, 100);
+        const double image = spectrum.peakNear(imageOf(kToneHz, c.fileRate, c.sinkRate), 100);
+        const double rest = spectrum.peakOutside(kToneHz - 100, kToneHz + 100, c.sinkRate / 2.0);
+        std::printf("%d Hz file on %d Hz: image at %.0f Hz %.1f dB, anything else %.1f dB\n",
+                    c.fileRate, c.sinkRate, imageOf(kToneHz, c.fileRate, c.sinkRate),
+                    20 * std::log10(image / tone), 20 * std::log10(rest / tone));
+        EXPECT_LT(20 * std::log10(image / tone), -100);
+        EXPECT_LT(20 * std::log10(rest / tone), -90);
+    }
+}
+
+// Moved between sinks of 44.1 and 48 kHz while it plays, the deck's stream is made anew at the
+// new sink's rate and goes on from where it was heard, at the right pitch, its clock right.
+TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
+    constexpr double kFromHz = 1500, kToHz = 3500, kSeconds = 8;
+    // sox sweeps "from-to" exponentially.
+    const auto secondsAt = [&](double hz) {
+        return kSeconds * std::log(hz / kFromHz) / std::log(kToHz / kFromHz);
+    };
+    const struct {
+        int fromRate;
+        int toRate;
+        bool byDefault;  // the deck follows the default sink, which the server changes
+        bool paused;     // moved while paused, played again there
+    } cases[] = {{44100, 48000, false, false},
+                 {48000, 44100, false, false},
+                 {44100, 48000, true, false},
+                 {44100, 48000, false, true}};
+    const std::string sweep =
+        makeSweepMp3(dir.path(), "sweep.mp3", kFromHz, kToHz, kSeconds, {.rate = 48000});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fromRate) + " Hz to " + std::to_string(c.toRate) + " Hz" +
+                     (c.byDefault ? ", the default" : "") + (c.paused ? ", paused" : ""));
+        NullSink before("before", "Before", "rate=" + std::to_string(c.fromRate));
+        NullSink after("after", "After", "rate=" + std::to_string(c.toRate));
+        SinkRecorder onBefore(before.monitor(), 10, c.fromRate);
+        SinkRecorder onAfter(after.monitor(), 10, c.toRate);
+        double positionBefore = 0, positionAfter = 0, movedAfter = 0;
+        int rateBefore = 0, rateAfter = 0;
+        if (c.byDefault) commandOutput("pactl set-default-sink before");
+        {
+            auto output = connectPulse(errors);
+            ASSERT_TRUE(output);
+            Mp3Deck deck(*output, errors, "Deck 1");
+            if (!c.byDefault) deck.chooseOutputDevice("before");
+            deck.setFileName(sweep);
+            deck.play();
+            tick(deck, 1500ms);
+            rateBefore = streamRateOf("Deck 1");
+            if (c.paused) deck.pause();
+            positionBefore = deck.currentPosition();
+            auto movedAt = Clock::now();
+            if (c.byDefault)
+                commandOutput("pactl set-default-sink after");
+            else
+                deck.chooseOutputDevice("after");
+            if (c.paused) {
+                tick(deck, 300ms);
+                EXPECT_NEAR(deck.currentPosition(), positionBefore, 0.002);
+                deck.play();
+                movedAt = Clock::now();
+            }
+            tick(deck, 1000ms);
+            positionAfter = deck.currentPosition();
+            movedAfter = std::chrono::duration<double>(Clock::now() - movedAt).count();
+            rateAfter = streamRateOf("Deck 1");
+            deck.stop();
+            tick(deck, 100ms);
+        }
+        commandOutput("pactl set-default-sink velmor_null");
+        EXPECT_EQ(rateBefore, c.fromRate);
+        EXPECT_EQ(rateAfter, c.toRate);
+        // No restart, no jump: the clock went on as the time did.
+        EXPECT_NEAR(positionAfter - positionBefore, movedAfter, 0.1);
+        // Judged by ear only where the deck chose: a server that changes its default may take
+        // the recorders along, and sounds its own move a moment before the stream is remade.
+        EXPECT_TRUE(errors.taken().empty());
+        if (c.byDefault) continue;
+        const auto left = channelOf(onBefore.stop(), 2, 0);
+        const auto right = channelOf(onAfter.stop(), 2, 0);
+        const std::size_t stoppedFrame = endOfSound(left, 0.05f);
+        const std::size_t came = firstAbove(right, 0.05f);
+        ASSERT_GT(stoppedFrame, static_cast<std::size_t>(c.fromRate / 50));
+        ASSERT_LT(came + c.toRate / 2, right.size()) << "nothing heard on the new sink";
+        // The sweep's frequency on either side of the move: made for another rate, it would
+        // stand a twelfth off, and seconds off where it went on.
+        const std::size_t span50 = static_cast<std::size_t>(c.fromRate / 50);
+        const double stoppedAt = secondsAt(zeroCrossingFrequency(
+            std::span(left).subspan(stoppedFrame - span50, span50), c.fromRate));
+        const double wentOnAt = secondsAt(zeroCrossingFrequency(
+            std::span(right).subspan(came, static_cast<std::size_t>(c.toRate / 50)), c.toRate));
+        // The sweep's frequency half a second on: the sound keeps its pace at the new rate.
+        const double laterAt = secondsAt(zeroCrossingFrequency(
+            std::span(right).subspan(came + c.toRate / 2, static_cast<std::size_t>(c.toRate / 50)),
+            c.toRate));
+        std::printf("%d -> %d Hz: stopped at %.3f s, went on at %.3f s, %.3f s half a second on\n",
+                    c.fromRate, c.toRate, stoppedAt, wentOnAt, laterAt);
+        EXPECT_NEAR(stoppedAt, positionBefore, 0.1) << "the clock is not what was heard";
+        EXPECT_NEAR(wentOnAt, stoppedAt, 0.06);
+        EXPECT_NEAR(laterAt - wentOnAt, 0.5, 0.06);
+    }
+}
+
+// Chosen again and again before the server has made its stream, the deck leaves no stream of
+// its own behind on the server: each would stay there for good, listed as the deck's.
+using StreamsMp3DeckPulse = SinkRateMp3DeckPulse;
+TEST_F(StreamsMp3DeckPulse, AStreamRemadeBeforeTheServerMadeItLeavesNoneBehind) {
+    NullSink one("one", "One"), two("two", "Two");
+    {
+        auto output = connectPulse(errors);
+        ASSERT_TRUE(output);
+        Mp3Deck deck(*output, errors, "Deck 1");
+        ASSERT_TRUE(waitFor([&] { return !deck.outputDevices().empty(); }, 3s));
+        for (int i = 0; i < 5; ++i)
+            for (const char* device : {"one", "two"}) deck.chooseOutputDevice(device);
+        std::this_thread::sleep_for(500ms);
+        EXPECT_EQ(streamsOf("Deck 1"), 1) << commandOutput("pactl list sink-inputs");
+    }
+    EXPECT_TRUE(waitFor([&] { return streamsOf("Deck 1") == 0; }, 2s));
+    EXPECT_TRUE(errors.taken().empty());
+}
+
+}  // namespace
