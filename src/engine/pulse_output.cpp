@@ -33,19 +33,24 @@ constexpr auto kNever = Clock::time_point::max();
 // A deck told its audio was dropped goes on with a new epoch at its next tick; one that has
 // not by then is not going to, and what it has is played.
 constexpr std::chrono::milliseconds kStaleLimit{100};
-// A cut of sound that plays fades out over these frames (about 5 ms), written into what the
-// server holds, from a little after what has been heard: the server takes back what its sink
-// has not played yet, so the fade is heard at once, and only then is the stream corked or
-// flushed. A jump of the gain glides over as many frames.
-constexpr int kFadeFrames = 240;
+// A cut of sound that plays fades out over this span, written into what the server holds, from
+// a little after what has been heard: the server takes back what its sink has not played yet,
+// so the fade is heard at once, and only then is the stream corked or flushed. A jump of the
+// gain glides over as long.
+constexpr std::chrono::microseconds kFade{5000};
 // How far the server's estimate of what was heard may be off, and how far short of it its
 // sink's rewind may fall: 2 ms on PulseAudio; 8 ms on PipeWire's pulse server, whose graph
 // takes a step's worth at once, so that what it took since its last timing is only estimated.
-constexpr int kRewriteMargin = 96;
-constexpr int kPipeWireRewriteMargin = 384;
+constexpr std::chrono::microseconds kRewriteMargin{2000};
+constexpr std::chrono::microseconds kPipeWireRewriteMargin{8000};
 // The new audio after a cut's fade starts further off: it waits for the fade anyway, and the
 // server's own span then covers a late answer of ours.
-constexpr int kRestartMargin = 480;
+constexpr std::chrono::microseconds kRestartMargin{10000};
+
+// Frames of `span` at `rate`: the spans above hold at every sink's rate.
+std::size_t framesIn(std::chrono::microseconds span, int rate) {
+    return static_cast<std::size_t>(span.count() * rate / 1000000);
+}
 constexpr std::chrono::milliseconds kFadeHeard{3};  // beyond the margin's and the fade's span
 
 // Lets the main loop's lock go at the end of a scope.
@@ -745,8 +750,9 @@ bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
     const std::optional<std::uint32_t> unheard = unheardFrames(stream);
     const std::size_t before = unheard ? *unheard : stream.historyCount;
     const std::size_t held = std::min<std::size_t>(untaken(stream, before), stream.historyCount);
-    const auto margin =
-        static_cast<std::size_t>(sinks.onPipeWire() ? kPipeWireRewriteMargin : kRewriteMargin);
+    const std::size_t margin =
+        framesIn(sinks.onPipeWire() ? kPipeWireRewriteMargin : kRewriteMargin, stream.rate);
+    const auto fade = static_cast<float>(framesIn(kFade, stream.rate));
     if (!silence) stream.rewrittenGain = gain;
     if (held <= margin) return false;  // next to nothing left: the next frames glide to it
     const std::size_t frames = held - margin;
@@ -754,7 +760,7 @@ bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
     std::size_t at = (stream.historyEnd + stream.historySize - frames) % stream.historySize;
     for (std::size_t i = 0; i < frames; ++i, at = (at + 1) % stream.historySize) {
         Stream::Kept& kept = stream.history[at];
-        const float share = std::min(1.0f, static_cast<float>(i + 1) / kFadeFrames);
+        const float share = std::min(1.0f, static_cast<float>(i + 1) / fade);
         kept.gain = silence ? kept.gain * (1.0f - share) : kept.gain + (gain - kept.gain) * share;
         scratch[i] = {kept.frame.left * kept.gain, kept.frame.right * kept.gain};
     }
@@ -798,7 +804,7 @@ void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
     if (what & static_cast<unsigned>(Timed::Fade)) {
         if (output.fadeOut(stream)) {
             // Heard once what lies before it and the fade itself have played.
-            const auto frames = stream.fadeMargin + kFadeFrames;
+            const auto frames = stream.fadeMargin + framesIn(kFade, stream.rate);
             output.armTimer(stream.fadeDone,
                             kFadeHeard + std::chrono::milliseconds(frames * 1000 / stream.rate));
             return;
@@ -839,7 +845,7 @@ void PulseOutput::onWritable(pa_stream*, std::size_t bytes, void* self) {
 
 void PulseOutput::keepAndApplyGain(Stream& stream, StereoFrame* frames, int count) {
     const float target = stream.gain;
-    const float step = 1.0f / kFadeFrames;
+    const float step = 1.0f / static_cast<float>(framesIn(kFade, stream.rate));
     for (int i = 0; i < count; ++i) {
         if (stream.appliedGain != target)
             stream.appliedGain = stream.appliedGain < target
@@ -879,8 +885,9 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     // Over the silence after a fade, from a little after what has been heard.
     std::size_t back = 0;
     const std::size_t open = unheard ? untaken(stream, *unheard) : 0;
-    if (stream.restarting && open > static_cast<std::size_t>(kRestartMargin)) {
-        back = std::min<std::size_t>(open - kRestartMargin, stream.historySize);
+    const std::size_t restart = framesIn(kRestartMargin, stream.rate);
+    if (stream.restarting && open > restart) {
+        back = std::min<std::size_t>(open - restart, stream.historySize);
         wanted += back;
         chunkTiming.queuedFrames = static_cast<std::uint32_t>(*unheard - back);
     }
@@ -889,9 +896,10 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     if (stream.starting && !stream.leadIn) {
         // A stream that starts may begin a little within what it was given, where its sink's
         // rewind falls short: a moment of silence first keeps the fade-in whole.
-        std::fill(scratch.begin(), scratch.begin() + kRewriteMargin, StereoFrame{});
-        keepAndApplyGain(stream, scratch.data(), kRewriteMargin);
-        pa_stream_write(stream.pa, scratch.data(), kRewriteMargin * sizeof(StereoFrame), nullptr, 0,
+        const std::size_t lead = framesIn(kRewriteMargin, stream.rate);
+        std::fill_n(scratch.begin(), lead, StereoFrame{});
+        keepAndApplyGain(stream, scratch.data(), static_cast<int>(lead));
+        pa_stream_write(stream.pa, scratch.data(), lead * sizeof(StereoFrame), nullptr, 0,
                         PA_SEEK_RELATIVE);
         stream.leadIn = true;
     }

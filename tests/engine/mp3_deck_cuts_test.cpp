@@ -12,6 +12,7 @@
 
 #include "doubles/recording_error_sink.h"
 #include "engine/mp3_deck.h"
+#include "support/heard_test.h"
 #include "support/loaded_decks.h"
 #include "support/output_kinds.h"
 #include "support/sink_recorder.h"
@@ -49,15 +50,7 @@ void printAround(std::span<const float> mono, std::size_t from, std::size_t to, 
     std::printf("\n");
 }
 
-class Mp3DeckCuts : public ::testing::TestWithParam<OutputKind> {
-protected:
-    void SetUp() override {
-        if (!SinkRecorder::available())
-            GTEST_SKIP() << "PULSE_SERVER is not set: run through scripts/test.sh, or source "
-                            "scripts/private_pulse.sh and start_private_pulse first";
-    }
-    TempDir dir;
-};
+class Mp3DeckCuts : public HeardOnEachOutput {};
 
 TEST_P(Mp3DeckCuts, NoCommandClicks) {
     // A loud 1 kHz tone (-6 dBFS): its own largest step is 0.065.

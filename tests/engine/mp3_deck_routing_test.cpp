@@ -14,6 +14,7 @@
 
 #include "doubles/recording_error_sink.h"
 #include "engine/mp3_deck.h"
+#include "support/heard_test.h"
 #include "support/loaded_decks.h"
 #include "support/null_sink.h"
 #include "support/output_kinds.h"
@@ -109,9 +110,7 @@ double frequencyFrom(const std::vector<float>& recording, std::size_t at) {
 class Mp3DeckRouting : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!SinkRecorder::available())
-            GTEST_SKIP() << "PULSE_SERVER is not set: run through scripts/test.sh, or source "
-                            "scripts/private_pulse.sh and start_private_pulse first";
+        if (!SinkRecorder::available()) GTEST_SKIP() << kNoPrivateServer;
         tone = makeToneMp3(dir.path(), "a440.mp3", 440, 8, {.rate = 48000});
         sweep = makeSweepMp3(dir.path(), "sweep.mp3", kSweepFrom, kSweepTo, kSweepSeconds,
                              {.rate = 48000});

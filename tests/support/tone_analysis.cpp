@@ -49,6 +49,13 @@ std::size_t firstAbove(std::span<const float> mono, float threshold) {
     return mono.size();
 }
 
+std::span<const float> steadySecond(std::span<const float> mono, int rate) {
+    const std::size_t from = firstAbove(mono, 0.01f) + static_cast<std::size_t>(rate / 4);
+    const auto length = static_cast<std::size_t>(rate);
+    if (from + length > mono.size()) return {};
+    return mono.subspan(from, length);
+}
+
 std::size_t endOfSound(std::span<const float> mono, float threshold) {
     for (std::size_t i = mono.size(); i > 0; --i)
         if (std::fabs(mono[i - 1]) >= threshold) return i;
