@@ -1,8 +1,8 @@
-// The player's window on the real components as the program builds it (the desktop session
-// around it, MPRIS and the like, left out), playing on both decks as a user starts them: DIR
-// through the command line's path ("Play Dir" without the dialog), then a double-click on the
-// playlist's first entry and deck 2's "Play". Runs until it is ended; the whole-program
-// benchmark measures it from outside.
+// The player's window on the real components as the program builds it, sending its paints as
+// the program does (the desktop session around it, MPRIS and the like, left out), playing on both
+// decks as a user starts them: DIR through the command line's path ("Play Dir" without the dialog),
+// then a double-click on the playlist's first entry and deck 2's "Play". Runs until it is ended;
+// the whole-program benchmark measures it from outside.
 //
 // usage: two_deck_player DIR SETTINGS_FILE
 #include <QApplication>
@@ -16,12 +16,14 @@
 
 #include "app/form1.h"
 #include "app/real_components.h"
+#include "desktop/x11_paint_transport.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s DIR SETTINGS_FILE\n", argv[0]);
         return 2;
     }
+    sendPaintsWithinRequests();
     QApplication app(argc, argv);
     QApplication::setApplicationName("velmor-mp3-player");
     Form1* form = createWindowOnRealComponents(SettingsPaths(std::string(argv[2])));

@@ -13,6 +13,7 @@
 #include "desktop/command_line.h"
 #include "desktop/desktop_session.h"
 #include "desktop/end_signals.h"
+#include "desktop/x11_paint_transport.h"
 #include "shared/settings_paths.h"
 
 int main(int argc, char** argv) {
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
         std::fputs(missing.toLocal8Bit().constData(), stderr);
         return 1;
     }
+    sendPaintsWithinRequests();
     QApplication app(argc, argv);
 
     // Before anything else starts: a second start hands its path to the running player.

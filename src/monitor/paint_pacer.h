@@ -13,7 +13,9 @@ class QWidget;
 // window is minimized. UI thread only.
 class PaintPacer {
 public:
-    static constexpr int kTicksPerPaint = 3;  // 33 paints a second at most
+    // 20 paints a second at most, and a change waits 40 ms at most for its pixels: each paint
+    // costs a round trip to the X server, and a clock read by eye needs no more.
+    static constexpr int kTicksPerPaint = 5;
 
     explicit PaintPacer(std::vector<QWidget*> widgets);
     void beforeTick();  // between paint ticks a change is not painted

@@ -403,7 +403,7 @@ protected:
 }  // namespace
 
 // Deck 1's clock runs for 60 ticks (600 ms): its label reads the position after every tick,
-// but is painted on every third tick at most, and never while the window is minimized.
+// but is painted at the pacer's pace at most, and never while the window is minimized.
 TEST_F(TickTest, TheClockIsSetEveryTickAndPaintedAtTheScreensPace) {
     struct Case {
         const char* what;
