@@ -17,6 +17,7 @@
 #include "doubles/recording_error_sink.h"
 #include "engine/mp3_deck.h"
 #include "support/fade_in.h"
+#include "support/heard_test.h"
 #include "support/null_sink.h"
 #include "support/output_kinds.h"
 #include "support/shell_command.h"
@@ -110,9 +111,7 @@ double imageOf(double hz, int fromRate, int toRate) {
 class SinkRateMp3DeckPulse : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!SinkRecorder::available())
-            GTEST_SKIP() << "PULSE_SERVER is not set: source scripts/private_pulse.sh and "
-                            "start_private_pulse first";
+        if (!SinkRecorder::available()) GTEST_SKIP() << kNoPrivateServer;
     }
     TempDir dir;
     RecordingErrorSink errors;
