@@ -734,10 +734,6 @@ std::size_t PulseOutput::untaken(Stream& stream, std::size_t unheard) const {
         unheard, static_cast<std::size_t>(std::max<std::int64_t>(queued - since, 0)));
 }
 
-bool PulseOutput::fadeOut(Stream& stream) {
-    return rewrite(stream, 0.0f, true);
-}
-
 bool PulseOutput::audiblyApart(float a, float b) {
     constexpr float kStep = 1.122f;  // 1 dB
     if (a <= 0.0f || b <= 0.0f) return a != b;
@@ -802,7 +798,7 @@ void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
     if ((what & static_cast<unsigned>(Timed::Gain)) && !stream.fading && !stream.corked)
         output.rewrite(stream, stream.gain, false);
     if (what & static_cast<unsigned>(Timed::Fade)) {
-        if (output.fadeOut(stream)) {
+        if (output.rewrite(stream, 0.0f, true)) {
             // Heard once what lies before it and the fade itself have played.
             const auto frames = stream.fadeMargin + framesIn(kFade, stream.rate);
             output.armTimer(stream.fadeDone,

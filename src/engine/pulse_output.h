@@ -154,7 +154,6 @@ private:
     // Writes again what the server holds unheard, from a little after what was heard on:
     // gliding to `gain`, or fading out to silence. False when it holds next to nothing.
     bool rewrite(Stream& stream, float gain, bool silence);
-    bool fadeOut(Stream& stream);
     // Gains a listener hears apart (1 dB or more, or one of them silent).
     static bool audiblyApart(float a, float b);
     // Of the frames not heard yet, those the server can still take back.

@@ -34,8 +34,8 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The rate the server lists for the stream of `label`, as `pactl list sink-inputs` shows its
-// sample spec; 0 when there is none.
+// The rate the server lists for the stream of `label`, from the format line of
+// `pactl list sink-inputs` ("float32le 2ch 44100Hz"); 0 when there is none.
 int streamRateOf(const std::string& label) {
     std::istringstream lines(commandOutput("pactl list sink-inputs"));
     std::string line;
@@ -47,7 +47,7 @@ int streamRateOf(const std::string& label) {
             if (ours) return rate;
             rate = 0;
         }
-        if (std::regex_search(line, m, std::regex(R"(Sample Specification: \S+ \d+ch (\d+)Hz)")))
+        if (std::regex_search(line, m, std::regex(R"(Sample \w+: \S+ \d+ch (\d+)Hz)")))
             rate = std::stoi(m[1]);
         if (line.find("media.name = \"" + label) != std::string::npos) ours = true;
     }
