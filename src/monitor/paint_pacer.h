@@ -9,8 +9,9 @@ class QWidget;
 // Holds the repaint of the widgets the tick changes most (the decks' time, percentage and
 // progress) to every kTicksPerPaint-th tick: no screen shows 100 frames a second of them, and
 // nobody reads the milliseconds as they run. Their values are still set on every tick, so
-// what a test, a screen reader or MPRIS reads is always current. Nothing is painted while the
-// window is minimized. UI thread only.
+// what a test, a screen reader or MPRIS reads is always current. Only a widget whose value
+// waits for its paint is held between ticks; the others take focus, hover and enabled changes
+// as any widget does. Nothing is painted while the window is minimized. UI thread only.
 class PaintPacer {
 public:
     // 20 paints a second at most, and a change waits 40 ms at most for its pixels: each paint
@@ -31,7 +32,12 @@ private:
     };
     static Shown shownBy(const QWidget* widget);
 
+    struct Paced {
+        Shown painted;      // what its pixels show
+        bool held = false;  // its updates were off when the tick began
+    };
+
     std::vector<QWidget*> widgets;
-    std::vector<Shown> painted;
+    std::vector<Paced> paced;
     int ticks = 0;
 };

@@ -49,12 +49,12 @@ class PaintPacerTest : public Form1Fixture {};
 
 // Deck 1 ticks by hand for 60 ticks (600 ms at 10 ms a tick) with its position following a
 // script. The clock, percentage and progress read the position right after each tick; their
-// pixels follow no more often than 25 times a second, no later than 50 ms after a change, all
+// pixels follow no more often than 20 times a second, no later than 40 ms after a change, all
 // of them in one paint of the window, and a stretch that changes nothing paints nothing.
 TEST_F(PaintPacerTest, ValuesAreCurrentAtOnceAndTheirPaintsComeTogetherAtAScreensPace) {
     constexpr int kTicks = 60;
-    constexpr int kFewestTicksBetweenPaints = 4;  // 25 paints a second at most
-    constexpr int kMostTicksALatePaint = 5;       // pixels 50 ms behind at most
+    constexpr int kFewestTicksBetweenPaints = 5;  // 20 paints a second at most
+    constexpr int kMostTicksALatePaint = 4;       // pixels 40 ms behind at most
     struct Case {
         const char* what;
         double length;
@@ -134,6 +134,60 @@ TEST_F(PaintPacerTest, ValuesAreCurrentAtOnceAndTheirPaintsComeTogetherAtAScreen
         }
         const bool moves = c.position(0) != c.position(kTicks);
         EXPECT_EQ(paints > 0, moves);
+        form.reset();
+    }
+}
+
+// Focus and enabled changes are drawn on a paced widget as on any other: at once where its
+// value waits for nothing, and at the next paint (40 ms at most) where a change of its value
+// holds it.
+TEST_F(PaintPacerTest, FocusAndEnabledChangesAreDrawn) {
+    constexpr int kMostTicksALatePaint = 4;
+    struct Case {
+        const char* what;
+        bool running;  // the position moves, so the progress bar waits for its paint
+        std::function<void(QWidget*)> change;
+    } cases[] = {
+        {"focus while paused", false, [](QWidget* bar) { bar->setFocus(Qt::TabFocusReason); }},
+        {"focus while playing", true, [](QWidget* bar) { bar->setFocus(Qt::TabFocusReason); }},
+        {"disabled while paused", false, [](QWidget* bar) { bar->setEnabled(false); }},
+        {"disabled while playing", true, [](QWidget* bar) { bar->setEnabled(false); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        make();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        ui().Timer1->stop();  // the test ticks by hand
+        deck1.state = c.running ? Deck::Playing : Deck::Paused;
+        deck1.length = 1;
+        deck1.position = 0.2;
+        int tick = 0;
+        auto step = [&] {
+            ++tick;
+            if (c.running) deck1.position += 0.01;
+            form->Timer1_Timer();
+            QCoreApplication::processEvents();
+        };
+        for (int i = 0; i < 2 * kMostTicksALatePaint + 3; ++i) step();
+        QTest::qWait(20);
+
+        QWidget* bar = ui().Slider1;
+        PaintRecorder recorder(form.get(), {bar});
+        // Between ticks, as the event loop delivers a click or a key.
+        step();
+        c.change(bar);
+        recorder.pass = {};
+        QCoreApplication::processEvents();
+        bool drawn = recorder.pass.widgets.count(bar) > 0;
+        for (int late = 0; !drawn && late < kMostTicksALatePaint; ++late) {
+            recorder.pass = {};
+            step();
+            drawn = recorder.pass.widgets.count(bar) > 0;
+        }
+        EXPECT_TRUE(drawn);
         form.reset();
     }
 }
