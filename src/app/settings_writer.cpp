@@ -105,12 +105,14 @@ void SettingsWriter::run(const std::shared_ptr<Shared>& shared) {
         if (shared->queue.empty()) return;  // the writer is gone
         Shared::Job job = std::move(shared->queue.front());
         shared->queue.pop_front();
+        assert(shared->phase == Shared::Phase::Waiting);
         shared->phase = Shared::Phase::Saving;
         shared->savingKey = job.key;
         lock.unlock();
         std::string cause;
         const bool saved = job.save(cause);
         lock.lock();
+        assert(shared->phase == Shared::Phase::Saving);
         shared->phase = Shared::Phase::Waiting;
         if (saved) {
             shared->lastCause.clear();

@@ -1,5 +1,5 @@
-// The program itself ending while a file on a hung disk is being opened: a thread stuck in
-// the disk's read cannot be ended, yet the bus name, the window and the settings must not
+// The program itself ending while a file, or its settings, wait on a hung disk: a thread stuck
+// in the disk's read cannot be ended, yet the bus name, the window and the settings must not
 // wait for it.
 #include <gtest/gtest.h>
 #include <signal.h>
