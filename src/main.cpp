@@ -58,12 +58,15 @@ int main(int argc, char** argv) {
         executable = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
     Form1* form = createWindowOnRealComponents(settingsPathsFor(
         executable, userConfigHome(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))));
-    form->setOnUnloaded([form, &desktop] {
-        // The settings are saved. A thread stuck in a hung disk keeps the process, and all it
-        // holds open, alive past _Exit: the bus name and the window go first.
+    form->setOnClosing([form, &desktop] {
+        // A thread stuck in a hung disk keeps the process, and all it holds open, alive past
+        // _Exit, and the last settings may wait on such a disk: the bus name and the window go
+        // first.
         desktop.end();
         form->hide();
         QGuiApplication::sync();
+    });
+    form->setOnUnloaded([] {
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(0);

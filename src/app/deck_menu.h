@@ -17,8 +17,9 @@ class QWidget;
 
 // A deck's own menu, opened on any part of that deck in the window: by the right mouse button,
 // and by the Menu key or Shift+F10 on its focused control. Built afresh at each opening, so it
-// shows the outputs as they are, and the deck's loudness levelling; a choice goes to the deck and
-// is saved at once. It pops up without a loop of its own, so the tick goes on. UI thread only.
+// shows the outputs as they are, and the deck's loudness levelling; a choice goes to the deck at
+// once and to the settings writer. It pops up without a loop of its own, so the tick goes on. UI
+// thread only.
 class DeckMenu : public QObject {
 public:
     struct Parts {

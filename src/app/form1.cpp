@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <string>
+#include <vector>
 
 #include "app/control_names.h"
 #include "app/deck_menu.h"
@@ -21,8 +23,10 @@
 #include "app/output_settings.h"
 #include "app/remote_control.h"
 #include "app/settings_lifecycle.h"
+#include "app/settings_writer.h"
 #include "app/startup.h"
 #include "app/uri_drop.h"
+#include "components/error_sink.h"
 #include "components/mixer.h"
 #include "mixer/mixer_discovery.h"
 #include "mixer/mixer_sliders.h"
@@ -44,17 +48,18 @@
 Form1::Form1(Components components, SettingsPaths settingsFiles)
     : parts(components), ui(buildForm1Controls(this)) {
     errorList = std::make_unique<ErrorList>(ui.List3);
+    writer = std::make_unique<SettingsWriter>(parts.errors);
     observedDeck1 = std::make_unique<ObservedDeck>(parts.MediaPlayer1);
     ObservedDeck& deck1 = *observedDeck1;
     Deck& deck2 = parts.MediaPlayer2;
     // The sound server is being reached already: the sooner a deck knows its output, the
     // sooner its stream can go there.
-    outputSettings = std::make_unique<OutputSettings>(settingsFiles, parts.errors);
+    outputSettings = std::make_unique<OutputSettings>(settingsFiles, *writer, parts.errors);
     auto giveStoredOutput = [this](int number, Deck& deck) {
         const std::string stored = outputSettings->stored(number);
         if (!stored.empty()) deck.chooseOutputDevice(stored);
     };
-    levellingSettings = std::make_unique<LevellingSettings>(settingsFiles, parts.errors);
+    levellingSettings = std::make_unique<LevellingSettings>(settingsFiles, *writer);
     auto giveStoredLevelling = [this](int number, Deck& deck) {
         const Deck::Levelling stored = levellingSettings->stored(number);
         if (stored != Deck::Levelling::Off)
@@ -72,7 +77,7 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
         shared, parts.BWMixer1);
     settings = std::make_unique<SettingsLifecycle>(
         SettingsLifecycle::Controls{this, ui.Combo1, ui.VScroll1, ui.VScroll2}, shared,
-        std::move(settingsFiles), parts.errors);
+        std::move(settingsFiles), *writer);
     refresh = std::make_unique<WindowRefresh>(
         WindowRefresh::Controls{this, ui.List2, ui.Label2, ui.Label11, ui.Label19, ui.Label14},
         shared, deck1, deck2);
@@ -222,6 +227,17 @@ void Form1::Form_Unload() {
     unloaded = true;
     ui.Timer1->stop();
     settings->Form_Unload();
+    if (onClosing) onClosing();
+    // Bounded: a disk that does not answer would hold the end for ever, and the saves it holds
+    // would be lost either way.
+    const std::vector<std::string> undone = writer->flush(SettingsWriter::kEndBound);
+    if (!undone.empty()) {
+        std::string lost;
+        for (const std::string& key : undone) lost += (lost.empty() ? "" : ", ") + key;
+        parts.errors.report("Settings not saved, the disk did not answer within " +
+                            std::to_string(SettingsWriter::kEndBound.count() / 1000) +
+                            " s: " + lost + " keep their values from before");
+    }
     if (onUnloaded) onUnloaded();
 }
 

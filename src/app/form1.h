@@ -31,6 +31,7 @@ class PlaylistBuilding;
 class PlaylistNavigation;
 class RemoteControl;
 class SettingsLifecycle;
+class SettingsWriter;
 class Startup;
 class Tick;
 class TimeDisplay;
@@ -66,8 +67,15 @@ public:
     // big enough to uncover part of the list.
     bool errorListInView() const;
 
-    // Runs after Form_Unload has saved the settings; main ends the program there.
+    // Runs at unload once the last settings are handed to their writer, before they are waited
+    // for: what must go at once (the bus name, the window) goes here.
+    void setOnClosing(std::function<void()> action) { onClosing = std::move(action); }
+    // Runs after Form_Unload has saved the settings, or given up on a disk that does not
+    // answer; main ends the program there.
     void setOnUnloaded(std::function<void()> action) { onUnloaded = std::move(action); }
+
+    // Every settings save goes through it, in order, off the UI thread.
+    SettingsWriter& settingsWriter() { return *writer; }
 
 protected:
     bool event(QEvent* e) override;
@@ -84,10 +92,12 @@ private:
     Components parts;
     SharedState shared;
     Form1Controls ui;
+    std::function<void()> onClosing;
     std::function<void()> onUnloaded;
     bool unloaded = false;
 
     std::unique_ptr<ErrorList> errorList;
+    std::unique_ptr<SettingsWriter> writer;  // before the settings that queue saves on it
     std::unique_ptr<ObservedDeck> observedDeck1;
     std::unique_ptr<OutputSettings> outputSettings;
     std::unique_ptr<LevellingSettings> levellingSettings;

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/settings_value_write.h"
-#include "components/error_sink.h"
+#include "app/settings_writer.h"
 #include "engine/replay_gain.h"
 #include "shared/module1.h"
 
@@ -30,10 +30,18 @@ const char* nameOf(Deck::Levelling mode) {
     return "Off";
 }
 
+Deck::Levelling storedIn(const std::string& file, const std::string& key) {
+    std::string value;
+    Module1::ReadIniValue(LevellingSettings::kSection, key, file, value);
+    for (Deck::Levelling mode : {Deck::Levelling::Track, Deck::Levelling::Album})
+        if (value == nameOf(mode)) return mode;
+    return Deck::Levelling::Off;
+}
+
 }  // namespace
 
-LevellingSettings::LevellingSettings(SettingsPaths files, ErrorSink& errors)
-    : files(std::move(files)), errors(errors) {
+LevellingSettings::LevellingSettings(SettingsPaths files, SettingsWriter& writer)
+    : files(std::move(files)), writer(writer) {
     std::string text;
     Module1::ReadIniValue(kSection, "Preamp", this->files.readFrom, text);
     preamp = parsePreamp(text);
@@ -46,21 +54,19 @@ double LevellingSettings::parsePreamp(const std::string& text) {
 }
 
 Deck::Levelling LevellingSettings::stored(int deckNumber) const {
-    std::string value;
-    Module1::ReadIniValue(kSection, keyOf(deckNumber), files.readFrom, value);
-    for (Deck::Levelling mode : {Deck::Levelling::Track, Deck::Levelling::Album})
-        if (value == nameOf(mode)) return mode;
-    return Deck::Levelling::Off;
+    return storedIn(files.readFrom, keyOf(deckNumber));
 }
 
 void LevellingSettings::store(int deckNumber, Deck::Levelling mode) {
     const std::string key = keyOf(deckNumber);
-    // The file the start-up values come from counts too: until the user's own file holds the
-    // key, a choice kept there would come back at the next start.
-    if (mode == Deck::Levelling::Off && !Module1::HasIniKey(kSection, key, files.writeTo) &&
-        stored(deckNumber) == Deck::Levelling::Off)
-        return;
-    std::string why;
-    if (!writeSettingsValue(files, kSection, key, nameOf(mode), why))
-        errors.report("Deck " + std::to_string(deckNumber) + " levelling not saved: " + why);
+    auto save = [files = files, key, mode](std::string& error) {
+        // The file the start-up values come from counts too: until the user's own file holds
+        // the key, a choice kept there would come back at the next start.
+        if (mode == Deck::Levelling::Off && !Module1::HasIniKey(kSection, key, files.writeTo) &&
+            storedIn(files.readFrom, key) == Deck::Levelling::Off)
+            return true;
+        return writeSettingsValue(files, kSection, key, nameOf(mode), error);
+    };
+    writer.write("[" + std::string(kSection) + "] " + key, std::move(save),
+                 "Deck " + std::to_string(deckNumber) + " levelling not saved: ");
 }

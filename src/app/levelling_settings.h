@@ -5,7 +5,7 @@
 #include "components/deck.h"
 #include "shared/settings_paths.h"
 
-class ErrorSink;
+class SettingsWriter;
 
 // The loudness levelling each deck was given by the user, kept in the settings file's
 // [Levelling] section (keys Deck1, Deck2: Off, Track or Album), and the pre-amp the user may
@@ -13,12 +13,12 @@ class ErrorSink;
 class LevellingSettings {
 public:
     // Reads the pre-amp once: the menu's choices must not wait on the file.
-    LevellingSettings(SettingsPaths files, ErrorSink& errors);
+    LevellingSettings(SettingsPaths files, SettingsWriter& writer);
 
     // deckNumber 1 or 2. Off when nothing, or anything but a mode's name, was stored.
     Deck::Levelling stored(int deckNumber) const;
-    // Saves at once. Off touches a file that never held a choice not at all. A failed save is
-    // reported.
+    // Hands the save to the writer. Off touches a file that never held a choice not at all. A
+    // failed save is reported once it fails.
     void store(int deckNumber, Deck::Levelling mode);
     double preampDb() const { return preamp; }
 
@@ -30,6 +30,6 @@ public:
 
 private:
     SettingsPaths files;
-    ErrorSink& errors;
+    SettingsWriter& writer;
     double preamp = 0;
 };

@@ -5,7 +5,8 @@
 #include <QWidget>
 
 #include "app/settings_conversions.h"
-#include "components/error_sink.h"
+#include "app/settings_value_write.h"
+#include "app/settings_writer.h"
 #include "shared/module1.h"
 #include "shared/shared_state.h"
 
@@ -16,8 +17,8 @@ constexpr const char* kSection = "System";
 }
 
 SettingsLifecycle::SettingsLifecycle(Controls controls, SharedState& state, SettingsPaths files,
-                                     ErrorSink& errors)
-    : ui(controls), state(state), files(std::move(files)), errors(errors) {}
+                                     SettingsWriter& writer)
+    : ui(controls), state(state), files(std::move(files)), writer(writer) {}
 
 void SettingsLifecycle::Form_Activate() {
     if (state.AlreadyActivated) return;
@@ -35,24 +36,20 @@ void SettingsLifecycle::Form_Activate() {
 }
 
 void SettingsLifecycle::Form_Unload() {
-    std::string why;
-    if (files.createWriteDirectory && !createParentDirectories(files.writeTo, why)) {
-        errors.report("Settings not saved: " + why);
-        return;
-    }
-    auto write = [&](const char* key, const std::string& value) {
-        int16_t status = 0;
-        Module1::WriteIniValue(kSection, key, value, files.writeTo, status, &why);
-        if (status == 0) errors.report("Settings not saved: " + why);
-        return status != 0;
+    auto write = [this](const char* key, const std::string& value, bool unlessKept) {
+        auto save = [files = files, key, value, unlessKept](std::string& error) {
+            if (unlessKept && Module1::HasIniKey(kSection, key, files.writeTo)) return true;
+            return writeSettingsValue(files, kSection, key, value, error);
+        };
+        writer.write("[" + std::string(kSection) + "] " + key, std::move(save),
+                     "Settings not saved: ");
     };
     // A run without "Play Dir" keeps the stored directory; a file without one gets the
     // directory read at start-up, empty on a first run.
-    if (!state.PlaylistDir.empty()) {
-        if (!write("Data-Path", state.PlaylistDir)) return;
-    } else if (!Module1::HasIniKey(kSection, "Data-Path", files.writeTo)) {
-        if (!write("Data-Path", state.DataPath)) return;
-    }
-    if (!write("WaveVolume", positionToStoredVolume(ui.VScroll2->value()))) return;
-    write("MainVolume", positionToStoredVolume(ui.VScroll1->value()));
+    if (!state.PlaylistDir.empty())
+        write("Data-Path", state.PlaylistDir, false);
+    else
+        write("Data-Path", state.DataPath, true);
+    write("WaveVolume", positionToStoredVolume(ui.VScroll2->value()), false);
+    write("MainVolume", positionToStoredVolume(ui.VScroll1->value()), false);
 }

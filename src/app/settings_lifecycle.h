@@ -4,13 +4,13 @@
 
 #include "shared/settings_paths.h"
 
-class ErrorSink;
 class QComboBox;
 class QScrollBar;
 class QWidget;
+class SettingsWriter;
 struct SharedState;
 
-// Reads the settings file at the first activation and writes it at unload.
+// Reads the settings file at the first activation and writes it at unload. UI thread only.
 class SettingsLifecycle {
 public:
     struct Controls {
@@ -20,10 +20,11 @@ public:
         QScrollBar* VScroll2;  // wave
     };
     SettingsLifecycle(Controls controls, SharedState& state, SettingsPaths files,
-                      ErrorSink& errors);
+                      SettingsWriter& writer);
 
     void Form_Activate();
-    // Writes the three values; the caller then ends the program.
+    // Hands the three values to the writer, behind the saves queued before; the caller waits
+    // for them, then ends the program.
     void Form_Unload();
 
     static const char* const kTitleLine;
@@ -32,5 +33,5 @@ private:
     Controls ui;
     SharedState& state;
     SettingsPaths files;
-    ErrorSink& errors;
+    SettingsWriter& writer;
 };

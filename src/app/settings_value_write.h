@@ -4,9 +4,9 @@
 
 #include "shared/settings_paths.h"
 
-// Saves one value of a section the window does not keep itself, at once, through the safe
-// replace; the user's own file, where none is yet, begins as a copy of the file the start-up
-// values came from, so that none of them is lost should the program end before it saves. False
-// with the cause when it cannot. UI thread only.
+// Settings writer thread only: it waits on the disk. Saves one value through the safe replace;
+// the user's own file, where none is yet, begins as a copy of the file the start-up values came
+// from, so that none of them is lost should the program end before it saves. False with the
+// cause when it cannot.
 bool writeSettingsValue(const SettingsPaths& files, const std::string& section,
                         const std::string& key, const std::string& value, std::string& error);

@@ -1,8 +1,11 @@
 #include "desktop/desktop_session.h"
 
 #include <QAbstractItemModel>
+#include <QDBusConnectionInterface>
 #include <QDBusError>
+#include <QDBusMessage>
 #include <QListWidget>
+#include <QThread>
 #include <cstdio>
 
 #include "app/form1.h"
@@ -67,9 +70,25 @@ void DesktopSession::attach(Form1& form) {
 
 void DesktopSession::end() {
     if (inhibitor) inhibitor->setPlaying(false);
-    // A blocking call: once it returns, a new start finds the name free.
-    if (ownsName) session.unregisterService(MprisService::kServiceName);
+    if (ownsName) releaseNameWithoutWaiting();
     ownsName = false;
+}
+
+void DesktopSession::releaseNameWithoutWaiting() {
+    // Not waited for: a hung bus would hold the quit for D-Bus's 25 s. The bus drops the name
+    // anyway once the process ends, but a thread stuck in a hung disk can hold that off.
+    QDBusMessage release = QDBusMessage::createMethodCall(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReleaseName");
+    release << MprisService::kServiceName;
+    session.send(release);
+    // Qt hands the message to its bus thread, which writes it without blocking; once that
+    // thread has run an empty call queued behind it, the request is in the socket before any
+    // _Exit (or, with the socket full, queued in the process). The bus's own interface object
+    // lives on that thread.
+    QObject* busThread = session.interface();
+    if (busThread && busThread->thread() != QThread::currentThread())
+        QMetaObject::invokeMethod(
+            busThread, [] {}, Qt::BlockingQueuedConnection);
 }
 
 void DesktopSession::notifyErrorsOf(Form1& form) {

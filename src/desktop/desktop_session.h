@@ -25,10 +25,11 @@ public:
     void attach(Form1& form);
     // As the program ends, before the window goes: gives up the MPRIS name and the sleep
     // inhibitor at once, as a process with threads stuck in a hung disk cannot end and would
-    // hold them until the disk answers.
+    // hold them until the disk answers. Waits on no answer of either bus.
     void end();
 
 private:
+    void releaseNameWithoutWaiting();
     void notifyErrorsOf(Form1& form);
     void holdSleepWhilePlaying(Form1& form);
 

@@ -2,16 +2,24 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDir>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTest>
+#include <atomic>
 #include <fstream>
+#include <iostream>
 #include <optional>
+#include <thread>
 
 #include "app/levelling_settings.h"
+#include "app/settings_writer.h"
 #include "support/file_text.h"
 #include "support/form1_fixture.h"
+#include "support/hanging_mount.h"
+#include "support/loop_probe.h"
+#include "support/serving_process.h"
 
 namespace {
 
@@ -83,8 +91,13 @@ protected:
         rightClick(caption, caption->rect().center());
         return openMenu();
     }
-    // Picks the item that reads `name` in deck `number`'s menu.
+    // Picks the item that reads `name` in deck `number`'s menu, and waits for its save.
     void choose(int number, const std::string& name) {
+        pick(number, name);
+        EXPECT_EQ(form->settingsWriter().flush(std::chrono::seconds(10)),
+                  std::vector<std::string>{});
+    }
+    void pick(int number, const std::string& name) {
         QMenu* menu = openOn(number);
         ASSERT_NE(menu, nullptr);
         QAction* item = nullptr;
@@ -390,4 +403,52 @@ TEST_F(DeckMenuTest, StoredLevellingAndPreampAreReadSafely) {
         EXPECT_EQ(deck2.levellings, (Given{{L::Track, c.preampDb}}));
         EXPECT_TRUE(errors.taken().empty());
     }
+}
+
+TEST_F(DeckMenuTest, AChoiceSavedOnAHungFolderLeavesTheWindowRunning) {
+    QTemporaryDir disk;
+    const std::string source = disk.filePath("source").toStdString();
+    QDir().mkpath(QString::fromStdString(source));
+    writeFile(source + "/hang.ini", "[Outputs]\nDeck1=x\n");
+    writeFile(settingsFile(), "[System]\nData-Path=/music/\n");
+    HangingMount mount(source, disk.path().toStdString());
+    if (!mount.available()) GTEST_SKIP() << "FUSE cannot be mounted here";
+    // The start-up values come from a healthy file; the saves go where every read hangs.
+    start(1, {kSpeakers, kPhones}, SettingsPaths(settingsFile(), mount.path("hang.ini"), false));
+
+    // The folder answers after 5 s, whether or not the window waited for it.
+    std::atomic<bool> released = false;
+    const std::jthread answer([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        released = true;
+        mount.release();
+    });
+    LoopProbe probe;
+    pick(1, "Phones");
+    EXPECT_EQ(deck1.outputChoices, Names{kPhones.name});
+    const int beats = probe.beats();
+    ASSERT_TRUE(serveUntil([&] { return probe.beats() >= beats + 20 || released; }, 20000));
+    EXPECT_FALSE(released) << "the window waited for the folder";
+    // Once it answers, the save goes on there, and the read-only folder refuses it.
+    EXPECT_TRUE(serveUntil([&] { return !errors.taken().empty(); }, 20000));
+    ASSERT_EQ(errors.taken().size(), 1u);
+    EXPECT_EQ(errors.taken()[0].rfind("Deck 1 output not saved: ", 0), 0u) << errors.taken()[0];
+    std::cout << "[ figure ] longest window stall while a choice was saved on a folder that "
+                 "hung 5 s: "
+              << probe.longestGap() << " ms" << std::endl;
+}
+
+TEST_F(DeckMenuTest, TheLastChoiceAndTheCloseValuesAreOnDiskBeforeTheProgramEnds) {
+    writeFile(settingsFile(), "; mine\n[Outputs]\nDeck2=y\n");
+    start(1, {kSpeakers, kPhones});
+    pick(1, "Phones");
+    pick(1, "Built-in Speakers");
+    pick(1, "Track");
+    std::string atEnd;
+    form->setOnUnloaded([&] { atEnd = fileText(settingsFile()); });
+    form->close();
+    EXPECT_EQ(atEnd, "; mine\n[Outputs]\nDeck2=y\nDeck1=" + kSpeakers.name +
+                         "\n[Levelling]\nDeck1=Track\n[System]\nData-Path=\nWaveVolume=0\n"
+                         "MainVolume=0\n");
+    EXPECT_TRUE(errors.taken().empty());
 }

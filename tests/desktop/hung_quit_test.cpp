@@ -1,10 +1,11 @@
-// The program itself ending while a file on a hung disk is being opened: a thread stuck in
-// the disk's read cannot be ended, yet the bus name, the window and the settings must not
+// The program itself ending while a file, or its settings, wait on a hung disk: a thread stuck
+// in the disk's read cannot be ended, yet the bus name, the window and the settings must not
 // wait for it.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -107,6 +108,71 @@ TEST(HungDiskQuit, SigtermFreesTheNameAndEndsTheProgramWithoutWaitingForTheDisk)
     EXPECT_TRUE(serveUntil([&] { return first.state() == QProcess::NotRunning; }, 20000));
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(first.exitCode(), 0);
+}
+
+// The disk of the settings stops answering after the start: the close's values wait on it, yet
+// the bus name goes at once, and the program ends after its bound saying what it lost.
+TEST(HungDiskQuit, SettingsOnAHungHomeHoldNeitherTheNameNorTheEnd) {
+    PrivateBus bus;
+    if (!bus.running()) GTEST_SKIP() << "no dbus-daemon";
+    TempDir dir;
+    QDir().mkpath(QString::fromStdString(dir.file("home/held/velmor-mp3-player")));
+    QDir().mkpath(QString::fromStdString(dir.file("prefix/bin")));
+    QDir().mkpath(QString::fromStdString(dir.file("prefix/share/metainfo")));
+    QDir().mkpath(QString::fromStdString(dir.file("disk")));
+    std::ofstream(dir.file("home/held/velmor-mp3-player/velmor-mp3-player.ini"))
+        << "[System]\nMainVolume=20\n";
+    // Installed: its settings are the user's, under $XDG_CONFIG_HOME.
+    std::ofstream(dir.file("prefix/share/metainfo/velmor-mp3-player.metainfo.xml")) << "";
+    const QString program = QString::fromStdString(dir.file("prefix/bin/velmor-mp3-player"));
+    ASSERT_TRUE(QFile::copy(VELMOR_PLAYER_BINARY, program));
+
+    QProcess player;  // before the mount: it is let go before the player is waited for
+    HangingMount mount(dir.file("home"), dir.file("disk"));
+    if (!mount.available()) GTEST_SKIP() << "FUSE cannot be mounted here";
+    QProcessEnvironment env = bus.sessionEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(mount.path("held")));
+    env.insert("XDG_CACHE_HOME", QString::fromStdString(dir.file("cache")));
+    if (!env.contains("PULSE_SERVER")) env.insert("SDL_AUDIODRIVER", "dummy");
+    QDBusConnection connection = bus.connect("hung-home-test");
+    auto nameOwned = [&] {
+        return connection.interface()->isServiceRegistered(MprisService::kServiceName).value();
+    };
+    player.setProcessEnvironment(env);
+    player.start(program, {});
+    ASSERT_TRUE(player.waitForStarted(5000));
+    // Its window's event loop answers: the end signals are the program's own by then.
+    auto answers = [&] {
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(MprisService::kServiceName, "/org/mpris/MediaPlayer2",
+                                           "org.freedesktop.DBus.Properties", "Get");
+        get << QStringLiteral("org.mpris.MediaPlayer2.Player") << QStringLiteral("PlaybackStatus");
+        return connection.call(get, QDBus::Block, 2000).type() == QDBusMessage::ReplyMessage;
+    };
+    ASSERT_TRUE(serveUntil(answers, 20000)) << player.readAllStandardError().toStdString();
+
+    mount.hold();
+    ::kill(pid_t(player.processId()), SIGTERM);
+    EXPECT_TRUE(serveUntil([&] { return !nameOwned(); }, 10000)) << "the name is still owned";
+    EXPECT_FALSE(mainThreadEnded(player.processId())) << "the settings were not waited for";
+    EXPECT_TRUE(serveUntil([&] { return mainThreadEnded(player.processId()); }, 20000))
+        << "the quit waits for the disk";
+    QString err;
+    serveUntil(
+        [&] {
+            err += QString::fromLocal8Bit(player.readAllStandardError());
+            return err.contains("Settings not saved");
+        },
+        5000);
+    for (const char* key : {"[System] Data-Path", "[System] WaveVolume", "[System] MainVolume"})
+        EXPECT_TRUE(err.contains(key)) << key << " in " << err.toStdString();
+    EXPECT_EQ(player.state(), QProcess::Running) << "the disk still holds what is left of it";
+
+    mount.release();
+    EXPECT_TRUE(serveUntil([&] { return player.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(player.exitCode(), 0);
 }
 
 }  // namespace

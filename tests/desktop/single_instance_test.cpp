@@ -1,15 +1,21 @@
 // Second starts of the program itself, handing over to the window under test on a private
 // bus; and a start without any session bus.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <QDBusConnectionInterface>
 #include <QListWidget>
 #include <QProcess>
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "desktop/desktop_session.h"
+#include "desktop/mpris_service.h"
 #include "support/form1_fixture.h"
 #include "support/private_bus.h"
 #include "support/serving_process.h"
+#include "support/wait_for.h"
 
 namespace {
 
@@ -94,6 +100,29 @@ TEST_F(SingleInstanceTest, ASecondStartThatGetsNoAnswerLeavesTheFileToTheFirst) 
     const auto calls = deck1.transport();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "play"), 1);
     EXPECT_EQ(state().CurrentFile, "a.mp3");
+}
+
+// A quit while the session bus hangs: the name is given up without waiting for the bus, and
+// goes once the bus runs again.
+TEST_F(SingleInstanceTest, EndGivesUpTheNameWithoutWaitingForAHungBus) {
+    QDBusConnection watcher = bus.connect("name-watcher");
+    auto owned = [&] {
+        return watcher.interface()->isServiceRegistered(MprisService::kServiceName).value();
+    };
+    ASSERT_TRUE(owned());
+    const pid_t daemon = pid_t(bus.daemonPid());
+    ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+    std::atomic<bool> ended = false, gaveUp = false;
+    std::jthread guard([&] {
+        // Only against a hang: a call that waits for the bus would wait here.
+        if (!waitFor([&] { return ended.load(); }, std::chrono::seconds(20))) gaveUp = true;
+        ::kill(daemon, SIGCONT);
+    });
+    session->end();
+    ended = true;
+    guard.join();
+    EXPECT_FALSE(gaveUp) << "the quit waited for the stopped bus";
+    EXPECT_TRUE(serveUntil([&] { return !owned(); }, 10000)) << "the name is still owned";
 }
 
 TEST(SingleInstance, WithoutASessionBusTheProgramRunsAndSaysSoOnce) {

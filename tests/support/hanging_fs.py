@@ -4,7 +4,9 @@ stalled network share does: reading a file named "*hang*" blocks until the file
 MOUNTPOINT/../release exists; a file named "*stall*" gives STALL_AFTER bytes in all, then
 blocks the same way (a share that stops in the middle of a track). Until then, listing a
 directory named "*hang*" blocks too, and so does looking up (stat, open) any name holding
-"lookuphang". Every other file reads normally."""
+"lookuphang". Reading a file whose path holds "held" blocks while MOUNTPOINT/../hold exists
+and the release does not (a disk that stops answering after the start). Every other file
+reads normally."""
 import errno
 import os
 import sys
@@ -42,9 +44,10 @@ class StallCounter:
 
 
 class HangingFs(Operations):
-    def __init__(self, source, release):
+    def __init__(self, source, release, hold):
         self.source = source
         self.release_file = release
+        self.hold_file = hold
         self.stalls = StallCounter()
 
     def _path(self, path):
@@ -52,6 +55,11 @@ class HangingFs(Operations):
 
     def _wait_for_release(self):
         while not os.path.exists(self.release_file):
+            time.sleep(0.05)
+
+    def _hold_while_held(self, path):
+        while "held" in path and os.path.exists(self.hold_file) and \
+                not os.path.exists(self.release_file):
             time.sleep(0.05)
 
     def _hold_lookup(self, path):
@@ -82,6 +90,7 @@ class HangingFs(Operations):
         return 0
 
     def read(self, path, size, offset, fh):
+        self._hold_while_held(path)
         if "hang" in os.path.basename(path):
             self._wait_for_release()
         if not os.path.exists(self.release_file):
@@ -97,6 +106,7 @@ class HangingFs(Operations):
 
 if __name__ == "__main__":
     source, mountpoint = sys.argv[1], sys.argv[2]
-    release = os.path.join(os.path.dirname(os.path.abspath(mountpoint)), "release")
-    FUSE(HangingFs(source, release), mountpoint, foreground=True, nothreads=False,
+    beside = os.path.dirname(os.path.abspath(mountpoint))
+    FUSE(HangingFs(source, os.path.join(beside, "release"), os.path.join(beside, "hold")),
+         mountpoint, foreground=True, nothreads=False,
          ro=True, direct_io=True)

@@ -11,7 +11,7 @@
 #include <thread>
 
 HangingMount::HangingMount(const std::string& source, const std::string& dir)
-    : mountPoint(dir + "/mnt"), releaseFlag(dir + "/release") {
+    : mountPoint(dir + "/mnt"), releaseFlag(dir + "/release"), holdFlag(dir + "/hold") {
     ::mkdir(mountPoint.c_str(), 0755);
     struct stat before;
     if (::stat(mountPoint.c_str(), &before) != 0) return;
@@ -39,6 +39,10 @@ HangingMount::HangingMount(const std::string& source, const std::string& dir)
 
 void HangingMount::release() {
     std::ofstream(releaseFlag) << "";
+}
+
+void HangingMount::hold() {
+    std::ofstream(holdFlag) << "";
 }
 
 HangingMount::~HangingMount() {

@@ -8,8 +8,9 @@
 // does: reading a file whose name holds "hang", listing a directory whose name holds "hang",
 // and looking up a name that holds "lookuphang" block until release(); so does reading on
 // from a file whose name holds "stall" once 32 KiB of it were read (a share that stops
-// mid-track). Needs /dev/fuse and the right to mount; available() says whether it came up (the
-// caller then skips).
+// mid-track); and, from hold() on, reading a file whose path holds "held" (a disk that stops
+// answering after the start). Needs /dev/fuse and the right to mount; available() says whether it
+// came up (the caller then skips).
 class HangingMount {
 public:
     // Shows `source` at `dir`/mnt; `dir` holds the release flag beside it.
@@ -21,10 +22,12 @@ public:
     bool available() const { return mounted; }
     std::string path(const std::string& name) const { return mountPoint + "/" + name; }
     void release();
+    void hold();
 
 private:
     std::string mountPoint;
     std::string releaseFlag;
+    std::string holdFlag;
     pid_t pid = -1;
     bool mounted = false;
 };

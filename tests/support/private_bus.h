@@ -17,6 +17,8 @@ public:
 
     bool running() const { return !busAddress.isEmpty(); }
     const QString& address() const { return busAddress; }
+    // The daemon's process, for a test that stops it as a hung bus.
+    qint64 daemonPid() const { return daemon.processId(); }
 
     // A connection of this process to the bus, known to Qt by `name`; closed with the bus.
     QDBusConnection connect(const QString& name);
