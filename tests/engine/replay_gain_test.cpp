@@ -88,6 +88,17 @@ TEST(ReplayGainTags, ReadFromTxxxRva2AndTheLameHeader) {
          -3.0,
          {.trackGainDb = -3}},
         {"absurd RVA2 gain is absent", {rva2FrameUnits("track", 60 * 512)}, nullopt, {}},
+        // A peak no decoded MP3 reaches would hold the gain at 1/peak: -3 dB with a peak of 15
+        // would play at -23.5 dB.
+        {"absurd TXXX peaks are absent, their gains kept",
+         {txxxFrame("replaygain_track_gain", "-3 dB"), txxxFrame("replaygain_track_peak", "15"),
+          txxxFrame("replaygain_album_gain", "-4 dB"), txxxFrame("replaygain_album_peak", "2.5")},
+         nullopt,
+         {.trackGainDb = -3, .albumGainDb = -4}},
+        {"a peak a little over full scale is kept",
+         {txxxFrame("replaygain_track_gain", "-3 dB"), txxxFrame("replaygain_track_peak", "1.4")},
+         nullopt,
+         {.trackGainDb = -3, .trackPeak = 1.4}},
         {"RVA2 without a peak", {rva2FrameUnits("album", -5 * 512)}, nullopt, {.albumGainDb = -5}},
     };
     for (const TagCase& c : cases) {
@@ -170,6 +181,9 @@ TEST(ReplayGainText, GainsAndPeaksAsTagWritersSpellThem) {
         {"6,5 dB", nullopt, nullopt},
         {"0", 0, nullopt},
         {"30", 30, nullopt},
+        {"1.9", 1.9, 1.9},
+        {"2.5", 2.5, nullopt},
+        {"15", 15, nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
