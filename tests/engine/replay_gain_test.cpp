@@ -283,4 +283,32 @@ TEST(LevellingGain, FromTagsAndMeasuresNeverClipping) {
     }
 }
 
+// Before a file's gain is known: the pre-amp, held by the tags' peak, and never above the
+// file's own level without one.
+TEST(LevellingGain, TheGuessRaisesAFileOnlyAsFarAsAKnownPeak) {
+    struct Case {
+        const char* name;
+        ReplayGainTags tags;
+        LevellingMode mode;
+        double preampDb;
+        double expected;
+    };
+    const std::vector<Case> cases = {
+        {"no peak: at most its own level", {}, LevellingMode::Track, 12, 1.0},
+        {"a peak-only tag leaves room", {.trackPeak = 0.25}, LevellingMode::Track, 12, db(12)},
+        {"up to full scale", {.trackPeak = 0.5}, LevellingMode::Track, 12, 2.0},
+        {"the album's peak in Album",
+         {.trackPeak = 0.9, .albumPeak = 0.5},
+         LevellingMode::Album,
+         12,
+         2.0},
+        {"a lowering pre-amp as it is", {}, LevellingMode::Track, -3, db(-3)},
+        {"off", {.trackPeak = 0.25}, LevellingMode::Off, 12, 1.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NEAR(Levelling::guess(c.tags, c.mode, c.preampDb), c.expected, 1e-9);
+    }
+}
+
 }  // namespace
