@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -201,6 +202,8 @@ std::size_t LoudnessCache::largestFile(std::size_t capacity) {
 
 bool LoudnessCache::load(std::string& error) {
     if (state == State::Read) return true;
+    // Unread or Unreadable from here: either may end Read, or (again) Unreadable.
+    assert(state == State::Unread || state == State::Unreadable);
     std::string bytes;
     if (!file.empty() && !readWhole(file, largestFile(capacity), bytes, error)) {
         state = State::Unreadable;

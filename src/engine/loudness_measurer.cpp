@@ -47,11 +47,11 @@ struct LoudnessMeasurer::Job {
 };
 
 // Who touches what:
-// - lanes, workers, idle, stranded, saver, saveDue, backOff, stores, storesSaved, finished:
-//   anyone, under `lock`.
+// - lanes, workers, idle, stranded, saver, saveDue, backOff, stores, storesSaved: anyone,
+//   under `lock`; the destructor waits on `changed` until only stranded threads are left.
 // - stopping: set by the destructor under both `lock` and `reporting`; read by the threads
 //   under either, and between decode steps without a lock (relaxed).
-// - cache: the threads, under `cacheLock`, which is taken inside `lock` never.
+// - cache: the threads, under `cacheLock`, never taken together with `lock`.
 // - listener, stepDone, cacheTrouble, worthMeasuring: the threads, each call of the listener
 //   and of cacheTrouble under `reporting`, so that once the destructor has taken it and set
 //   stopping, neither is called again.
