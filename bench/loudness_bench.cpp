@@ -86,9 +86,17 @@ int whilePlaying(int argc, char** argv) {
     const std::uint64_t underrunsBefore = deck.underrunFrames();
     Span measuring;
     {
+        // One deck's lane holds one file at a time: each answer asks for the next file.
+        std::atomic<int> next{4};
+        LoudnessMeasurer* asking = nullptr;
         LoudnessMeasurer measurer(
-            [&](const std::string&, const std::optional<MeasuredLoudness>&) { ++answered; }, {});
-        for (int i = 3; i < argc; ++i) measurer.request(argv[i], false);
+            [&](const std::string&, const std::optional<MeasuredLoudness>&) {
+                ++answered;
+                if (const int i = next++; i < argc) asking->request(argv[i], 0, false);
+            },
+            {});
+        asking = &measurer;
+        measurer.request(argv[3], 0, false);
         measuring = tick(deck, 600.0, [&] { return answered.load() == files; });
     }
     const std::uint64_t underruns = deck.underrunFrames() - underrunsBefore;

@@ -40,7 +40,7 @@ void checkGain(const std::optional<double>& gain) {
 }
 
 void checkPeak(const std::optional<double>& peak) {
-    check(!peak || (std::isfinite(*peak) && *peak > 0), "peak not positive");
+    check(!peak || LoudnessBounds::plausiblePeak(*peak), "peak no decoded MP3 reaches");
 }
 
 }  // namespace

@@ -41,6 +41,15 @@ std::optional<double> gain(const LevellingInfo& info, LevellingMode mode, double
     return factor;
 }
 
+double guess(const ReplayGainTags& tags, LevellingMode mode, double preampDb) {
+    if (mode == LevellingMode::Off) return 1.0;
+    const std::optional<double> peak =
+        mode == LevellingMode::Album && tags.albumPeak ? tags.albumPeak : tags.trackPeak;
+    const double factor = std::pow(10.0, preampDb / 20.0);
+    if (!std::isfinite(factor)) return 1.0;
+    return std::min(factor, peak && *peak > 0 ? 1.0 / *peak : 1.0);
+}
+
 bool tagsSuffice(const ReplayGainTags& tags, LevellingMode mode) {
     switch (mode) {
         case LevellingMode::Off:

@@ -26,6 +26,11 @@ constexpr double kReferenceLufs = -18.0;
 // Absent while the file has no gain for the mode and has not been measured yet.
 std::optional<double> gain(const LevellingInfo& info, LevellingMode mode, double preampDb);
 
+// The linear factor while gain() is absent: the pre-amp, lowered so that the tags' peak for the
+// mode stays at or below full scale, and at most 1 (the file's own level) without a peak: a
+// pre-amp meant for levelled files must not push an unknown one into clipping. Off: 1.
+double guess(const ReplayGainTags& tags, LevellingMode mode, double preampDb);
+
 // Whether the tags alone give the mode's gain, so that no measure is needed.
 bool tagsSuffice(const ReplayGainTags& tags, LevellingMode mode);
 

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -16,8 +18,9 @@ namespace {
 constexpr std::string_view kHeader = "velmor-mp3-player loudness 1\n";
 // The longest path Linux opens; a longer one is not worth a line.
 constexpr std::size_t kMaxPathBytes = 4096;
-// Far beyond what the newest entries take (about 100 bytes each): a larger file is not ours.
-constexpr off_t kMaxFileBytes = 64 * 1024 * 1024;
+// A line at its longest: the path with every byte escaped as %XX, two whole numbers, two
+// doubles as to_chars spells them at their longest, and the tabs and newline between them.
+constexpr std::size_t kMaxLineBytes = 3 * kMaxPathBytes + 2 * 20 + 2 * 24 + 5;
 
 // Bytes that would break a line or a field, the escape itself and everything beyond ASCII are
 // written as %XX, so any path survives the file and the file stays plain text.
@@ -81,12 +84,6 @@ std::string number(double value) {
     return error == std::errc() ? std::string(buffer, end) : std::string("nan");
 }
 
-bool plausible(const MeasuredLoudness& measured) {
-    const double lufs = measured.integratedLufs;
-    return !std::isnan(lufs) && lufs < 100 && (std::isfinite(lufs) || lufs < 0) &&
-           std::isfinite(measured.samplePeak) && measured.samplePeak >= 0;
-}
-
 bool storable(const FileIdentity& identity) {
     return !identity.path.empty() && identity.path.size() <= kMaxPathBytes &&
            identity.path.find('\0') == std::string::npos && identity.size >= 0;
@@ -110,7 +107,8 @@ std::optional<LoudnessCache::Entry> parseLine(std::string_view line) {
     auto path = unescaped(fields[4]);
     if (!size || !modified || !lufs || !peak || !path) return std::nullopt;
     LoudnessCache::Entry entry{{std::move(*path), *size, *modified}, {*lufs, *peak}};
-    if (!storable(entry.identity) || !plausible(entry.measured)) return std::nullopt;
+    if (!storable(entry.identity) || !LoudnessBounds::plausible(entry.measured))
+        return std::nullopt;
     return entry;
 }
 
@@ -131,6 +129,28 @@ bool makeDirectories(const std::string& directory, std::string& error) {
     }
 }
 
+// The bytes of the cache file, none where there is none yet; false with a cause where it is
+// there but cannot be read, or cannot be the cache's.
+bool readWhole(const std::string& file, std::size_t largest, std::string& bytes,
+               std::string& error) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) {
+        const int cause = errno;
+        if (cause == ENOENT || cause == ENOTDIR) return true;
+        error = "cannot look at " + file + ": " + std::strerror(cause);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = file + " is not a regular file";
+        return false;
+    }
+    if (static_cast<std::size_t>(st.st_size) > largest) {
+        error = file + " is larger than the cache ever writes";
+        return false;
+    }
+    return SafeFile::readAll(file, bytes, error);
+}
+
 }  // namespace
 
 std::optional<FileIdentity> identifyFile(const std::string& path) {
@@ -145,7 +165,7 @@ LoudnessCache::LoudnessCache(std::string file, std::size_t capacity)
     : file(std::move(file)), capacity(capacity == 0 ? 1 : capacity) {}
 
 std::optional<MeasuredLoudness> LoudnessCache::find(const FileIdentity& identity) {
-    load();
+    loadOnce();
     const auto found = byPath.find(identity.path);
     if (found == byPath.end()) return std::nullopt;
     const Entry& entry = *found->second;
@@ -157,8 +177,8 @@ std::optional<MeasuredLoudness> LoudnessCache::find(const FileIdentity& identity
 }
 
 void LoudnessCache::store(const FileIdentity& identity, const MeasuredLoudness& measured) {
-    load();
-    if (!storable(identity) || !plausible(measured)) return;
+    loadOnce();
+    if (!storable(identity) || !LoudnessBounds::plausible(measured)) return;
     insert({identity, measured});
     dirty = true;
 }
@@ -176,23 +196,46 @@ void LoudnessCache::insert(Entry entry) {
     }
 }
 
-void LoudnessCache::load() {
-    if (loaded) return;
-    loaded = true;
-    if (file.empty()) return;
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes)
-        return;
+std::size_t LoudnessCache::largestFile(std::size_t capacity) {
+    return kHeader.size() + std::max<std::size_t>(capacity, 1) * kMaxLineBytes;
+}
+
+bool LoudnessCache::load(std::string& error) {
+    if (state == State::Read) return true;
+    // Unread or Unreadable from here: either may end Read, or (again) Unreadable.
+    assert(state == State::Unread || state == State::Unreadable);
     std::string bytes;
-    std::string error;
-    if (!SafeFile::readAll(file, bytes, error)) return;
+    if (!file.empty() && !readWhole(file, largestFile(capacity), bytes, error)) {
+        state = State::Unreadable;
+        return false;
+    }
+    // What this run measured before the file could be read is newer than what it holds.
+    std::list<Entry> ours = std::move(entries);
+    entries.clear();
+    byPath.clear();
     for (Entry& entry : parse(bytes)) insert(std::move(entry));
+    for (Entry& entry : ours) insert(std::move(entry));
+    state = State::Read;
+    return true;
+}
+
+void LoudnessCache::loadOnce() {
+    if (state != State::Unread) return;
+    std::string error;
+    load(error);
 }
 
 bool LoudnessCache::save(std::string& error) {
     if (!dirty || file.empty()) return true;
+    // A file that could not be read is never written over: its measures would be lost, or it
+    // is not ours. It is read again first, and written once it can be.
+    if (!load(error)) {
+        error += "; it is left as it is";
+        return false;
+    }
     if (!makeDirectories(directoryOf(file), error)) return false;
-    if (!SafeFile::replace(file, serialize(entries), error)) return false;
+    // The cache is ours alone: a link in its place is replaced, never written through.
+    if (!SafeFile::replace(file, serialize(entries), error, SafeFile::Links::Replace)) return false;
     dirty = false;
     return true;
 }

@@ -468,20 +468,27 @@ void Mp3Deck::setLevelling(Levelling mode, double preamp) {
     aimLevel(true);
 }
 
+void Mp3Deck::useLoudness(LoudnessService& service) {
+    assertUiThread();
+    loudness = &service;
+    loudnessDeck = service.enrol();
+}
+
 void Mp3Deck::askLoudness(const std::string& file, bool urgent) {
-    if (loudness && levelMode != LevellingMode::Off) loudness->request(file, levelMode, urgent);
+    if (loudness && levelMode != LevellingMode::Off)
+        loudness->request(file, levelMode, urgent, loudnessDeck);
 }
 
 void Mp3Deck::aimLevel(bool glide) {
     std::optional<double> known = 1.0;
+    double guess = 1.0;
     if (levelMode != LevellingMode::Off && !givenName.empty()) {
         levelResultsSeen = loudness->results();  // read before the look: nothing slips between
         known = loudness->gain(path, levelMode, preampDb);
+        if (!known) guess = loudness->guess(path, levelMode, preampDb);
     }
     levelKnown = known.has_value();
-    // Until it is known, a file is taken to be at the reference level already.
-    const double guessDb = levelMode == LevellingMode::Off ? 0.0 : preampDb;
-    levelTargetDb = known ? 20.0 * std::log10(*known) : guessDb;
+    levelTargetDb = 20.0 * std::log10(known.value_or(guess));
     if (!glide || lane->shared.control().phase != Phase::Playing) {
         levelStepDb = 0;
         if (levelDb == levelTargetDb) return;

@@ -57,7 +57,7 @@ public:
 
     // Where the deck learns its files' loudness; without one it never levels. The service
     // outlives the deck.
-    void useLoudness(LoudnessService& service) { loudness = &service; }
+    void useLoudness(LoudnessService& service);
     void setLevelling(Levelling mode, double preampDb) override;
     Levelling levelling() const override { return levellingChoice; }
 
@@ -165,7 +165,8 @@ private:
     // Levelling: the gain the stream gets is the volume's times the levelling's, which glides
     // to a file's gain once it is known so that the change is heard as a fade, not a jump.
     void askLoudness(const std::string& file, bool urgent);
-    // Aims at the current file's known level, else at the guess until it is known; `glide`
+    // Aims at the current file's known level, else at the service's guess until it is known
+    // (never above the file's own level without a known peak); `glide`
     // only while the deck sounds, at once otherwise.
     void aimLevel(bool glide);
     // From the tick: takes a result that came, and steps the glide. No I/O.
@@ -177,6 +178,7 @@ private:
     static constexpr int kGlideTicks = 100;
 
     LoudnessService* loudness = nullptr;
+    int loudnessDeck = 0;  // who asks, to the service
     Levelling levellingChoice = Levelling::Off;
     LevellingMode levelMode = LevellingMode::Off;  // Off without a service
     double preampDb = 0;

@@ -16,13 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/measured_loudness.h"
+
 namespace {
 
 // What ReplayGain's own formats can hold (the LAME header's nine bits of tenths); beyond it a
 // value is damage, not a level.
 constexpr double kMaxGainDb = 51.0;
-// A decoded MP3 overshoots full scale a little; a peak far above it is damage.
-constexpr double kMaxPeak = 20.0;
 // Where the first frame may start after the ID3v2 tags: padding and junk beyond it are not a
 // file whose header we trust.
 constexpr size_t kFrameSearchBytes = 4096;
@@ -34,7 +34,7 @@ std::optional<double> validGain(double db) {
 }
 
 std::optional<double> validPeak(double peak) {
-    if (!std::isfinite(peak) || peak <= 0 || peak > kMaxPeak) return std::nullopt;
+    if (!LoudnessBounds::plausiblePeak(peak)) return std::nullopt;
     return peak;
 }
 

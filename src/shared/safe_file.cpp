@@ -74,6 +74,23 @@ int createTemporary(const std::string& target, mode_t mode, std::string& name) {
     return -1;
 }
 
+// Temporary files of ours left beside `target` itself, no link followed.
+void removeStaleBeside(const std::string& target) {
+    const std::string directory = directoryOf(target);
+    const std::string name = target.substr(directory.size());
+    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (!dir) return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryName(entry->d_name, name)) continue;
+        struct stat st;
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid())
+            ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 void syncDirectory(const std::string& directory) {
     const int fd =
         ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -139,16 +156,19 @@ bool readAll(const std::string& path, std::string& bytes, std::string& error) {
     return true;
 }
 
-bool replace(const std::string& path, const std::string& bytes, std::string& error) {
-    std::string target;
-    if (!resolveLinks(path, target, error)) return false;
-    removeStaleTemporaries(target);
+bool replace(const std::string& path, const std::string& bytes, std::string& error, Links links) {
+    std::string target = path;
+    if (links == Links::Follow && !resolveLinks(path, target, error)) return false;
+    removeStaleBeside(target);
     struct stat old;
-    const bool exists = ::stat(target.c_str(), &old) == 0;
+    bool exists = ::lstat(target.c_str(), &old) == 0;
     if (!exists && errno != ENOENT) {
         error = because("cannot look at " + target, errno);
         return false;
     }
+    // Only with Links::Replace can a link be left here: the new file takes its place, as if
+    // nothing were there.
+    if (exists && S_ISLNK(old.st_mode)) exists = false;
     if (exists && !S_ISREG(old.st_mode)) {
         error = target + " is not a regular file";
         return false;
@@ -221,20 +241,7 @@ bool overwriteInPlace(const std::string& path, const std::string& bytes, std::st
 
 void removeStaleTemporaries(const std::string& path) {
     std::string target, ignored;
-    if (!resolveLinks(path, target, ignored)) return;
-    const std::string directory = directoryOf(target);
-    const std::string name = target.substr(directory.size());
-    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
-    if (!dir) return;
-    const int dirFd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!isTemporaryName(entry->d_name, name)) continue;
-        struct stat st;
-        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == ::geteuid())
-            ::unlinkat(dirFd, entry->d_name, 0);
-    }
-    ::closedir(dir);
+    if (resolveLinks(path, target, ignored)) removeStaleBeside(target);
 }
 
 bool isTemporaryName(const std::string& name, const std::string& targetName) {

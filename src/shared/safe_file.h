@@ -13,10 +13,17 @@ bool resolveLinks(const std::string& path, std::string& target, std::string& err
 
 bool readAll(const std::string& path, std::string& bytes, std::string& error);
 
-// Gives the file at `path` (through its links) the content `bytes`: written to a temporary
-// file beside it, synced, given the old file's mode and owner and renamed over it. Where no
-// file can be made beside it, or its owner could not be kept, the file is overwritten in place.
-bool replace(const std::string& path, const std::string& bytes, std::string& error);
+// Follow: a link at the path is the user's way of keeping the file elsewhere (settings).
+// Replace: the file is the program's own, and a link in its place is replaced, never written
+// through (a cache).
+enum class Links { Follow, Replace };
+
+// Gives the file at `path` (through its links, unless told otherwise) the content `bytes`:
+// written to a temporary file beside it, synced, given the old file's mode and owner and
+// renamed over it. Where no file can be made beside it, or its owner could not be kept, the
+// file is overwritten in place; never a link's target with Links::Replace.
+bool replace(const std::string& path, const std::string& bytes, std::string& error,
+             Links links = Links::Follow);
 
 // Overwrites an existing file from its first changed byte on; growth is reserved before any
 // byte changes, so a full disk leaves the old content, and a failed write puts it back.

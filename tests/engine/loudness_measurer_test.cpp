@@ -20,6 +20,7 @@
 #include "engine/levelling_gain.h"
 #include "engine/loudness_cache.h"
 #include "support/file_text.h"
+#include "support/measure_gate.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
 
@@ -65,42 +66,6 @@ private:
     std::vector<int> niceness;
 };
 
-// Holds the measurer inside its first step until released.
-class Gate {
-public:
-    std::function<void(const std::string&, std::int64_t)> hook() {
-        return [this](const std::string& path, std::int64_t) {
-            std::unique_lock guard(lock);
-            ++steps;
-            if (!held.empty()) return;
-            held = path;
-            changed.notify_all();
-            changed.wait(guard, [&] { return open; });
-        };
-    }
-    std::string waitUntilHeld() {
-        std::unique_lock guard(lock);
-        changed.wait_for(guard, 120s, [&] { return !held.empty(); });
-        return held;
-    }
-    void release() {
-        std::lock_guard guard(lock);
-        open = true;
-        changed.notify_all();
-    }
-    int stepCount() {
-        std::lock_guard guard(lock);
-        return steps;
-    }
-
-private:
-    std::mutex lock;
-    std::condition_variable changed;
-    std::string held;
-    bool open = false;
-    int steps = 0;
-};
-
 ToneOptions untagged(double amplitude) {
     return {.amplitude = amplitude, .replayGain = false};
 }
@@ -122,16 +87,19 @@ TEST(LoudnessMeasurer, TonesMeasureAsLibebur128CalibratesThem) {
     const std::vector<Case> cases = {{"loud.mp3", 0.5, 997}, {"quiet.mp3", 0.0316, 997}};
     Heard heard;
     LoudnessMeasurer measurer(heard.listener(), {});
-    for (const Case& c : cases)
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
         measurer.request(makeToneMp3(dir.path(), c.name, c.frequency, 10, untagged(c.amplitude)),
-                         false);
+                         static_cast<int>(i), false);
+    }
     ASSERT_TRUE(heard.waitFor(cases.size()));
-    const auto results = heard.taken();
+    std::map<std::string, std::optional<MeasuredLoudness>> results;
+    for (const auto& [path, result] : heard.taken()) results[path] = result;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].name);
-        EXPECT_EQ(results[i].first, dir.file(cases[i].name));
-        ASSERT_TRUE(results[i].second.has_value());
-        const MeasuredLoudness& measured = *results[i].second;
+        const auto result = results[dir.file(cases[i].name)];
+        ASSERT_TRUE(result.has_value());
+        const MeasuredLoudness& measured = *result;
         EXPECT_NEAR(measured.integratedLufs, dbfs(cases[i].amplitude), 0.5);
         EXPECT_NEAR(measured.samplePeak, cases[i].amplitude, cases[i].amplitude * 0.05);
         const auto gain = Levelling::gain({{}, measured}, LevellingMode::Track, 0);
@@ -141,40 +109,101 @@ TEST(LoudnessMeasurer, TonesMeasureAsLibebur128CalibratesThem) {
 }
 
 // The caller's thread never measures and never waits: requests return while the measurer,
-// at the lowest priority, is held inside a file; urgent ones go first, and a path asked for
-// twice is measured once.
-TEST(LoudnessMeasurer, QueuesOffTheCallersThreadUrgentFirstEachPathOnce) {
+// at the lowest priority, is held inside the deck's current file. What the deck asks for next
+// replaces what it asked for next before; the file it plays is measured once.
+TEST(LoudnessMeasurer, MeasuresADecksCurrentFileAndItsLatestNextOffTheCallersThread) {
     TempDir dir;
-    const std::string first = makeToneMp3(dir.path(), "first.mp3", 440, 3, untagged(0.5));
-    const std::string later = makeToneMp3(dir.path(), "later.mp3", 440, 1, untagged(0.25));
-    const std::string urgent = makeToneMp3(dir.path(), "urgent.mp3", 440, 1, untagged(0.125));
+    const std::string current = makeToneMp3(dir.path(), "current.mp3", 440, 3, untagged(0.5));
+    const std::string skipped = makeToneMp3(dir.path(), "skipped.mp3", 440, 1, untagged(0.25));
+    const std::string next = makeToneMp3(dir.path(), "next.mp3", 440, 1, untagged(0.125));
     Heard heard;
-    Gate gate;
+    MeasureGate gate;
     LoudnessMeasurer measurer(heard.listener(), {.stepDone = gate.hook()});
-    measurer.request(first, false);
-    ASSERT_EQ(gate.waitUntilHeld(), first);
-    // The measurer is stuck inside `first`: each of these returns all the same.
-    measurer.request(later, false);
-    measurer.request(first, true);
-    measurer.request(later, false);
-    measurer.request(urgent, true);
-    measurer.request(first, false);
+    measurer.request(current, 0, true);
+    ASSERT_EQ(gate.waitUntilHeld(), current);
+    // The measurer is stuck inside `current`: each of these returns all the same.
+    measurer.request(skipped, 0, false);
+    measurer.request(current, 0, true);
+    measurer.request(current, 0, false);
+    measurer.request(next, 0, false);
     gate.release();
+    ASSERT_TRUE(heard.waitFor(2));
+    // Asked again once measured: answered from what was measured.
+    measurer.request(current, 0, true);
     ASSERT_TRUE(heard.waitFor(3));
-    // Measured once: later requests are answered from what was measured, in their turn behind
-    // anything still queued.
-    measurer.request(first, true);
-    measurer.request(urgent, false);
-    ASSERT_TRUE(heard.waitFor(5));
     const auto results = heard.taken();
-    const std::vector<std::string> order = {first, urgent, later, first, urgent};
+    const std::vector<std::string> order = {current, next, current};
     ASSERT_EQ(results.size(), order.size());
     for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(results[i].first, order[i]) << i;
-    EXPECT_EQ(results[3].second, results[0].second);
-    EXPECT_EQ(measurer.decodes(), 3u);
+    EXPECT_EQ(results[2].second, results[0].second);
+    EXPECT_EQ(measurer.decodes(), 2u);
     for (const auto id : heard.threadIds()) EXPECT_NE(id, std::this_thread::get_id());
     // Yields the cores to everything else.
     for (const int nice : heard.nicenessSeen()) EXPECT_EQ(nice, 19);
+}
+
+// Copies of one short tone under `count` names: files to skip through.
+std::vector<std::string> copiesOf(const TempDir& dir, const std::string& name, int count) {
+    const std::string bytes =
+        fileText(makeToneMp3(dir.path(), name + ".mp3", 440, 1, untagged(0.25)));
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) {
+        paths.push_back(dir.file(name + std::to_string(i) + ".mp3"));
+        std::ofstream(paths.back(), std::ios::binary) << bytes;
+    }
+    return paths;
+}
+
+// Skipping through a long list while the disk holds every read: the files skipped are dropped
+// unmeasured (one begun is abandoned at its next step), the threads held meanwhile are bounded,
+// and once the disk answers the deck's current file and its next are measured, nothing else.
+TEST(LoudnessMeasurer, SkippingThroughFiveHundredFilesMeasuresOnlyWhereTheDeckStopped) {
+    TempDir dir;
+    const std::vector<std::string> files = copiesOf(dir, "entry", 502);
+    Heard heard;
+    MeasureGate gate(MeasureGate::Holds::EveryFile);
+    {
+        LoudnessMeasurer measurer(heard.listener(), {.stepDone = gate.hook()});
+        measurer.request(files[0], 0, true);
+        ASSERT_EQ(gate.waitUntilHeld(), files[0]);
+        for (std::size_t i = 1; i + 1 < files.size(); ++i) {
+            measurer.request(files[i], 0, true);
+            measurer.request(files[i + 1], 0, false);
+        }
+        gate.release();
+        ASSERT_TRUE(heard.waitFor(2));
+    }
+    const auto results = heard.taken();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].first, files[500]);
+    EXPECT_EQ(results[1].first, files[501]);
+    for (const auto& [path, result] : results) EXPECT_TRUE(result.has_value()) << path;
+    EXPECT_LE(gate.mostHeldAtOnce(), LoudnessMeasurer::kMostStranded + 1);
+}
+
+// A file whose disk does not answer holds its own thread: the other deck's files, and the
+// same deck's next file, are measured meanwhile; the hung one is never reported.
+TEST(LoudnessMeasurer, AHungFileHoldsNeitherTheOtherDeckNorTheNextFile) {
+    TempDir dir;
+    const std::string hung = makeToneMp3(dir.path(), "hung.mp3", 440, 1, untagged(0.5));
+    const std::string other = makeToneMp3(dir.path(), "other.mp3", 440, 1, untagged(0.25));
+    const std::string after = makeToneMp3(dir.path(), "after.mp3", 440, 1, untagged(0.125));
+    Heard heard;
+    MeasureGate gate(MeasureGate::Holds::EveryFile, "hung");
+    {
+        LoudnessMeasurer measurer(heard.listener(), {.stepDone = gate.hook()});
+        measurer.request(hung, 0, true);
+        ASSERT_EQ(gate.waitUntilHeld(), hung);
+        measurer.request(other, 1, true);
+        ASSERT_TRUE(heard.waitFor(1));
+        measurer.request(after, 0, true);
+        ASSERT_TRUE(heard.waitFor(2));
+        gate.release();
+    }
+    const auto results = heard.taken();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].first, other);
+    EXPECT_EQ(results[1].first, after);
 }
 
 TEST(LoudnessMeasurer, StopsAtOnceInsideALongFile) {
@@ -201,7 +230,7 @@ TEST(LoudnessMeasurer, StopsAtOnceInsideALongFile) {
                                       ++steps->count;
                                       steps->changed.notify_all();
                                   }});
-        measurer.request(longFile, false);
+        measurer.request(longFile, 0, false);
         std::unique_lock guard(steps->lock);
         ASSERT_TRUE(steps->changed.wait_for(guard, 120s, [&] { return steps->count > 0; }));
     }
@@ -248,7 +277,7 @@ TEST(LoudnessMeasurer, TheCacheAnswersUntilTheFileChanges) {
         Heard heard;
         {
             LoudnessMeasurer measurer(heard.listener(), {.cacheFile = cacheFile});
-            measurer.request(mp3, false);
+            measurer.request(mp3, 0, false);
             ASSERT_TRUE(heard.waitFor(1));
             EXPECT_EQ(measurer.decodes(), step.decodes);
         }
@@ -260,6 +289,44 @@ TEST(LoudnessMeasurer, TheCacheAnswersUntilTheFileChanges) {
         measured = result;
     }
     EXPECT_EQ(LoudnessCache::parse(fileText(cacheFile)).size(), 1u);
+}
+
+// Each write rewrites and syncs the whole file: files measured one after another are written
+// once, then when the measurer goes, not after each of them.
+TEST(LoudnessMeasurer, TheCacheIsWrittenAtMostOnceInItsInterval) {
+    TempDir dir;
+    const std::vector<std::string> files = copiesOf(dir, "track", 4);
+    const std::string cacheFile = loudnessCacheFile(dir.file("cache"));
+    Heard heard;
+    {
+        LoudnessMeasurer measurer(
+            heard.listener(), {.cacheFile = cacheFile, .cacheWriteEvery = std::chrono::hours(1)});
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            measurer.request(files[i], 0, false);
+            ASSERT_TRUE(heard.waitFor(i + 1));
+        }
+        EXPECT_EQ(measurer.cacheWrites(), 1u);
+        EXPECT_EQ(LoudnessCache::parse(fileText(cacheFile)).size(), 1u);
+    }
+    EXPECT_EQ(LoudnessCache::parse(fileText(cacheFile)).size(), files.size());
+}
+
+// A cache line that lies about a file (its exact size and time, a measure no MP3 gives) is not
+// believed: the file is measured anew.
+TEST(LoudnessMeasurer, ALyingCacheEntryIsMeasuredAnew) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 997, 2, untagged(0.5));
+    const std::string cacheFile = dir.file("loudness");
+    const FileIdentity id = *identifyFile(mp3);
+    std::ofstream(cacheFile, std::ios::binary) << LoudnessCache::serialize({{id, {-99, 1e-4}}});
+    Heard heard;
+    LoudnessMeasurer measurer(heard.listener(), {.cacheFile = cacheFile});
+    measurer.request(mp3, 0, false);
+    ASSERT_TRUE(heard.waitFor(1));
+    EXPECT_EQ(measurer.decodes(), 1u);
+    const auto result = heard.taken().at(0).second;
+    ASSERT_TRUE(result.has_value());
+    EXPECT_NEAR(result->integratedLufs, dbfs(0.5), 0.5);
 }
 
 TEST(LoudnessMeasurer, AJunkCacheFileIsReadSafelyAndRebuilt) {
@@ -274,7 +341,7 @@ TEST(LoudnessMeasurer, AJunkCacheFileIsReadSafelyAndRebuilt) {
     Heard heard;
     {
         LoudnessMeasurer measurer(heard.listener(), {.cacheFile = cacheFile});
-        measurer.request(mp3, false);
+        measurer.request(mp3, 0, false);
         ASSERT_TRUE(heard.waitFor(1));
         EXPECT_EQ(measurer.decodes(), 1u);
     }
@@ -308,15 +375,17 @@ TEST(LoudnessMeasurer, ACacheThatCannotBeWrittenIsToldOnce) {
                                        causes.push_back(cause);
                                        told.notify_all();
                                    }});
-        // Each measure is saved before it is heard of.
-        measurer.request(a, false);
+        // The first measure is written before it is heard of; the folder is not tried again
+        // at each measure after that.
+        measurer.request(a, 0, false);
         ASSERT_TRUE(heard.waitFor(1));
-        measurer.request(b, false);
-        ASSERT_TRUE(heard.waitFor(2));
-        measurer.request(a, false);
-        ASSERT_TRUE(heard.waitFor(3));
         ASSERT_TRUE(causesTold(1));
+        measurer.request(b, 0, false);
+        ASSERT_TRUE(heard.waitFor(2));
+        measurer.request(a, 0, false);
+        ASSERT_TRUE(heard.waitFor(3));
         EXPECT_EQ(measurer.decodes(), 2u);  // kept in memory all the same
+        EXPECT_EQ(measurer.cacheWrites(), 1u);
     }
     for (const auto& [path, result] : heard.taken()) EXPECT_TRUE(result.has_value()) << path;
     std::lock_guard guard(lock);
@@ -348,7 +417,7 @@ TEST(LoudnessMeasurer, AFileThatBreaksOffHasNoMeasure) {
         testing::internal::CaptureStderr();
         {
             LoudnessMeasurer measurer(heard.listener(), {.cacheFile = cacheFile});
-            measurer.request(path, true);
+            measurer.request(path, 0, true);
             ASSERT_TRUE(heard.waitFor(1));
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -357,7 +426,7 @@ TEST(LoudnessMeasurer, AFileThatBreaksOffHasNoMeasure) {
     }
     Heard heard;
     LoudnessMeasurer measurer(heard.listener(), {});
-    measurer.request(dir.file("missing.mp3"), false);
+    measurer.request(dir.file("missing.mp3"), 0, false);
     ASSERT_TRUE(heard.waitFor(1));
     EXPECT_FALSE(heard.taken().at(0).second.has_value());
 }

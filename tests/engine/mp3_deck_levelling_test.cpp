@@ -16,6 +16,7 @@
 #include "engine/loudness_service.h"
 #include "support/hanging_mount.h"
 #include "support/manual_deck_rig.h"
+#include "support/measure_gate.h"
 #include "support/replay_gain_bytes.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
@@ -195,45 +196,126 @@ TEST_F(Mp3DeckLevelling, AMeasureThatArrivesWhilePlayingGlidesToItsGainAndAModeC
     EXPECT_FLOAT_EQ(other.stream().gain(), static_cast<float>(target));
 }
 
-TEST(Mp3DeckLevellingHungDisk, AFileWhoseDiskDoesNotAnswerHoldsNeitherTheCommandsNorTheTick) {
-    using Clock = std::chrono::steady_clock;
-    auto timed = [](auto&& call) {
-        const auto before = Clock::now();
-        call();
-        return Clock::now() - before;
+// Samples of `frames` at full scale: where the output holds what is louder, as clipping.
+int fullScaleSamples(const std::vector<StereoFrame>& frames) {
+    int count = 0;
+    for (const StereoFrame& f : frames)
+        count += (std::fabs(f.left) >= 1.0f ? 1 : 0) + (std::fabs(f.right) >= 1.0f ? 1 : 0);
+    return count;
+}
+
+// A pre-amp is meant for levelled files: until a file's gain is known it plays no louder than
+// its own level, unless its tags' peak leaves room, and glides to the gain once measured.
+TEST(Mp3DeckLevellingPreamp, AFileNotYetMeasuredIsRaisedOnlyAsFarAsAKnownPeak) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> frames;
+        double amplitude;
+        double preampDb;
+        double guessDb;
     };
+    const Case cases[] = {
+        {"untagged, peaking at 0.9", {}, 0.9, 12, 0},
+        {"a tagged peak of 0.3, no gain",
+         {txxxFrame("replaygain_track_peak", "0.3")},
+         0.25,
+         12,
+         dbOf(1 / 0.3)},
+        {"a lowering pre-amp", {}, 0.9, -3, -3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = toneFile(dir, "tone.mp3", c.frames, c.amplitude);
+        // The measure waits inside the file until released; the tags are read before it.
+        MeasureGate gate(MeasureGate::Holds::EveryFile);
+        LoudnessService service({.stepDone = gate.hook()});
+        ManualDeckRig rig{44100};
+        Mp3Deck& deck = rig.deck();
+        deck.useLoudness(service);
+        deck.setLevelling(Deck::Levelling::Track, c.preampDb);
+        deck.setFileName(path);
+        gate.waitUntilHeld();
+        deck.followOutput();
+        EXPECT_NEAR(dbOf(deck.stream().gain()), c.guessDb, 0.01);
+        deck.play();
+        EXPECT_EQ(fullScaleSamples(rig.render(9600)), 0) << "of 19200";
+
+        gate.release();
+        ASSERT_TRUE(waitFor(
+            [&] { return service.gain(path, LevellingMode::Track, c.preampDb).has_value(); }, 20s));
+        const double measuredDb = dbOf(*service.gain(path, LevellingMode::Track, c.preampDb));
+        int ticks = 0;
+        ASSERT_TRUE(waitFor(
+            [&] {
+                deck.followOutput();
+                ++ticks;
+                return std::fabs(dbOf(deck.stream().gain()) - measuredDb) < 1e-4;
+            },
+            20s));
+        EXPECT_GT(ticks, 50);  // a glide, not a jump
+        EXPECT_EQ(fullScaleSamples(rig.render(9600)), 0) << "of 19200";
+    }
+}
+
+// A file on a disk that does not answer holds no command and no tick, nor the levelling of
+// the other deck's files or of this deck's next one; its own once the disk answers.
+TEST(Mp3DeckLevellingHungDisk, AFileWhoseDiskDoesNotAnswerHoldsNoCommandNorOtherFilesLevels) {
     TempDir music, fuse;
     const std::string untagged = toneFile(music, "untagged.mp3", {});
     std::filesystem::rename(untagged, music.file("hang.mp3"));
+    const std::string other =
+        toneFile(music, "other.mp3", {txxxFrame("replaygain_track_gain", "-6.00 dB")});
+    const std::string next =
+        toneFile(music, "next.mp3", {txxxFrame("replaygain_track_gain", "-3.00 dB")});
     HangingMount mount(music.path(), fuse.path());
     if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
-    // Should a call wait on the read after all, it fails here instead of waiting for ever.
+    // The disk answers once the test is done with it, or at this guard's end, should a call
+    // wait on the read after all: the test then fails instead of waiting for ever.
     std::atomic<bool> done{false};
-    std::thread watchdog([&] {
-        for (const auto end = Clock::now() + 3s; Clock::now() < end && !done;)
-            std::this_thread::sleep_for(10ms);
+    std::atomic<bool> answered{false};
+    std::thread guard([&] {
+        waitFor([&] { return done.load(); }, 60s);
+        answered = true;
         mount.release();
     });
     LoudnessService service;
-    ManualDeckRig rig{44100};
-    Mp3Deck& deck = rig.deck();
+    ManualDeckRig rig{44100, 2};
+    Mp3Deck& deck = rig.deck(0);
+    Mp3Deck& otherDeck = rig.deck(1);
     deck.useLoudness(service);
+    otherDeck.useLoudness(service);
     const std::string hung = mount.path("hang.mp3");
 
     deck.setLevelling(Deck::Levelling::Track, 0);
-    EXPECT_LT(timed([&] { deck.setFileName(hung); }), 100ms);
-    EXPECT_LT(timed([&] { deck.setLevelling(Deck::Levelling::Album, 1); }), 100ms);
-    Clock::duration longest{};
-    for (int tick = 0; tick < 30; ++tick) {
-        longest = std::max(longest, timed([&] { deck.followOutput(); }));
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_LT(longest, 100ms);
-    EXPECT_NEAR(dbOf(deck.stream().gain()), 1, 0.01);  // the guess, at the pre-amp
+    deck.setFileName(hung);
+    deck.setLevelling(Deck::Levelling::Album, 1);
+    for (int tick = 0; tick < 30; ++tick) deck.followOutput();
+    EXPECT_FALSE(answered) << "a command or a tick waited for the disk";
+    // The guess: a +1 dB pre-amp raises no file whose peak is not known.
+    EXPECT_NEAR(dbOf(deck.stream().gain()), 0, 0.01);
+
+    otherDeck.setLevelling(Deck::Levelling::Track, 0);
+    otherDeck.setFileName(other);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            otherDeck.followOutput();
+            return std::fabs(dbOf(otherDeck.stream().gain()) - (-6)) < 0.01;
+        },
+        20s));
+    deck.setFileName(next);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            deck.followOutput();
+            return std::fabs(dbOf(deck.stream().gain()) - (-3 + 1)) < 0.01;
+        },
+        20s));
+    EXPECT_FALSE(answered) << "levelled only once the disk answered";
 
     // Once the disk answers, the file is measured after all.
     done = true;
-    watchdog.join();
+    guard.join();
+    deck.setFileName(hung);
     ASSERT_TRUE(waitFor(
         [&] {
             deck.followOutput();

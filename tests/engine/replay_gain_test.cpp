@@ -88,6 +88,17 @@ TEST(ReplayGainTags, ReadFromTxxxRva2AndTheLameHeader) {
          -3.0,
          {.trackGainDb = -3}},
         {"absurd RVA2 gain is absent", {rva2FrameUnits("track", 60 * 512)}, nullopt, {}},
+        // A peak no decoded MP3 reaches would hold the gain at 1/peak: -3 dB with a peak of 15
+        // would play at -23.5 dB.
+        {"absurd TXXX peaks are absent, their gains kept",
+         {txxxFrame("replaygain_track_gain", "-3 dB"), txxxFrame("replaygain_track_peak", "15"),
+          txxxFrame("replaygain_album_gain", "-4 dB"), txxxFrame("replaygain_album_peak", "2.5")},
+         nullopt,
+         {.trackGainDb = -3, .albumGainDb = -4}},
+        {"a peak a little over full scale is kept",
+         {txxxFrame("replaygain_track_gain", "-3 dB"), txxxFrame("replaygain_track_peak", "1.4")},
+         nullopt,
+         {.trackGainDb = -3, .trackPeak = 1.4}},
         {"RVA2 without a peak", {rva2FrameUnits("album", -5 * 512)}, nullopt, {.albumGainDb = -5}},
     };
     for (const TagCase& c : cases) {
@@ -170,6 +181,9 @@ TEST(ReplayGainText, GainsAndPeaksAsTagWritersSpellThem) {
         {"6,5 dB", nullopt, nullopt},
         {"0", 0, nullopt},
         {"30", 30, nullopt},
+        {"1.9", 1.9, 1.9},
+        {"2.5", 2.5, nullopt},
+        {"15", 15, nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -266,6 +280,34 @@ TEST(LevellingGain, FromTagsAndMeasuresNeverClipping) {
         SCOPED_TRACE(c.name);
         const Gain gain = Levelling::gain(c.info, c.mode, c.preampDb);
         expectNear(gain, c.expected, 1e-6, "factor");
+    }
+}
+
+// Before a file's gain is known: the pre-amp, held by the tags' peak, and never above the
+// file's own level without one.
+TEST(LevellingGain, TheGuessRaisesAFileOnlyAsFarAsAKnownPeak) {
+    struct Case {
+        const char* name;
+        ReplayGainTags tags;
+        LevellingMode mode;
+        double preampDb;
+        double expected;
+    };
+    const std::vector<Case> cases = {
+        {"no peak: at most its own level", {}, LevellingMode::Track, 12, 1.0},
+        {"a peak-only tag leaves room", {.trackPeak = 0.25}, LevellingMode::Track, 12, db(12)},
+        {"up to full scale", {.trackPeak = 0.5}, LevellingMode::Track, 12, 2.0},
+        {"the album's peak in Album",
+         {.trackPeak = 0.9, .albumPeak = 0.5},
+         LevellingMode::Album,
+         12,
+         2.0},
+        {"a lowering pre-amp as it is", {}, LevellingMode::Track, -3, db(-3)},
+        {"off", {.trackPeak = 0.25}, LevellingMode::Off, 12, 1.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NEAR(Levelling::guess(c.tags, c.mode, c.preampDb), c.expected, 1e-9);
     }
 }
 
