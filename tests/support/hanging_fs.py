@@ -4,7 +4,9 @@ stalled network share does: reading a file named "*hang*" blocks until the file
 MOUNTPOINT/../release exists; a file named "*stall*" gives STALL_AFTER bytes in all, then
 blocks the same way (a share that stops in the middle of a track). Until then, listing a
 directory named "*hang*" blocks too, and so does looking up (stat, open) any name holding
-"lookuphang". Every other file reads normally."""
+"lookuphang". Every other file reads normally. Each path held is written, a line each, to
+MOUNTPOINT/../held as its hold begins, so that a test can tell a call that returned while the
+disk held it from one that waited."""
 import errno
 import os
 import sys
@@ -42,25 +44,31 @@ class StallCounter:
 
 
 class HangingFs(Operations):
-    def __init__(self, source, release):
+    def __init__(self, source, release, held):
         self.source = source
         self.release_file = release
+        self.held_file = held
+        self.held_lock = threading.Lock()
         self.stalls = StallCounter()
 
     def _path(self, path):
         return os.path.join(self.source, path.lstrip("/"))
 
-    def _wait_for_release(self):
+    def _wait_for_release(self, path):
+        if os.path.exists(self.release_file):
+            return
+        with self.held_lock, open(self.held_file, "a") as held:
+            held.write(path + "\n")
         while not os.path.exists(self.release_file):
             time.sleep(0.05)
 
     def _hold_lookup(self, path):
         if "lookuphang" in os.path.basename(path):
-            self._wait_for_release()
+            self._wait_for_release(path)
 
     def _hold_listing(self, path):
         if "hang" in os.path.basename(path):
-            self._wait_for_release()
+            self._wait_for_release(path)
 
     def getattr(self, path, fh=None):
         self._hold_lookup(path)
@@ -83,11 +91,11 @@ class HangingFs(Operations):
 
     def read(self, path, size, offset, fh):
         if "hang" in os.path.basename(path):
-            self._wait_for_release()
+            self._wait_for_release(path)
         if not os.path.exists(self.release_file):
             allowed = self.stalls.allowed(path, size)
             if allowed is None:
-                self._wait_for_release()
+                self._wait_for_release(path)
             else:
                 size = allowed
         with open(self._path(path), "rb") as f:
@@ -97,6 +105,7 @@ class HangingFs(Operations):
 
 if __name__ == "__main__":
     source, mountpoint = sys.argv[1], sys.argv[2]
-    release = os.path.join(os.path.dirname(os.path.abspath(mountpoint)), "release")
-    FUSE(HangingFs(source, release), mountpoint, foreground=True, nothreads=False,
+    beside = os.path.dirname(os.path.abspath(mountpoint))
+    FUSE(HangingFs(source, os.path.join(beside, "release"), os.path.join(beside, "held")),
+         mountpoint, foreground=True, nothreads=False,
          ro=True, direct_io=True)

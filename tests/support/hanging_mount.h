@@ -21,10 +21,14 @@ public:
     bool available() const { return mounted; }
     std::string path(const std::string& name) const { return mountPoint + "/" + name; }
     void release();
+    // Whether a read, lookup or listing of `name` (a path within the mount) is held now: it
+    // began, and nothing was released since.
+    bool holds(const std::string& name) const;
 
 private:
     std::string mountPoint;
     std::string releaseFlag;
+    std::string heldLog;  // the paths held, a line each, as their holds began
     pid_t pid = -1;
     bool mounted = false;
 };
