@@ -13,9 +13,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 
 #include "components/error_sink.h"
@@ -63,7 +65,8 @@ struct OwnServer {
     }
     ~OwnServer() {
         server.kill();
-        std::system(("rm -rf '" + dir + "'").c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
     static std::string makeDir() {
         char path[] = "/tmp/velmor-outage-bench.XXXXXX";
