@@ -241,9 +241,14 @@ TEST_P(Mp3DeckHungFile, AFileGivenAsAReadHangsGoesOnOnceTheLaneIsSeenStuck) {
     const std::string local = makeToneMp3(fuse.path(), "local.mp3", 440, 3, {.rate = 44100});
     deck().setFileName(mount->path("stall.mp3"));
     deck().play();
-    playUntilDry(50ms);
-    ASSERT_TRUE(comesToHold("stall.mp3"));
-    deck().setFileName(local);  // the read may not have hung for long yet
+    // Heard until the read hangs: the decoder reads on as the ring has room.
+    ASSERT_TRUE(waitFor(
+        [&] {
+            if (rig.waitUntilReady(ManualDeckRig::kBuffer, 0ms)) rig.render(ManualDeckRig::kBuffer);
+            return mount->holds("stall.mp3");
+        },
+        10s));
+    deck().setFileName(local);  // the read has not hung for long yet
     deck().play();
     // The tick goes on while the read holds the lane, until the new file is there to be heard.
     EXPECT_TRUE(tickUntil(
