@@ -34,6 +34,9 @@ if [ -x build-bench/bench/loudness_bench ]; then
     for i in $(seq 1 20); do ln "$work/b.mp3" "$work/measured/$i.mp3"; done
     build-bench/bench/loudness_bench --while-playing "$work/a.mp3" "$work/measured/"*.mp3
 fi
+echo "== the sound server's troubles: a deck without data, a server gone, a server that hangs =="
+build-bench/bench/outage_bench wakeups "${BENCH_SECONDS:-5}"
+build-bench/bench/outage_bench hung-start "$work/a.mp3" "${BENCH_TRIES:-3}"
 echo "== \"Play Dir\" on a directory of 32767 names, against ls -f =="
 QT_QPA_PLATFORM=offscreen build-bench/bench/play_dir_bench "$work/a.mp3" "$work/play-dir" \
     ${PLAY_DIR_NAMES:+"$PLAY_DIR_NAMES"}

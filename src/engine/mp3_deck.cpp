@@ -13,6 +13,7 @@
 
 #include "components/absolute_path.h"
 #include "components/error_sink.h"
+#include "components/window_waits.h"
 #include "engine/audio_output.h"
 #include "engine/loudness_service.h"
 
@@ -22,9 +23,6 @@ using Phase = DeckControl::Phase;
 using Word = DeckControl::Word;
 
 constexpr double kStepSeconds = 10.0;
-// How long the deck waits, in all, for one file's open: a local file answers within it, so its
-// length and its refusal come with the click; a stalled disk costs no more than this, once.
-constexpr std::chrono::milliseconds kOpenPatience{200};
 constexpr std::chrono::seconds kSlowOpen{2};
 
 Phase stopped(Phase) {

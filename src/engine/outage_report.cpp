@@ -19,6 +19,16 @@ void OutageReport::lost(const std::string& names) {
     state = Told::Loss;
 }
 
+void OutageReport::goneWhileWaiting(const std::vector<std::string>& labels) {
+    if (state != Told::Nothing || labels.empty()) return;
+    std::string who;
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        who += (i == 0 ? "" : i + 1 == labels.size() ? " and " : ", ") + labels[i];
+    errors.report("The sound server went away while " + who +
+                  (labels.size() == 1 ? " waited for its output" : " waited for their outputs"));
+    state = Told::Loss;
+}
+
 void OutageReport::noOutput(const std::string& cause) {
     if (state != Told::Nothing) return;
     errors.report("No sound output: " + cause);

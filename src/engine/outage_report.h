@@ -2,6 +2,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 class AudioSource;
 class ErrorSink;
@@ -18,6 +19,9 @@ public:
 
     // "Sound output lost", naming what was playing when there was something.
     void lost(const std::string& names);
+    // The sound server went away while the decks `labels` waited for their chosen outputs, and
+    // nothing else was heard: nothing was lost while playing, and no output failed to open.
+    void goneWhileWaiting(const std::vector<std::string>& labels);
     // "No sound output: <cause>", unless a loss or another failure was told already.
     void noOutput(const std::string& cause);
     // Sound flows again: "Sound output is back" when a loss or a failure was told.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "components/error_sink.h"
+#include "components/window_waits.h"
 #include "engine/audio_source.h"
 #include "engine/play_clock.h"
 #include "engine/stall_rule.h"
@@ -30,9 +31,11 @@ constexpr std::chrono::milliseconds kWatchPeriod{250};
 constexpr std::chrono::seconds kStartLimit{5};
 constexpr int kSteadyAsks = 2;
 constexpr auto kNever = Clock::time_point::max();
-// A deck told its audio was dropped goes on with a new epoch at its next tick; one that has
-// not by then is not going to, and what it has is played.
-constexpr std::chrono::milliseconds kStaleLimit{100};
+// A deck told its audio was dropped goes on with a new epoch at its next tick, which comes as
+// late as the window may wait on a disk, and later on a busy machine. One that has not followed
+// by then is not going to, and what it has is played: before that, the old epoch played on
+// would be a skip, and the new one, from where it was heard, a repeat.
+constexpr auto kStaleLimit = kLongestWindowWait + std::chrono::milliseconds(250);
 // A cut of sound that plays fades out over this span, written into what the server holds, from
 // a little after what has been heard: the server takes back what its sink has not played yet,
 // so the fade is heard at once, and only then is the stream corked or flushed. A jump of the
@@ -307,7 +310,8 @@ void PulseOutput::dropLink() {
     // Streams that were ready had sound on the way; none ready: the server never took us.
     const bool streamed = std::any_of(streams->begin(), streams->end(),
                                       [](const Stream& stream) { return stream.ready; });
-    const std::string names = namesPlaying();
+    const std::string names = namesHeard();
+    const std::vector<std::string> waiting = labelsWaiting();
     const std::int64_t now = steadyNanoseconds();
     for (Stream& stream : *streams) {
         // What the server had queued is gone: the clock stands where the sound stopped.
@@ -318,8 +322,10 @@ void PulseOutput::dropLink() {
     goDown();
     if (listener) listener(false);
     if (!linkedOnce) return;  // whoever made us decides what to use meanwhile
-    if (streamed && !names.empty())
+    if (!names.empty())
         outage.lost(names);
+    else if (!waiting.empty())
+        outage.goneWhileWaiting(waiting);
     else if (!streamed)
         outage.noOutput(lastCause);
 }
@@ -551,6 +557,9 @@ void PulseOutput::chooseDevice(const std::string& label, const std::string& devi
         known->second = device;
     else
         chosen.emplace_back(label, device);
+    std::vector<std::string> devices;
+    for (const auto& choice : chosen) devices.push_back(choice.second);
+    sinks.choose(std::move(devices));
     for (Stream& stream : *streams) {
         if (!stream.source || stream.label != label) continue;
         if ((stream.pa || stream.awaiting) && stream.device == device) continue;
@@ -958,6 +967,7 @@ void PulseOutput::onRetry(pa_mainloop_api*, pa_time_event*, const struct timeval
 void PulseOutput::onWatch(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
     output->wakeups.fetch_add(1, std::memory_order_relaxed);
+    output->rounds.fetch_add(1, std::memory_order_relaxed);
     output->watchAt = kNever;
     output->watch();
     pa_threaded_mainloop_signal(output->loop, 0);
@@ -1078,6 +1088,13 @@ bool PulseOutput::ensureOpen() {
     return false;
 }
 
+bool PulseOutput::resting() const {
+    if (!loop) return true;
+    LoopLock lock(loop);
+    // Every stream is closed, its timers with it, once the link is down.
+    return link == Link::Resting && watchAt == kNever;
+}
+
 bool PulseOutput::isOpen() const {
     if (!loop) return false;
     LoopLock lock(loop);
@@ -1130,8 +1147,17 @@ bool PulseOutput::anySourcePlaying() const {
     });
 }
 
-std::string PulseOutput::namesPlaying() const {
+std::string PulseOutput::namesHeard() const {
     std::array<AudioSource*, kMaxSources> sources{};
-    for (std::size_t i = 0; i < sources.size(); ++i) sources[i] = (*streams)[i].source;
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        if ((*streams)[i].ready) sources[i] = (*streams)[i].source;
     return playingNames(sources);
+}
+
+std::vector<std::string> PulseOutput::labelsWaiting() const {
+    std::vector<std::string> labels;
+    for (const Stream& stream : *streams)
+        if (stream.source && stream.awaiting && stream.source->isPlaying())
+            labels.push_back(stream.label);
+    return labels;
 }

@@ -89,8 +89,11 @@ public:
     void chooseDevice(const std::string& label, const std::string& device) override;
     std::string deviceFor(const std::string& label) const override;
 
-    // Tests: the output's timers that have fired, its watch's and its streams' retries.
+    // Tests: the output's timers that have fired, its watch's and its streams' retries; the
+    // rounds of its watch alone; whether it rests: no connection, and no timer armed.
     std::uint64_t timerWakeups() const { return wakeups.load(std::memory_order_relaxed); }
+    std::uint64_t watchRounds() const { return rounds.load(std::memory_order_relaxed); }
+    bool resting() const;
 
 private:
     struct Stream;
@@ -175,7 +178,10 @@ private:
     void armTimer(pa_time_event* event, std::chrono::milliseconds after);
     Stream* streamOf(const AudioSource* source);
     bool anySourcePlaying() const;
-    std::string namesPlaying() const;
+    // What the sources whose streams were ready play: what was heard.
+    std::string namesHeard() const;
+    // The sources that play, but wait for their chosen device: nothing of theirs was heard.
+    std::vector<std::string> labelsWaiting() const;
 
     static void onContextState(pa_context* context, void* self);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
@@ -212,4 +218,5 @@ private:
     std::chrono::steady_clock::time_point nextAttempt;  // while Waiting
     std::chrono::steady_clock::time_point watchAt;      // the watch armed for; max: not armed
     std::atomic<std::uint64_t> wakeups{0};
+    std::atomic<std::uint64_t> rounds{0};
 };

@@ -28,7 +28,7 @@ struct SdlOutput::Device {
     SdlOutput* owner = nullptr;
     SDL_AudioDeviceID id = 0;
     std::atomic<bool> lost{false};     // set by the callback when SDL disabled the device
-    std::atomic<bool> retired{false};  // being closed: the callback touches nothing
+    std::atomic<bool> retired{false};  // lost or being closed: the callback touches nothing
     std::atomic<std::uint64_t> callbacks{0};
     static_assert(std::atomic<bool>::is_always_lock_free);
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
@@ -85,6 +85,7 @@ bool SdlOutput::ensureOpen() {
     std::string cause;
     device = openDevice(cause);
     state = device ? State::Open : State::Reopening;
+    if (device) SDL_PauseAudioDevice(device->id, 0);
     if (!device) outage.noOutput(cause);  // before there is a keeper to tell the rest
     startKeeper();
     return state == State::Open;
@@ -145,12 +146,25 @@ std::unique_ptr<SdlOutput::Device> SdlOutput::openDevice(std::string& cause) {
         sdlStarted = false;
         return nullptr;
     }
-    SDL_PauseAudioDevice(opened->id, 0);
-    return opened;
+    return opened;  // paused until taken into use
+}
+
+void SdlOutput::holdSources(Device& lost) {
+    // Its callback, should it come again (a hung server that thaws), touches no source from
+    // now on; one under way ends first. The slot and the count are sequentially consistent,
+    // as in removeSource().
+    lost.retired.store(true, std::memory_order_seq_cst);
+    while (activeCallbacks.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    // What the device had taken is not heard: each clock stands where the sound stopped, and
+    // stands so from the loss's report on, not a buffer later.
+    const std::int64_t now = steadyNanoseconds();
+    for (auto& slot : sources)
+        if (AudioSource* source = slot.load(std::memory_order_seq_cst))
+            source->holdClock(now, options.rate);
 }
 
 void SdlOutput::closeDevice(std::unique_ptr<Device> old) {
-    old->retired.store(true, std::memory_order_release);
+    old->retired.store(true, std::memory_order_seq_cst);
     // May block for a while on a server that went away: never on the UI thread's time, but
     // at the end of the program.
     SDL_CloseAudioDevice(old->id);
@@ -203,6 +217,7 @@ void SdlOutput::giveUpLost(std::unique_lock<std::mutex>& lock) {
     state = State::Reopening;
     retryNow = false;
     const std::string names = namesPlaying();
+    holdSources(*lost);
     lock.unlock();
     outage.lost(names);
     closeDevice(std::move(lost));
@@ -276,6 +291,8 @@ void SdlOutput::takeIntoUse(std::unique_lock<std::mutex>& lock, std::unique_ptr<
     }
     device = std::move(opened);
     state = State::Open;
+    // The sources' clocks run again only once the output says it is open.
+    SDL_PauseAudioDevice(device->id, 0);
 }
 
 // Keeper, holding `mutex`: removeSource() takes it too, so no source goes away meanwhile.
@@ -342,7 +359,7 @@ void SdlOutput::callback(void* userdata, unsigned char* stream, int length) {
     const int frames = length / static_cast<int>(sizeof(StereoFrame));
     self.activeCallbacks.fetch_add(1, std::memory_order_seq_cst);
     device->callbacks.fetch_add(1, std::memory_order_relaxed);
-    if (device->retired.load(std::memory_order_acquire) ||
+    if (device->retired.load(std::memory_order_seq_cst) ||
         device->lost.load(std::memory_order_relaxed)) {
         std::fill(out, out + frames, StereoFrame{});
     } else if (SDL_GetAudioDeviceStatus(device->id) != SDL_AUDIO_PLAYING) {

@@ -92,7 +92,8 @@ private:
 
     static void callback(void* userdata, unsigned char* stream, int length);
     void mix(StereoFrame* out, int frames, std::int64_t deviceTime) noexcept;
-    // SDL's audio started if needed, and a device opened and running; the cause when not.
+    // SDL's audio started if needed, and a device opened, paused until taken into use; the
+    // cause when not.
     std::unique_ptr<Device> openDevice(std::string& cause);
     void closeDevice(std::unique_ptr<Device> device);
     void keep();  // the keeper thread
@@ -101,6 +102,8 @@ private:
     Watched watch(std::unique_lock<std::mutex>& lock);
     void rest(std::unique_lock<std::mutex>& lock);        // unused for a while: closed
     void giveUpLost(std::unique_lock<std::mutex>& lock);  // gone: told, closed, SDL restarted
+    // Keeper, holding `mutex`, the device lost: its callback retired, the sources' clocks held.
+    void holdSources(Device& lost);
     void reopen(std::unique_lock<std::mutex>& lock);
     // Opens a device with `mutex` let go; without one, tries again while a source plays.
     void openNow(std::unique_lock<std::mutex>& lock);

@@ -34,6 +34,7 @@ void SinkCatalogue::stop() {
     if (context_) pa_context_set_subscribe_callback(context_, nullptr, nullptr);
     context_ = nullptr;
     listed_ = false;
+    for (const Sink& sink : sinks) remembered.remember(sink.device);
     sinks.clear();
     defaultSink.clear();
 }
@@ -69,10 +70,16 @@ void SinkCatalogue::onEvent(pa_context* context, int type, std::uint32_t index, 
     }
     if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK) return;
     if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
-        const auto found = std::find_if(catalogue.sinks.begin(), catalogue.sinks.end(),
-                                        [&](const Sink& sink) { return sink.index == index; });
+        const auto found =
+            std::find_if(catalogue.sinks.begin(), catalogue.sinks.end(), [&](const Sink& sink) {
+                return std::find(sink.indices.begin(), sink.indices.end(), index) !=
+                       sink.indices.end();
+            });
         if (found == catalogue.sinks.end()) return;
+        std::erase(found->indices, index);
+        if (!found->indices.empty()) return;  // gone once no sink of its name is left
         const std::string name = found->device.name;
+        catalogue.remembered.remember(found->device);
         catalogue.sinks.erase(found);
         if (catalogue.events.gone) catalogue.events.gone(name);
         return;
@@ -83,21 +90,22 @@ void SinkCatalogue::onEvent(pa_context* context, int type, std::uint32_t index, 
 void SinkCatalogue::take(const pa_sink_info& info) {
     if (!info.name) return;
     OutputDevice device{info.name, info.description ? info.description : info.name};
-    const auto known = std::find_if(
-        seen.begin(), seen.end(), [&](const OutputDevice& one) { return one.name == device.name; });
-    if (known == seen.end())
-        seen.push_back(device);
-    else
-        known->description = device.description;
-    const auto present = std::find_if(sinks.begin(), sinks.end(),
-                                      [&](const Sink& sink) { return sink.index == info.index; });
+    remembered.forget(device.name);
+    const auto present = std::find_if(sinks.begin(), sinks.end(), [&](const Sink& sink) {
+        return sink.device.name == device.name;
+    });
     const int rate = static_cast<int>(info.sample_spec.rate);
     if (present != sinks.end()) {
+        const bool anew = std::find(present->indices.begin(), present->indices.end(), info.index) ==
+                          present->indices.end();
+        if (anew) present->indices.push_back(info.index);
         present->device = std::move(device);
         present->rate = rate;
+        // A stream on the old one fails with it: the new one is where it is made again.
+        if (anew && listed_ && events.appeared) events.appeared(present->device.name);
         return;
     }
-    sinks.push_back({info.index, device, rate});
+    sinks.push_back({{info.index}, device, rate});
     if (listed_ && events.appeared) events.appeared(device.name);
 }
 
@@ -107,9 +115,10 @@ bool SinkCatalogue::has(const std::string& name) const {
 }
 
 std::string SinkCatalogue::describe(const std::string& name) const {
-    for (const OutputDevice& device : seen)
-        if (device.name == name) return device.description;
-    return name;
+    for (const Sink& sink : sinks)
+        if (sink.device.name == name) return sink.device.description;
+    const std::string* kept = remembered.describe(name);
+    return kept ? *kept : name;
 }
 
 int SinkCatalogue::rateOf(const std::string& name) const {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "components/deck.h"
+#include "engine/remembered_sinks.h"
 
 struct pa_context;
 struct pa_server_info;
@@ -33,8 +34,10 @@ public:
     bool waiting() const { return context_ && !listed_; }
     std::chrono::steady_clock::time_point askedAt() const { return askedAt_; }
     bool has(const std::string& name) const;
-    // The description last seen for a sink, present or not; its name when never seen.
+    // The description last seen for a sink present, chosen, or gone lately; else its name.
     std::string describe(const std::string& name) const;
+    // The sinks the decks chose: their descriptions are kept while they are gone.
+    void choose(std::vector<std::string> names) { remembered.choose(std::move(names)); }
     std::vector<OutputDevice> devices() const;
     // The rate a sink runs at; 0 when it is not known. "" asks for the server's default sink.
     int rateOf(const std::string& name) const;
@@ -43,8 +46,10 @@ public:
     bool onPipeWire() const { return pipeWire; }
 
 private:
+    // Followed by name: a sink made anew under a name (the server reconfigured a device) may
+    // come before the old one's removal, and the name stays there as long as one of them does.
     struct Sink {
-        std::uint32_t index;
+        std::vector<std::uint32_t> indices;  // the server's sinks of the name
         OutputDevice device;
         int rate;
     };
@@ -63,5 +68,5 @@ private:
     std::string defaultSink;  // as the server last said
     std::chrono::steady_clock::time_point askedAt_;
     std::vector<Sink> sinks;
-    std::vector<OutputDevice> seen;  // every sink met, for the name of one that is gone
+    RememberedSinks remembered;  // for the name of one that is gone
 };

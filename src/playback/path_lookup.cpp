@@ -15,16 +15,16 @@
 #include <utility>
 
 #include "components/error_sink.h"
+#include "components/window_waits.h"
 #include "playback/music_listing.h"
 
 namespace {
 
 // What a local folder takes, with room for a busy machine: an answer within it is acted on
 // before the handler returns, as it always was. A listing that is still going on (a big
-// local folder) is given more such waits, up to kLongestWait; a disk that does not answer
+// local folder) is given more such waits, up to kLookupPatience; a disk that does not answer
 // gives no entry and is waited for once.
 constexpr auto kAnswerWait = std::chrono::milliseconds(50);
-constexpr auto kLongestWait = std::chrono::milliseconds(250);
 constexpr auto kSlowLook = std::chrono::seconds(2);
 
 }  // namespace
@@ -134,7 +134,7 @@ void PathLookup::request(Request request, Answer answer) {
             answered = job->ended.wait_for(lock, kAnswerWait, [&] { return job->done; });
             const std::size_t entries = job->entriesRead.load(std::memory_order_relaxed);
             if (answered || entries == entriesSeen ||
-                std::chrono::steady_clock::now() - start >= kLongestWait)
+                std::chrono::steady_clock::now() - start >= kLookupPatience)
                 break;
             entriesSeen = entries;
         }

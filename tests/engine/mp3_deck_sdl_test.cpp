@@ -6,10 +6,13 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
 #include "doubles/recording_error_sink.h"
+#include "engine/audio_source.h"
 #include "engine/mp3_deck.h"
 #include "engine/sdl_output.h"
 #include "support/file_text.h"
@@ -280,11 +283,20 @@ TEST_P(Mp3DeckOutage, DecksKeepTheirPlacesAndPlayOnOnceTheSoundIsBack) {
     const double stoppedAt = deck1.currentPosition();
     const double pausedAt = deck2.currentPosition();
     EXPECT_GT(stoppedAt, 0.5);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(deck1.currentPosition(), stoppedAt);  // no sound, no clock
 
+    // No sound, no clock: from the loss's line on, the clock stands until the output is open
+    // again. Read before the output is asked, a clock that moved while it was not open ran on.
+    std::optional<double> ranOnTo;
+    const auto standsUntilOpen = [&] {
+        const double now = deck1.currentPosition();
+        if (now != stoppedAt && !output.isOpen() && !ranOnTo) ranOnTo = now;
+        return now;
+    };
+    standsUntilOpen();
     ASSERT_TRUE(outage().comeBack(server));
-    ASSERT_TRUE(waitFor([&] { return deck1.currentPosition() > stoppedAt + 0.3; }, 5000ms));
+    ASSERT_TRUE(waitFor([&] { return standsUntilOpen() > stoppedAt + 0.3; }, 5000ms));
+    EXPECT_FALSE(ranOnTo) << "the clock ran on to " << *ranOnTo << " from " << stoppedAt
+                          << " with no sound";
     EXPECT_EQ(deck1.playState(), Deck::Playing);
     EXPECT_EQ(deck2.currentPosition(), pausedAt);
     deck2.play();
@@ -293,6 +305,77 @@ TEST_P(Mp3DeckOutage, DecksKeepTheirPlacesAndPlayOnOnceTheSoundIsBack) {
     ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[1], "Sound output is back");
 }
+
+// A source that sounds a steady level and notes when its clock is held.
+class HoldNotingSource final : public AudioSource {
+public:
+    int mixInto(StereoFrame* out, int frames, const MixTiming&) noexcept override {
+        for (int i = 0; i < frames; ++i) {
+            out[i].left += 0.1f;
+            out[i].right += 0.1f;
+        }
+        mixed.fetch_add(frames, std::memory_order_relaxed);
+        return frames;
+    }
+    void holdClock(std::int64_t, int) noexcept override { held.store(true); }
+    void retime(const MixTiming&) noexcept override {}
+    bool isPlaying() const noexcept override { return true; }
+    DeckControl::Word control() const noexcept override { return {1, DeckControl::Phase::Playing}; }
+    float gain() const noexcept override { return 1.0f; }
+    std::string playingName() const override { return "steady.mp3"; }
+    std::string label() const override { return "Deck 1"; }
+    std::string title() const override { return "steady.mp3"; }
+    std::atomic<bool> held{false};
+    std::atomic<long> mixed{0};
+};
+
+// Each line, with whether the source's clock was held by the time it was told.
+class HoldNotingErrors final : public ErrorSink {
+public:
+    explicit HoldNotingErrors(const HoldNotingSource& source) : source(source) {}
+    void report(std::string_view cause) override {
+        std::lock_guard lock(mutex);
+        lines.emplace_back(std::string(cause), source.held.load());
+    }
+    std::vector<std::pair<std::string, bool>> taken() {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+
+private:
+    const HoldNotingSource& source;
+    std::mutex mutex;
+    std::vector<std::pair<std::string, bool>> lines;
+};
+
+// What the output had taken of a source is not heard once the server is gone: the source's
+// clock stands where the sound stopped by the time the loss is told, so that whoever reads it
+// after the line reads where it stays, not a clock that runs on through its last buffer.
+class HeldMp3DeckOutage : public ::testing::TestWithParam<OutputKind> {};
+TEST_P(HeldMp3DeckOutage, TheClockStandsBeforeTheLossIsTold) {
+    TempDir dir;
+    OwnPulseServer server(dir.path());
+    ASSERT_TRUE(server.start()) << "cannot start a PulseAudio server of our own";
+    ScopedEnv driver("SDL_AUDIODRIVER", "pulseaudio");
+    ScopedEnv address("PULSE_SERVER", server.address());
+    HoldNotingSource source;
+    HoldNotingErrors errors(source);
+    std::unique_ptr<AudioOutput> output = makeOutput(GetParam(), errors);
+    ASSERT_TRUE(output);
+    output->addSource(&source);
+    output->ensureOpen();
+    output->follow(source);
+    ASSERT_TRUE(waitFor([&] { return source.mixed.load() > 24000; }, 5000ms)) << "nothing played";
+    server.kill();
+    ASSERT_TRUE(waitFor([&] { return !errors.taken().empty(); }, 5000ms));
+    output->removeSource(&source);
+    const auto lines = errors.taken();
+    EXPECT_EQ(lines[0].first, "Sound output lost while playing steady.mp3");
+    EXPECT_TRUE(lines[0].second) << "the clock ran on after the loss was told";
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, HeldMp3DeckOutage,
+                         ::testing::Values(OutputKind::Sdl, OutputKind::Pulse), outputName);
 
 INSTANTIATE_TEST_SUITE_P(Ways, Mp3DeckOutage,
                          ::testing::Combine(::testing::ValuesIn(kOutages),

@@ -6,7 +6,9 @@ blocks the same way (a share that stops in the middle of a track). Until then, l
 directory named "*hang*" blocks too, and so does looking up (stat, open) any name holding
 "lookuphang". Reading a file whose path holds "held" blocks while MOUNTPOINT/../hold exists
 and the release does not (a disk that stops answering after the start). Every other file
-reads normally."""
+reads normally. Each path held is written, a line each, to MOUNTPOINT/../held as its hold
+begins, so that a test can tell a call that returned while the disk held it from one that
+waited."""
 import errno
 import os
 import sys
@@ -44,16 +46,22 @@ class StallCounter:
 
 
 class HangingFs(Operations):
-    def __init__(self, source, release, hold):
+    def __init__(self, source, release, hold, held):
         self.source = source
         self.release_file = release
         self.hold_file = hold
+        self.held_file = held
+        self.held_lock = threading.Lock()
         self.stalls = StallCounter()
 
     def _path(self, path):
         return os.path.join(self.source, path.lstrip("/"))
 
-    def _wait_for_release(self):
+    def _wait_for_release(self, path):
+        if os.path.exists(self.release_file):
+            return
+        with self.held_lock, open(self.held_file, "a") as held:
+            held.write(path + "\n")
         while not os.path.exists(self.release_file):
             time.sleep(0.05)
 
@@ -64,11 +72,11 @@ class HangingFs(Operations):
 
     def _hold_lookup(self, path):
         if "lookuphang" in os.path.basename(path):
-            self._wait_for_release()
+            self._wait_for_release(path)
 
     def _hold_listing(self, path):
         if "hang" in os.path.basename(path):
-            self._wait_for_release()
+            self._wait_for_release(path)
 
     def getattr(self, path, fh=None):
         self._hold_lookup(path)
@@ -92,11 +100,11 @@ class HangingFs(Operations):
     def read(self, path, size, offset, fh):
         self._hold_while_held(path)
         if "hang" in os.path.basename(path):
-            self._wait_for_release()
+            self._wait_for_release(path)
         if not os.path.exists(self.release_file):
             allowed = self.stalls.allowed(path, size)
             if allowed is None:
-                self._wait_for_release()
+                self._wait_for_release(path)
             else:
                 size = allowed
         with open(self._path(path), "rb") as f:
@@ -107,6 +115,7 @@ class HangingFs(Operations):
 if __name__ == "__main__":
     source, mountpoint = sys.argv[1], sys.argv[2]
     beside = os.path.dirname(os.path.abspath(mountpoint))
-    FUSE(HangingFs(source, os.path.join(beside, "release"), os.path.join(beside, "hold")),
+    FUSE(HangingFs(source, os.path.join(beside, "release"), os.path.join(beside, "hold"),
+                   os.path.join(beside, "held")),
          mountpoint, foreground=True, nothreads=False,
          ro=True, direct_io=True)

@@ -8,10 +8,14 @@
 
 #include <chrono>
 #include <fstream>
+#include <string>
 #include <thread>
 
 HangingMount::HangingMount(const std::string& source, const std::string& dir)
-    : mountPoint(dir + "/mnt"), releaseFlag(dir + "/release"), holdFlag(dir + "/hold") {
+    : mountPoint(dir + "/mnt"),
+      releaseFlag(dir + "/release"),
+      holdFlag(dir + "/hold"),
+      heldLog(dir + "/held") {
     ::mkdir(mountPoint.c_str(), 0755);
     struct stat before;
     if (::stat(mountPoint.c_str(), &before) != 0) return;
@@ -43,6 +47,14 @@ void HangingMount::release() {
 
 void HangingMount::hold() {
     std::ofstream(holdFlag) << "";
+}
+
+bool HangingMount::holds(const std::string& name) const {
+    if (std::ifstream(releaseFlag).good()) return false;
+    std::ifstream log(heldLog);
+    for (std::string line; std::getline(log, line);)
+        if (line == "/" + name) return true;
+    return false;
 }
 
 HangingMount::~HangingMount() {

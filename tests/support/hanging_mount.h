@@ -23,11 +23,15 @@ public:
     std::string path(const std::string& name) const { return mountPoint + "/" + name; }
     void release();
     void hold();
+    // Whether a read, lookup or listing of `name` (a path within the mount) is held now: it
+    // began, and nothing was released since.
+    bool holds(const std::string& name) const;
 
 private:
     std::string mountPoint;
     std::string releaseFlag;
     std::string holdFlag;
+    std::string heldLog;  // the paths held, a line each, as their holds began
     pid_t pid = -1;
     bool mounted = false;
 };

@@ -53,7 +53,7 @@ std::string makeToneMp3(const std::string& dir, const std::string& name, double 
 std::string makeSweepMp3(const std::string& dir, const std::string& name, double fromHz,
                          double toHz, double seconds, const ToneOptions& options) {
     std::ostringstream sine;
-    sine << fromHz << "-" << toHz;  // sox: a linear sweep
+    sine << fromHz << "-" << toHz;  // sox: an exponential sweep
     return makeSineMp3(dir, name, sine.str(), seconds, options);
 }
 

@@ -19,7 +19,7 @@ struct ToneOptions {
 std::string makeToneMp3(const std::string& dir, const std::string& name, double frequencyHz,
                         double seconds, const ToneOptions& options = {});
 
-// A sine whose frequency rises linearly from `fromHz` to `toHz`: what sounds tells where in
+// A sine whose frequency rises exponentially from `fromHz` to `toHz`: what sounds tells where in
 // the file it is.
 std::string makeSweepMp3(const std::string& dir, const std::string& name, double fromHz,
                          double toHz, double seconds, const ToneOptions& options = {});
