@@ -128,6 +128,8 @@ protected:
     TempDir dir;
     std::string tone, sweep;
     RecordingErrorSink errors;
+
+    void moveWhileBothPlay(const char* situation, std::chrono::milliseconds untilTick);
 };
 
 TEST_F(Mp3DeckRouting, EachDeckIsHeardOnlyOnItsChosenOutput) {
@@ -178,13 +180,14 @@ TEST_F(Mp3DeckRouting, EachDeckIsHeardOnlyOnItsChosenOutput) {
 // Moved while both play, deck 2 is heard on its new output from where it was heard on the old,
 // at once; where the window was held on a disk meanwhile (a folder looked at, a file opened),
 // it goes on once its tick comes, still from where it was heard: neither skipped nor repeated.
-TEST_F(Mp3DeckRouting, AMoveWhileBothPlayIsHeardFromWhereItWas) {
+// Each situation in a process of its own: sinks of the same names made again at once in one
+// process are not what a user meets, and the server's routing of them differs.
+void Mp3DeckRouting::moveWhileBothPlay(const char* situation, std::chrono::milliseconds untilTick) {
     const struct {
         const char* situation;
         std::chrono::milliseconds untilTick;  // after the move
-    } cases[] = {{"ticked", 0ms}, {"the window held", kLongestWindowWait}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.situation);
+    } c{situation, untilTick};
+    {
         NullSink room("room", "Room"), phones("phones", "Phones");
         SinkRecorder onRoom(room.monitor()), onPhones(phones.monitor()), onDefault;
         double positionAfter = 0;
@@ -249,6 +252,14 @@ TEST_F(Mp3DeckRouting, AMoveWhileBothPlayIsHeardFromWhereItWas) {
                     gapMs, stoppedAt, wentOnAt);
         EXPECT_TRUE(errors.taken().empty());
     }
+}
+
+TEST_F(Mp3DeckRouting, AMoveWhileBothPlayIsHeardFromWhereItWas) {
+    moveWhileBothPlay("ticked", 0ms);
+}
+
+TEST_F(Mp3DeckRouting, AMoveWhileTheWindowIsHeldGoesOnFromWhereItWasHeard) {
+    moveWhileBothPlay("the window held", kLongestWindowWait);
 }
 
 TEST_F(Mp3DeckRouting, AnOutputThatGoesAwayHoldsItsDeckUntilItIsBack) {
