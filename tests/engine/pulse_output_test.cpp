@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "doubles/recording_error_sink.h"
+#include "doubles/starved_source.h"
 #include "engine/audio_source.h"
 #include "engine/mp3_deck.h"
 #include "support/loaded_decks.h"
@@ -30,23 +31,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// A deck that plays but has nothing to give: its disk does not answer.
-class StarvedSource final : public AudioSource {
-public:
-    int mixInto(StereoFrame*, int, const MixTiming&) noexcept override { return 0; }
-    void holdClock(std::int64_t, int) noexcept override {}
-    void retime(const MixTiming&) noexcept override {}
-    bool isPlaying() const noexcept override { return playing; }
-    DeckControl::Word control() const noexcept override {
-        return {1, playing ? DeckControl::Phase::Playing : DeckControl::Phase::Stopped};
-    }
-    float gain() const noexcept override { return 1.0f; }
-    std::string playingName() const override { return playing ? "starved.mp3" : ""; }
-    std::string label() const override { return "Deck 1"; }
-    std::string title() const override { return "starved.mp3"; }
-    std::atomic<bool> playing{true};
-};
 
 // The sink input the server lists for `label`'s stream, or -1.
 int sinkInputOf(const std::string& label) {
