@@ -9,6 +9,8 @@ launcher=()
 if command -v ccache >/dev/null; then
     export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}"
     export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
+    # Debug information names the compile directory, which would make every checkout miss.
+    export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
