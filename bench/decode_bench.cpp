@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/mp3_decoder.h"
-#include "engine/soxr_resampler.h"
+#include "engine/decode/mp3_decoder.h"
+#include "engine/decode/soxr_resampler.h"
 
 extern char** environ;
 

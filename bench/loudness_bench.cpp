@@ -17,11 +17,11 @@
 #include <thread>
 
 #include "components/error_sink.h"
-#include "engine/file_loudness.h"
-#include "engine/loudness_measurer.h"
-#include "engine/mp3_deck.h"
-#include "engine/mp3_decoder.h"
-#include "engine/output_choice.h"
+#include "engine/decode/mp3_decoder.h"
+#include "engine/loudness/file_loudness.h"
+#include "engine/loudness/loudness_measurer.h"
+#include "engine/output/switch/output_choice.h"
+#include "engine/player/mp3_deck.h"
 
 namespace {
 

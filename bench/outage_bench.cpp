@@ -22,10 +22,10 @@
 
 #include "components/error_sink.h"
 #include "doubles/starved_source.h"
-#include "engine/audio_source.h"
-#include "engine/mp3_deck.h"
-#include "engine/output_choice.h"
-#include "engine/pulse_output.h"
+#include "engine/deck/audio_source.h"
+#include "engine/output/pulse/pulse_output.h"
+#include "engine/output/switch/output_choice.h"
+#include "engine/player/mp3_deck.h"
 #include "support/own_pulse_server.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include "components/alsa_mixer.h"
 #include "components/qt_file_dialog.h"
 #include "components/sdl_joystick.h"
-#include "engine/mp3_deck.h"
-#include "engine/sdl_output.h"
+#include "engine/output/sdl/sdl_output.h"
+#include "engine/player/mp3_deck.h"
 
 namespace {
 

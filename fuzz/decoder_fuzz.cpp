@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/mp3_decoder.h"
-#include "engine/stereo_frame.h"
+#include "engine/deck/stereo_frame.h"
+#include "engine/decode/mp3_decoder.h"
 
 namespace fs = std::filesystem;
 

@@ -14,8 +14,8 @@
 #include <fstream>
 #include <string>
 
-#include "engine/loudness_cache.h"
-#include "engine/replay_gain.h"
+#include "engine/loudness/loudness_cache.h"
+#include "engine/loudness/replay_gain.h"
 
 namespace {
 

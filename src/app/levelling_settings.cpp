@@ -6,7 +6,7 @@
 
 #include "app/settings_value_write.h"
 #include "app/settings_writer.h"
-#include "engine/replay_gain.h"
+#include "engine/loudness/replay_gain.h"
 #include "shared/module1.h"
 
 const char* const LevellingSettings::kSection = "Levelling";

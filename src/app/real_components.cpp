@@ -9,11 +9,11 @@
 #include "components/qt_file_dialog.h"
 #include "components/sdl_joystick.h"
 #include "components/threaded_mixer.h"
-#include "engine/audio_output.h"
-#include "engine/loudness_cache.h"
-#include "engine/loudness_service.h"
-#include "engine/mp3_deck.h"
-#include "engine/output_choice.h"
+#include "engine/loudness/loudness_cache.h"
+#include "engine/loudness/loudness_service.h"
+#include "engine/output/audio_output.h"
+#include "engine/output/switch/output_choice.h"
+#include "engine/player/mp3_deck.h"
 
 Form1* createWindowOnRealComponents(const SettingsPaths& settingsFiles) {
     auto* errors = new ErrorLog;

@@ -38,13 +38,22 @@ playback/pause_toggle.cpp|app/form1.h|no
 playback/pause_toggle.cpp|monitor/tick.h|no
 mixer/mixer_sliders.cpp|monitor/tick.h|no
 monitor/tick.cpp|desktop/mpris_player.h|no
-engine/wake_signal.cpp|components/error_sink.h|yes
-engine/wake_signal.cpp|QString|no
-engine/wake_signal.cpp|shared/rounding.h|no
-engine/wake_signal.cpp|shared/safe_file.h|yes
-engine/wake_signal.cpp|app/form1.h|no
-components/alsa_mixer.cpp|engine/mp3_deck.h|no
-playback/pause_toggle.cpp|engine/mp3_deck.h|no
+engine/deck/wake_signal.cpp|components/error_sink.h|yes
+engine/deck/wake_signal.cpp|QString|no
+engine/deck/wake_signal.cpp|shared/rounding.h|no
+engine/loudness/loudness_cache.cpp|shared/safe_file.h|yes
+engine/deck/wake_signal.cpp|app/form1.h|no
+components/alsa_mixer.cpp|engine/player/mp3_deck.h|no
+playback/pause_toggle.cpp|engine/player/mp3_deck.h|no
+engine/deck/deck_voice.cpp|engine/decode/mp3_decoder.h|no
+engine/decode/decoder_worker.cpp|engine/deck/deck_stream.h|yes
+engine/decode/mp3_decoder.cpp|engine/loudness/replay_gain.h|no
+engine/output/outage_report.cpp|engine/output/pulse/pulse_output.h|no
+engine/output/sdl/sdl_output.cpp|engine/output/pulse/pulse_output.h|no
+engine/output/pulse/sink_catalogue.cpp|engine/output/switch/switching_output.h|no
+engine/output/switch/output_choice.cpp|engine/output/pulse/pulse_output.h|yes
+engine/player/mp3_deck.cpp|engine/output/pulse/pulse_output.h|no
+engine/loudness/loudness_service.cpp|engine/player/mp3_deck.h|no
 CASES
 
 passed_if_no_failures "include direction"

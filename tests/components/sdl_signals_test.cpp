@@ -10,7 +10,7 @@
 
 #include "components/sdl_joystick.h"
 #include "doubles/recording_error_sink.h"
-#include "engine/sdl_output.h"
+#include "engine/output/sdl/sdl_output.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/mp3_decoder.h"
+#include "engine/decode/mp3_decoder.h"
 #include "support/temp_dir.h"
 
 namespace {

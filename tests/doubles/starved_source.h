@@ -3,8 +3,8 @@
 #include <atomic>
 #include <string>
 
-#include "engine/audio_source.h"
-#include "engine/deck_control.h"
+#include "engine/deck/audio_source.h"
+#include "engine/deck/deck_control.h"
 
 // A deck that plays but has nothing to give: its disk does not answer.
 class StarvedSource final : public AudioSource {

@@ -18,7 +18,7 @@
 #include "doubles/fake_joystick.h"
 #include "doubles/fake_mixer.h"
 #include "doubles/recording_error_sink.h"
-#include "engine/mp3_deck.h"
+#include "engine/player/mp3_deck.h"
 #include "mixer/mixer_sliders.h"
 #include "support/output_kinds.h"
 #include "support/scroll_drag.h"

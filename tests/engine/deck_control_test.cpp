@@ -1,6 +1,6 @@
 // The control word's one compare-and-swap helper under the interleavings that matter: another
 // thread changes the word between the moment a command decides and the moment it writes.
-#include "engine/deck_control.h"
+#include "engine/deck/deck_control.h"
 
 #include <gtest/gtest.h>
 

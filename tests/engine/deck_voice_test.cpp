@@ -1,13 +1,13 @@
 // The callback's side of a deck on a stream fed by hand, so that the order in which the
 // decoder's data and the UI's commands arrive is the test's to choose.
-#include "engine/deck_voice.h"
+#include "engine/deck/deck_voice.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <vector>
 
-#include "engine/deck_stream.h"
+#include "engine/deck/deck_stream.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The measures kept between runs: what the file holds, what a file of any bytes gives, and
 // where it lives.
-#include "engine/loudness_cache.h"
+#include "engine/loudness/loudness_cache.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 // The measurer against real files: what libebur128 gives for tones of known level, its thread,
 // its queue, its cache, and files that break off.
-#include "engine/loudness_measurer.h"
+#include "engine/loudness/loudness_measurer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,8 +17,8 @@
 #include <random>
 #include <thread>
 
-#include "engine/levelling_gain.h"
-#include "engine/loudness_cache.h"
+#include "engine/loudness/levelling_gain.h"
+#include "engine/loudness/loudness_cache.h"
 #include "support/file_text.h"
 #include "support/measure_gate.h"
 #include "support/temp_dir.h"

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/mp3_deck.h"
+#include "engine/player/mp3_deck.h"
 #include "support/heard_test.h"
 #include "support/loaded_decks.h"
 #include "support/output_kinds.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/mp3_deck.h"
+#include "engine/player/mp3_deck.h"
 #include "support/hanging_mount.h"
 #include "support/manual_deck_rig.h"
 #include "support/temp_dir.h"

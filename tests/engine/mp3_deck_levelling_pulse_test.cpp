@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/loudness_service.h"
+#include "engine/loudness/loudness_service.h"
 #include "support/heard_test.h"
 #include "support/loaded_decks.h"
 #include "support/output_kinds.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/loudness_service.h"
+#include "engine/loudness/loudness_service.h"
 #include "support/hanging_mount.h"
 #include "support/manual_deck_rig.h"
 #include "support/measure_gate.h"

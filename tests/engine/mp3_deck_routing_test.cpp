@@ -14,7 +14,7 @@
 
 #include "components/window_waits.h"
 #include "doubles/recording_error_sink.h"
-#include "engine/mp3_deck.h"
+#include "engine/player/mp3_deck.h"
 #include "support/heard_test.h"
 #include "support/loaded_decks.h"
 #include "support/null_sink.h"

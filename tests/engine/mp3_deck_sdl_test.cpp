@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_source.h"
-#include "engine/mp3_deck.h"
-#include "engine/sdl_output.h"
+#include "engine/deck/audio_source.h"
+#include "engine/output/sdl/sdl_output.h"
+#include "engine/player/mp3_deck.h"
 #include "support/file_text.h"
 #include "support/kept_up.h"
 #include "support/loaded_decks.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/mp3_deck.h"
+#include "engine/player/mp3_deck.h"
 #include "support/fade_in.h"
 #include "support/heard_test.h"
 #include "support/null_sink.h"

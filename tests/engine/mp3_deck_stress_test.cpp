@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/mp3_deck.h"
-#include "engine/sdl_output.h"
+#include "engine/output/sdl/sdl_output.h"
+#include "engine/player/mp3_deck.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
 

@@ -1,6 +1,6 @@
 // The real deck against the real libmpg123, with MP3 files made at test time. The output is
 // driven by hand (no SDL device) so that samples and positions are exact.
-#include "engine/mp3_deck.h"
+#include "engine/player/mp3_deck.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

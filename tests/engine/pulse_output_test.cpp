@@ -2,7 +2,7 @@
 // one stream killed from outside, the player itself stopped, a deck with no data, a server
 // gone with nothing playing. Each runs on a server of its own or records the private one, so
 // they hold the "pulse" lock (their suites' names end as the lock's filter has them).
-#include "engine/pulse_output.h"
+#include "engine/output/pulse/pulse_output.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,8 +16,8 @@
 
 #include "doubles/recording_error_sink.h"
 #include "doubles/starved_source.h"
-#include "engine/audio_source.h"
-#include "engine/mp3_deck.h"
+#include "engine/deck/audio_source.h"
+#include "engine/player/mp3_deck.h"
 #include "support/loaded_decks.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"

@@ -1,4 +1,4 @@
-#include "engine/remembered_sinks.h"
+#include "engine/output/pulse/remembered_sinks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The ReplayGain files carry, read from real MP3 files (lame's, with tags written byte by
 // byte), and the gain a deck gets from tags and measures.
-#include "engine/replay_gain.h"
+#include "engine/loudness/replay_gain.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <functional>
 #include <limits>
 
-#include "engine/levelling_gain.h"
+#include "engine/loudness/levelling_gain.h"
 #include "support/file_text.h"
 #include "support/replay_gain_bytes.h"
 #include "support/temp_dir.h"

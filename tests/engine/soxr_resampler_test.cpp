@@ -1,4 +1,4 @@
-#include "engine/soxr_resampler.h"
+#include "engine/decode/soxr_resampler.h"
 
 #include <gtest/gtest.h>
 

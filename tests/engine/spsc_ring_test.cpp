@@ -1,4 +1,4 @@
-#include "engine/spsc_ring.h"
+#include "engine/deck/spsc_ring.h"
 
 #include <gtest/gtest.h>
 

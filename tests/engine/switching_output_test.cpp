@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_output.h"
-#include "engine/mp3_deck.h"
-#include "engine/output_choice.h"
+#include "engine/output/audio_output.h"
+#include "engine/output/switch/output_choice.h"
+#include "engine/player/mp3_deck.h"
 #include "support/loaded_decks.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"

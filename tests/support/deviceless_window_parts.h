@@ -5,8 +5,8 @@
 #include "doubles/fake_joystick.h"
 #include "doubles/fake_mixer.h"
 #include "doubles/recording_error_sink.h"
-#include "engine/mp3_deck.h"
-#include "engine/sdl_output.h"
+#include "engine/output/sdl/sdl_output.h"
+#include "engine/player/mp3_deck.h"
 
 // The real decks on an output without a sound device, and doubles for the rest: what the
 // end-to-end tests hand the real window.

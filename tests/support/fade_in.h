@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "engine/deck_voice.h"
+#include "engine/deck/deck_voice.h"
 
 // What the deck's voice makes of sound that starts from silence: it rises over the fade's
 // frames. Exact, so that the tests that compare samples still compare every one.

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "components/error_sink.h"
-#include "engine/mp3_deck.h"
+#include "engine/player/mp3_deck.h"
 #include "support/output_kinds.h"
 
 // Two real decks on one real output, deck 1 loaded with `a` and deck 2 with `b`: what the

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "doubles/recording_error_sink.h"
-#include "engine/audio_output.h"
-#include "engine/mp3_deck.h"
-#include "engine/sdl_output.h"
-#include "engine/stereo_frame.h"
+#include "engine/deck/stereo_frame.h"
+#include "engine/output/audio_output.h"
+#include "engine/output/sdl/sdl_output.h"
+#include "engine/player/mp3_deck.h"
 
 // The left channel of rendered frames, for the tone analysis.
 inline std::vector<float> leftOf(std::span<const StereoFrame> frames) {

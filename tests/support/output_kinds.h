@@ -7,8 +7,8 @@
 #include <string>
 
 #include "components/error_sink.h"
-#include "engine/pulse_output.h"
-#include "engine/sdl_output.h"
+#include "engine/output/pulse/pulse_output.h"
+#include "engine/output/sdl/sdl_output.h"
 
 // The two outputs a deck may play through: tests of real sound run on each.
 enum class OutputKind { Sdl, Pulse };
