@@ -27,6 +27,11 @@ namespace {
 using namespace std::chrono_literals;
 using ReplayGainBytes::txxxFrame;
 
+// The deck's volume times the level its file's frames get.
+float heardGain(const Mp3Deck& deck) {
+    return deck.stream().gain() * deck.stream().levels().playing;
+}
+
 double dbOf(double factor) {
     return 20.0 * std::log10(factor);
 }
@@ -66,7 +71,7 @@ protected:
         waitFor(
             [&] {
                 deck.followOutput();
-                const float now = deck.stream().gain();
+                const float now = heardGain(deck);
                 still = now == last ? still + 1 : 0;
                 last = now;
                 return service.results() > 0 && still > 120;
@@ -162,7 +167,7 @@ TEST_F(Mp3DeckLevelling, AMeasureThatArrivesWhilePlayingGlidesToItsGainAndAModeC
     Mp3Deck& deck = rig.deck();
     deck.setLevelling(Deck::Levelling::Track, 0);
     deck.setFileName(path);
-    EXPECT_EQ(deck.stream().gain(), 1.0f);  // the guess: at the reference level already
+    EXPECT_EQ(heardGain(deck), 1.0f);  // the guess: at the reference level already
     deck.play();
     ASSERT_TRUE(
         waitFor([&] { return service.gain(path, LevellingMode::Track, 0).has_value(); }, 20s));
@@ -183,7 +188,7 @@ TEST_F(Mp3DeckLevelling, AMeasureThatArrivesWhilePlayingGlidesToItsGainAndAModeC
         std::vector<float> gains;
         for (int tick = 0; tick < 150; ++tick) {
             deck.followOutput();
-            gains.push_back(deck.stream().gain());
+            gains.push_back(heardGain(deck));
         }
         // Not in one step: a fade of about a second, each tick a little nearer, never past.
         const auto reached = std::find_if(gains.begin(), gains.end(),
@@ -201,7 +206,7 @@ TEST_F(Mp3DeckLevelling, AMeasureThatArrivesWhilePlayingGlidesToItsGainAndAModeC
     Mp3Deck& other = rig.deck(1);
     other.setLevelling(Deck::Levelling::Track, 0);
     other.setFileName(path);
-    EXPECT_FLOAT_EQ(other.stream().gain(), static_cast<float>(target));
+    EXPECT_FLOAT_EQ(heardGain(other), static_cast<float>(target));
 }
 
 // Samples of `frames` at full scale: where the output holds what is louder, as clipping.
@@ -245,7 +250,7 @@ TEST(Mp3DeckLevellingPreamp, AFileNotYetMeasuredIsRaisedOnlyAsFarAsAKnownPeak) {
         deck.setFileName(path);
         gate.waitUntilHeld();
         deck.followOutput();
-        EXPECT_NEAR(dbOf(deck.stream().gain()), c.guessDb, 0.01);
+        EXPECT_NEAR(dbOf(heardGain(deck)), c.guessDb, 0.01);
         deck.play();
         EXPECT_EQ(fullScaleSamples(rig.render(9600)), 0) << "of 19200";
 
@@ -258,7 +263,7 @@ TEST(Mp3DeckLevellingPreamp, AFileNotYetMeasuredIsRaisedOnlyAsFarAsAKnownPeak) {
             [&] {
                 deck.followOutput();
                 ++ticks;
-                return std::fabs(dbOf(deck.stream().gain()) - measuredDb) < 1e-4;
+                return std::fabs(dbOf(heardGain(deck)) - measuredDb) < 1e-4;
             },
             20s));
         EXPECT_GT(ticks, 50);  // a glide, not a jump
@@ -301,21 +306,21 @@ TEST(Mp3DeckLevellingHungDisk, AFileWhoseDiskDoesNotAnswerHoldsNoCommandNorOther
     for (int tick = 0; tick < 30; ++tick) deck.followOutput();
     EXPECT_FALSE(answered) << "a command or a tick waited for the disk";
     // The guess: a +1 dB pre-amp raises no file whose peak is not known.
-    EXPECT_NEAR(dbOf(deck.stream().gain()), 0, 0.01);
+    EXPECT_NEAR(dbOf(heardGain(deck)), 0, 0.01);
 
     otherDeck.setLevelling(Deck::Levelling::Track, 0);
     otherDeck.setFileName(other);
     EXPECT_TRUE(waitFor(
         [&] {
             otherDeck.followOutput();
-            return std::fabs(dbOf(otherDeck.stream().gain()) - (-6)) < 0.01;
+            return std::fabs(dbOf(heardGain(otherDeck)) - (-6)) < 0.01;
         },
         20s));
     deck.setFileName(next);
     EXPECT_TRUE(waitFor(
         [&] {
             deck.followOutput();
-            return std::fabs(dbOf(deck.stream().gain()) - (-3 + 1)) < 0.01;
+            return std::fabs(dbOf(heardGain(deck)) - (-3 + 1)) < 0.01;
         },
         20s));
     EXPECT_FALSE(answered) << "levelled only once the disk answered";
@@ -327,7 +332,7 @@ TEST(Mp3DeckLevellingHungDisk, AFileWhoseDiskDoesNotAnswerHoldsNoCommandNorOther
     ASSERT_TRUE(waitFor(
         [&] {
             deck.followOutput();
-            return std::fabs(dbOf(deck.stream().gain()) - (-6 + 1)) < 0.6;
+            return std::fabs(dbOf(heardGain(deck)) - (-6 + 1)) < 0.6;
         },
         20s));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -46,7 +47,11 @@
 //                 the scanner a scan, of an older one.
 //   exactLength   scanner: (track, frames of the file) once a scan is done; decoder: the same
 //                 once it decoded to the end (the truth, whatever a header said).
-//   gain          UI; the callback ramps to it.
+//   gain          UI: the deck's volume; the callback ramps to it (or the output applies it).
+//   levels        UI: the levelling gain of the file that plays and of the cued file, one
+//                 word, so that the callback gives each file's frames its own level from the
+//                 first frame: the cued file's once it plays on behind the track's end, until
+//                 the UI takes it up (it stores the level first, then leaves Cued).
 //   outputRate    output (whichever thread makes the deck's stream or adds it to a device):
 //                 the rate it plays the deck at, its sink's; 0 until it says. The UI reads it
 //                 for each new epoch.
@@ -80,6 +85,9 @@
 //     epoch.
 //   - `epochRate` is released before the control word names its epoch: a callback that
 //     acquired the word finds that epoch's rate, or a newer epoch's (then it waits).
+//   - `levels` is stored before the control word changes from Cued to Playing, and the
+//     callback reads it after the word: a word that has left Cued comes with the taken-up
+//     file's level.
 //   - `gain`, `track`, `underruns`, `outputRate` are relaxed: lone values with nothing hanging
 //     off them.
 class DeckStream {
@@ -141,6 +149,15 @@ public:
         return exactLength_.load(std::memory_order_acquire);
     }
     float gain() const noexcept { return gain_.load(std::memory_order_relaxed); }
+    struct Levels {
+        float playing = 1.0f;  // the file the UI has taken up
+        float cued = 1.0f;     // the file cued behind it
+    };
+    Levels levels() const noexcept {
+        const std::uint64_t both = levels_.load(std::memory_order_relaxed);
+        return {std::bit_cast<float>(static_cast<std::uint32_t>(both >> 32)),
+                std::bit_cast<float>(static_cast<std::uint32_t>(both))};
+    }
     int outputRate() const noexcept { return outputRate_.load(std::memory_order_relaxed); }
     // The rate `epoch`'s audio is made at; 0 when a newer epoch has been started.
     int rateOf(std::uint32_t epoch) const noexcept {
@@ -174,6 +191,11 @@ private:
     std::atomic<std::uint32_t> track_{0};
     std::atomic<std::uint64_t> exactLength_{0};
     std::atomic<float> gain_{1.0f};
+    static std::uint64_t pack(Levels levels) noexcept {
+        return (static_cast<std::uint64_t>(std::bit_cast<std::uint32_t>(levels.playing)) << 32) |
+               std::bit_cast<std::uint32_t>(levels.cued);
+    }
+    std::atomic<std::uint64_t> levels_{pack({})};
     std::atomic<int> outputRate_{0};
     std::atomic<std::uint64_t> epochRate_{0};
     LockedText path_;
@@ -263,6 +285,10 @@ public:
     void abandonTrack() noexcept { s->track_.fetch_add(1, std::memory_order_relaxed); }
     void setPath(std::string path) { s->path_.set(std::move(path)); }
     void setGain(float gain) noexcept { s->gain_.store(gain, std::memory_order_relaxed); }
+    // Before the control word leaves Cued for the file taken up, whose level this is.
+    void setLevels(Levels levels) noexcept {
+        s->levels_.store(pack(levels), std::memory_order_relaxed);
+    }
     // Before the control word names `epoch`.
     void setEpochRate(std::uint32_t epoch, int rate) noexcept {
         s->epochRate_.store(mark(epoch, static_cast<std::uint64_t>(rate)),

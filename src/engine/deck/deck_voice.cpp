@@ -36,6 +36,12 @@ int DeckVoice::mixInto(StereoFrame* out, int frames, const MixTiming& timing) no
     // Ramp to a new gain across one buffer: heard within it, without a click.
     const float to = timing.applyGain ? stream.gain() : 1.0f;
     const float from = sounding ? appliedGain : to;
+    // Each file's frames at its own level, whoever applies the volume: the cued file's from its
+    // first frame on, never the end of the track before it.
+    const DeckStream::Levels levels = stream.levels();
+    const float levelTo = control.phase == Phase::Cued ? levels.cued : levels.playing;
+    Ramp level{sounding ? appliedLevel : levelTo, 0.0f};
+    level.step = (levelTo - level.from) / static_cast<float>(frames);
     // A new epoch always follows a cut, whatever the output did with the old one's tail; a
     // track that runs on into the cued file keeps its epoch and is not faded.
     if (!sounding || control.epoch != soundedEpoch) fadedIn = 0;
@@ -54,9 +60,10 @@ int DeckVoice::mixInto(StereoFrame* out, int frames, const MixTiming& timing) no
         const bool endAhead =
             DeckStream::endWithin(end, control.epoch, read, limit) && end != passedEnd;
         if (endAhead) limit = read + DeckStream::distance(read, DeckStream::indexOf(end));
-        playUpTo(limit, ramp, out, read, done);
+        playUpTo(limit, ramp, level, out, read, done);
         if (!endAhead) break;
         const Crossing crossing = crossEnd(control, end);
+        if (crossing == Crossing::Onward) level = Ramp{levels.cued, 0.0f};
         // Nothing more of the epoch at the very boundary yet: wait, the cued file follows.
         if (crossing == Crossing::Onward && read == range.write) break;
         over = crossing == Crossing::Over;
@@ -69,6 +76,7 @@ int DeckVoice::mixInto(StereoFrame* out, int frames, const MixTiming& timing) no
             return Word{now.epoch, Phase::Ended};
         });
     appliedGain = to;
+    appliedLevel = level.from + level.step * static_cast<float>(frames);
     releaseTo(read, range.write);
     if (read != first)
         side.recordPlayed({DeckStream::mark(control.epoch, read),
@@ -92,7 +100,7 @@ int DeckVoice::fadeOutCut(StereoFrame* out, int frames, const Word& control,
     const int count = static_cast<int>(
         std::min<std::uint64_t>({static_cast<std::uint64_t>(kFadeFrames),
                                  static_cast<std::uint64_t>(frames), until - from}));
-    const float gain = timing.applyGain ? appliedGain : 1.0f;
+    const float gain = (timing.applyGain ? appliedGain : 1.0f) * appliedLevel;
     for (int i = 0; i < count; ++i) {
         const float g = gain * (1.0f - static_cast<float>(i + 1) / static_cast<float>(kFadeFrames));
         const StereoFrame& frame = side.frameAt(from + static_cast<std::uint64_t>(i));
@@ -123,10 +131,11 @@ void DeckVoice::retime(const MixTiming& timing) noexcept {
     side.recordPlayed(reading);
 }
 
-void DeckVoice::playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out,
+void DeckVoice::playUpTo(std::uint64_t limit, const Ramp& ramp, const Ramp& level, StereoFrame* out,
                          std::uint64_t& read, int& done) noexcept {
     for (; read < limit; ++read, ++done) {
-        float g = ramp.from + ramp.step * static_cast<float>(done + 1);
+        const auto at = static_cast<float>(done + 1);
+        float g = (ramp.from + ramp.step * at) * (level.from + level.step * at);
         if (fadedIn < kFadeFrames)
             g *= static_cast<float>(++fadedIn) / static_cast<float>(kFadeFrames);
         const StereoFrame& frame = side.frameAt(read);

@@ -8,7 +8,8 @@
 #include "engine/deck/deck_control.h"
 #include "engine/deck/deck_stream.h"
 
-// The audio callback's side of one deck: plays the stream's current epoch with the deck's gain.
+// The audio callback's side of one deck: plays the stream's current epoch with each file's
+// level and, unless the output applies it, the deck's volume.
 class DeckVoice final : public AudioSource {
 public:
     explicit DeckVoice(DeckStream& stream, std::string label = "Deck")
@@ -41,9 +42,9 @@ private:
     enum class Crossing { Onward, Over };  // the cued file sounds on; the track has ended
 
     // The output's side only. Adds the ring's frames from `read` up to `limit` into `out` from
-    // `done` on; both move on.
-    void playUpTo(std::uint64_t limit, const Ramp& ramp, StereoFrame* out, std::uint64_t& read,
-                  int& done) noexcept;
+    // `done` on, at the volume's and the level's ramps; both move on.
+    void playUpTo(std::uint64_t limit, const Ramp& ramp, const Ramp& level, StereoFrame* out,
+                  std::uint64_t& read, int& done) noexcept;
     // The output's side only. At the end of the track `control` plays, which lies at `end`:
     // Cued where the UI played it and the cued file follows, else Ended; `control` is the
     // word after the change (or a command's that came in between).
@@ -61,6 +62,7 @@ private:
     const std::string label_;
     // Audio thread only.
     float appliedGain = 1.0f;
+    float appliedLevel = 1.0f;        // the level the last frame played was given
     bool sounding = false;            // the last buffer played this deck
     std::uint32_t soundedEpoch = 0;   // the epoch it played
     int fadedIn = kFadeFrames;        // frames of the fade-in played

@@ -9,6 +9,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "components/absolute_path.h"
@@ -115,7 +116,9 @@ void Mp3Deck::requestOpen() {
 
 std::unique_ptr<Mp3Deck::Lane> Mp3Deck::freshLane() {
     auto fresh = std::make_unique<Lane>(output, errors, label);
-    fresh->ui.setGain(streamGain());
+    fresh->ui.setGain(gain);
+    fresh->ui.setLevels(
+        {static_cast<float>(std::pow(10.0, levelDb / 20.0)), static_cast<float>(cueLevel)});
     fresh->ui.setPath(path);
     return fresh;
 }
@@ -200,6 +203,7 @@ void Mp3Deck::cueNext(const std::string& name) {
     cuePath = wanted;
     cueTrackId = wanted.empty() ? 0 : ++lastTrackId;
     if (!wanted.empty()) askLoudness(wanted, false);
+    aimLevel(true);  // the cued file's level, before any of its frames
     sendOrders();
 }
 
@@ -477,28 +481,32 @@ void Mp3Deck::askLoudness(const std::string& file, bool urgent) {
         loudness->request(file, levelMode, urgent, loudnessDeck);
 }
 
+std::pair<double, bool> Mp3Deck::levelOf(const std::string& file) const {
+    if (levelMode == LevellingMode::Off || file.empty()) return {1.0, true};
+    if (const std::optional<double> known = loudness->gain(file, levelMode, preampDb))
+        return {*known, true};
+    return {loudness->guess(file, levelMode, preampDb), false};
+}
+
 void Mp3Deck::aimLevel(bool glide) {
-    std::optional<double> known = 1.0;
-    double guess = 1.0;
-    if (levelMode != LevellingMode::Off && !givenName.empty()) {
-        levelResultsSeen = loudness->results();  // read before the look: nothing slips between
-        known = loudness->gain(path, levelMode, preampDb);
-        if (!known) guess = loudness->guess(path, levelMode, preampDb);
-    }
-    levelKnown = known.has_value();
-    levelTargetDb = 20.0 * std::log10(known.value_or(guess));
+    if (levelMode != LevellingMode::Off)
+        levelResultsSeen = loudness->results();  // read before the looks: nothing slips between
+    const auto [level, known] = levelOf(givenName.empty() ? std::string() : path);
+    levelKnown = known;
+    std::tie(cueLevel, cueLevelKnown) = levelOf(cuePath);
+    levelTargetDb = 20.0 * std::log10(level);
     if (!glide || lane->shared.control().phase != Phase::Playing) {
         levelStepDb = 0;
-        if (levelDb == levelTargetDb) return;
         levelDb = levelTargetDb;
-        applyGain();
+        applyLevels();
         return;
     }
     levelStepDb = (levelTargetDb - levelDb) / kGlideTicks;
+    applyLevels();
 }
 
 void Mp3Deck::followLevel() {
-    if (!levelKnown && loudness->results() != levelResultsSeen) aimLevel(true);
+    if ((!levelKnown || !cueLevelKnown) && loudness->results() != levelResultsSeen) aimLevel(true);
     if (levelDb == levelTargetDb) return;
     const double next = levelDb + levelStepDb;
     const bool overshot =
@@ -508,16 +516,17 @@ void Mp3Deck::followLevel() {
         levelDb = levelTargetDb;
     else
         levelDb = next;
-    applyGain();
-}
-
-float Mp3Deck::streamGain() const {
-    return static_cast<float>(gain * std::pow(10.0, levelDb / 20.0));
+    applyLevels();
 }
 
 void Mp3Deck::applyGain() {
-    lane->ui.setGain(streamGain());
+    lane->ui.setGain(gain);
     tellOutput();
+}
+
+void Mp3Deck::applyLevels() {
+    lane->ui.setLevels(
+        {static_cast<float>(std::pow(10.0, levelDb / 20.0)), static_cast<float>(cueLevel)});
 }
 
 void Mp3Deck::seekTo(double seconds) {

@@ -162,17 +162,20 @@ private:
     // setFileName's work on the stream, before the new file's level is set.
     void takeFile();
 
-    // Levelling: the gain the stream gets is the volume's times the levelling's, which glides
-    // to a file's gain once it is known so that the change is heard as a fade, not a jump.
+    // Levelling: each file's frames get its own level, apart from the volume; a file's level
+    // glides to its gain once it is known, so that the change is heard as a fade, not a jump.
+    // The cued file's is set before it plays on behind the track's end.
     void askLoudness(const std::string& file, bool urgent);
-    // Aims at the current file's known level, else at the service's guess until it is known
-    // (never above the file's own level without a known peak); `glide`
-    // only while the deck sounds, at once otherwise.
+    // A file's level: its known gain, else the service's guess until it is known (never above
+    // the file's own level without a known peak); and whether it is known.
+    std::pair<double, bool> levelOf(const std::string& file) const;
+    // Aims at the current file's level and sets the cued file's; `glide` only while the deck
+    // sounds, at once otherwise.
     void aimLevel(bool glide);
     // From the tick: takes a result that came, and steps the glide. No I/O.
     void followLevel();
-    float streamGain() const;
     void applyGain();
+    void applyLevels();
 
     // A glide takes this many ticks (10 ms each).
     static constexpr int kGlideTicks = 100;
@@ -187,6 +190,8 @@ private:
     double levelDb = 0;  // the levelling applied now
     double levelTargetDb = 0;
     double levelStepDb = 0;  // per tick while gliding
+    double cueLevel = 1.0;   // the cued file's
+    bool cueLevelKnown = true;
 
     // At most this many lanes per deck are left waiting on a disk; past it a new file is
     // refused, naming the file whose disk does not answer, until one of them ends.
