@@ -119,7 +119,11 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-TEST_P(LevellingMp3DeckPulse, AGaplessAdvanceGivesTheNextTracksLevelToItsFramesAlone) {
+// The server's output, which writes again what the server holds when the volume jumps; SDL's
+// holds next to nothing, and each file's level is the voice's there anyway.
+class LevellingGaplessMp3DeckPulse : public HeardOnEachOutput {};
+
+TEST_P(LevellingGaplessMp3DeckPulse, AGaplessAdvanceGivesTheNextTracksLevelToItsFramesAlone) {
     // Loud (0 dB), quiet (-12 dB), loud again, each run on into the next as the playlist's watch
     // takes it up: the end of each keeps its own level, and the next starts at its own.
     const struct {
@@ -200,5 +204,8 @@ TEST_P(LevellingMp3DeckPulse, AGaplessAdvanceGivesTheNextTracksLevelToItsFramesA
 
 INSTANTIATE_TEST_SUITE_P(Outputs, LevellingMp3DeckPulse,
                          ::testing::Values(OutputKind::Pulse, OutputKind::Sdl), outputName);
+
+INSTANTIATE_TEST_SUITE_P(Outputs, LevellingGaplessMp3DeckPulse,
+                         ::testing::Values(OutputKind::Pulse), outputName);
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "engine/deck/audio_source.h"
 #include "engine/deck/play_clock.h"
 #include "engine/deck/verify.h"
+#include "engine/output/pulse/held_audio.h"
 #include "engine/output/stall_rule.h"
 
 using Clock = std::chrono::steady_clock;
@@ -92,16 +93,38 @@ std::string mediaName(const std::string& label, const std::string& title) {
 }  // namespace
 
 struct PulseOutput::Stream {
+    // The server's stream. Steps: Closed -> Awaiting or Making; Awaiting -> Closed; Making ->
+    // Ready, OffRate or Failed; Ready -> OffRate or Failed; any -> Closed.
+    enum class Life {
+        Closed,    // none
+        Awaiting,  // none: its chosen device is not there
+        Making,    // asked of the server
+        Ready,
+        OffRate,  // on a sink of another rate than it was made at: the watch makes it anew
+        Failed,   // failed alone, while the connection stands: the watch makes it anew
+    };
+    // A cut of sound that plays: None -> Timing (the server's timing asked afresh) -> Fading
+    // (the fade written over what it holds, until it has been heard) -> None.
+    enum class Cut { None, Timing, Fading };
+    // How the next frames start: Corked (the stream runs once its first frames are written)
+    // -> LedIn (a moment of silence written before them) -> None; OverSilence (a running
+    // stream's first frames go over the silence after a fade) -> None.
+    enum class Start { None, Corked, LedIn, OverSilence };
+
+    // A slot handed to `newSource` starts clean: nothing of the one before is inherited.
+    void takeUp(AudioSource* newSource);
+
     PulseOutput* owner = nullptr;
     AudioSource* source = nullptr;
     std::string label;
     pa_stream* pa = nullptr;
     pa_time_event* retry = nullptr;     // a fill that found nothing, tried again
     pa_time_event* fadeDone = nullptr;  // a cut's fade has been heard
+    Life life = Life::Closed;
+    Cut cut = Cut::None;
+    Start start = Start::None;
     std::chrono::milliseconds retryAfter = kRetrySoon;
-    bool ready = false;
-    bool failed = false;  // failed alone, while the connection stands: the watch remakes it
-    bool corked = true;
+    bool corked = true;     // as the server was last told
     bool sounding = false;  // the source's phase sounded when last applied
     std::uint32_t epoch = 0;
     float gain = 1.0f;
@@ -111,39 +134,41 @@ struct PulseOutput::Stream {
     Clock::time_point openedAt;     // a stream that fails again soon waits before the next
     std::uint32_t lastUnheard = 0;  // the server's last timing of the stream, in frames
     std::string device;             // chosen when it was made; "" the default
-    bool awaiting = false;          // no stream: its chosen device is not there
-    bool awaitTold = false;         // since it last played
-    bool held = false;              // its source's clock was held when it failed
+    bool awaitTold = false;         // the wait for its device told, since it last played
     // The rate it was made at: its sink's, so that the server resamples nothing.
     int rate = 0;
-    std::string sink;      // where the server last played it, kept across remakes
-    bool offRate = false;  // on a sink of another rate: the watch makes it anew
+    std::string sink;  // where the server last played it, kept across remakes
     // Made anew where the source was playing: the epoch it had is not written, the deck goes
     // on from where it was heard with a new one, within a tick.
     std::optional<std::uint32_t> staleEpoch;
     Clock::time_point staleUntil;
-    // What was written since the last flush, before its gain and with it: a ring of
-    // `historySize` frames, so that what the server holds can be written again, faded or at
-    // another gain, continuing from the gain each frame had.
-    struct Kept {
-        StereoFrame frame;
-        float gain;
-    };
-    std::unique_ptr<Kept[]> history;
-    std::size_t historySize = 0;
-    std::size_t historyEnd = 0;    // one past the newest frame
-    std::size_t historyCount = 0;  // frames held, at most historySize
-    float appliedGain = 1.0f;      // the gain the newest frame was written with
-    float rewrittenGain = 1.0f;    // the gain the held frames were last written again at
-    bool fading = false;           // a cut fades out: the cork or flush waits for it
-    bool faded = false;            // and has been heard
-    std::size_t fadeMargin = 0;    // frames before the last fade began, from what was heard
-    bool starting = false;         // corked until the first frames of what it plays are written
-    bool restarting = false;       // the first frames go over the silence after a fade
-    bool timingAsked = false;      // the server's timing asked afresh, for `timed`
-    bool leadIn = false;           // the silence a start begins with is written
-    unsigned timed = 0;            // Timed bits
+    HeldAudio kept;  // what the server holds, to be written again faded or at a new volume
+    std::size_t fadeMargin = 0;  // frames before the last fade began, from what was heard
+    unsigned timed = 0;          // Timed bits: what waits for the server's timing, asked
 };
+
+void PulseOutput::Stream::takeUp(AudioSource* newSource) {
+    assert(!pa && life == Life::Closed && cut == Cut::None);
+    source = newSource;
+    label = newSource ? newSource->label() : std::string();
+    start = Start::None;
+    retryAfter = kRetrySoon;
+    corked = true;
+    sounding = false;
+    epoch = 0;
+    gain = 1.0f;
+    title.clear();
+    asks = 0;
+    lastUnheard = 0;
+    device.clear();
+    awaitTold = false;
+    rate = 0;
+    sink.clear();
+    staleEpoch.reset();
+    kept.forget();
+    fadeMargin = 0;
+    timed = 0;
+}
 
 PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listener)
     : errors(errors),
@@ -165,8 +190,7 @@ PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listen
         stream.owner = this;
         stream.retry = api->time_new(api, nullptr, &PulseOutput::onRetry, &stream);
         stream.fadeDone = api->time_new(api, nullptr, &PulseOutput::onFadeDone, &stream);
-        stream.history = std::make_unique<Stream::Kept[]>(historySize);
-        stream.historySize = historySize;
+        stream.kept.reserve(historySize);
         stream.stall = StallRule({this->options.stallLimit, kStartLimit, kWatchPeriod});
     }
     if (pa_threaded_mainloop_start(loop) < 0) {
@@ -308,14 +332,16 @@ void PulseOutput::linkUp() {
 
 void PulseOutput::dropLink() {
     // Streams that were ready had sound on the way; none ready: the server never took us.
-    const bool streamed = std::any_of(streams->begin(), streams->end(),
-                                      [](const Stream& stream) { return stream.ready; });
+    const bool streamed = std::any_of(streams->begin(), streams->end(), [](const Stream& stream) {
+        return stream.life == Stream::Life::Ready;
+    });
     const std::string names = namesHeard();
     const std::vector<std::string> waiting = labelsWaiting();
     const std::int64_t now = steadyNanoseconds();
     for (Stream& stream : *streams) {
         // What the server had queued is gone: the clock stands where the sound stopped.
-        if (stream.ready && stream.source) stream.source->holdClock(now, stream.rate);
+        if (stream.life == Stream::Life::Ready && stream.source)
+            stream.source->holdClock(now, stream.rate);
         closeStream(stream);
     }
     dropContext();
@@ -346,7 +372,7 @@ void PulseOutput::failLink(std::string cause) {
 void PulseOutput::openStream(Stream& stream) {
     if (!sinks.listed()) return;
     stream.device = chosenFor(stream.label);
-    stream.awaiting = false;
+    stream.life = Stream::Life::Closed;
     if (!stream.device.empty() && !sinks.has(stream.device)) {
         awaitDevice(stream);
         return;
@@ -369,12 +395,10 @@ void PulseOutput::openStream(Stream& stream) {
     if (stream.rate <= 0) stream.rate = sinks.rateOf({});
     if (stream.rate <= 0) stream.rate = options.rate;
     stream.source->playAt(stream.rate);
-    if (stream.historySize < historyFrames(stream.rate)) {
+    if (stream.kept.capacity() < historyFrames(stream.rate)) {
         // Sized once for the highest rate met: never in the write path.
-        stream.historySize = historyFrames(stream.rate);
-        stream.history = std::make_unique<Stream::Kept[]>(stream.historySize);
-        stream.historyEnd = 0;
-        if (scratch.size() < stream.historySize) scratch.resize(stream.historySize);
+        stream.kept.reserve(historyFrames(stream.rate));
+        if (scratch.size() < stream.kept.capacity()) scratch.resize(stream.kept.capacity());
     }
     const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(stream.rate), 2};
     pa_channel_map map;
@@ -383,7 +407,6 @@ void PulseOutput::openStream(Stream& stream) {
     stream.pa = pa_stream_new_with_proplist(context, mediaName(stream.label, stream.title).c_str(),
                                             &format, &map, properties);
     pa_proplist_free(properties);
-    stream.failed = false;
     stream.openedAt = Clock::now();
     if (!stream.pa) {
         failLink(pa_strerror(pa_context_errno(context)));
@@ -410,13 +433,11 @@ void PulseOutput::openStream(Stream& stream) {
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     // The deck's gain is in the audio written: the stream's own volume stays full.
     stream.gain = stream.source->gain();
-    stream.appliedGain = stream.gain;
-    stream.rewrittenGain = stream.gain;
-    stream.historyCount = 0;
+    stream.kept.restart(stream.gain);
     pa_cvolume volume;
     pa_cvolume_set(&volume, 2, PA_VOLUME_NORM);
     const DeckControl::Word word = stream.source->control();
-    stream.ready = false;
+    stream.life = Stream::Life::Making;
     stream.corked = !sounds(word.phase);
     stream.sounding = !stream.corked;
     stream.epoch = word.epoch;
@@ -440,14 +461,10 @@ void PulseOutput::openStream(Stream& stream) {
 void PulseOutput::closeStream(Stream& stream) {
     armTimer(stream.retry, std::chrono::milliseconds(-1));
     armTimer(stream.fadeDone, std::chrono::milliseconds(-1));
-    stream.fading = false;
-    stream.starting = false;
-    stream.restarting = false;
-    stream.timingAsked = false;
+    stream.cut = Stream::Cut::None;
+    stream.start = Stream::Start::None;
     stream.timed = 0;
-    stream.leadIn = false;
-    stream.failed = false;
-    stream.offRate = false;
+    stream.life = Stream::Life::Closed;
     if (!stream.pa) return;
     pa_stream_set_state_callback(stream.pa, nullptr, nullptr);
     pa_stream_set_write_callback(stream.pa, nullptr, nullptr);
@@ -464,8 +481,6 @@ void PulseOutput::closeStream(Stream& stream) {
         pa_stream_unref(stream.pa);
     }
     stream.pa = nullptr;
-    stream.ready = false;
-    stream.held = false;
 }
 
 void PulseOutput::onUnwanted(pa_stream* pa, void*) {
@@ -484,8 +499,8 @@ void PulseOutput::onUnwanted(pa_stream* pa, void*) {
 }
 
 void PulseOutput::holdSource(Stream& stream) {
-    if (!stream.ready || !stream.source || stream.held) return;
-    stream.held = true;
+    // Only from Ready, before the stream moves on: once, whatever follows.
+    if (stream.life != Stream::Life::Ready || !stream.source) return;
     stream.source->holdClock(steadyNanoseconds(), stream.rate);
     if (!stream.sounding) return;
     stream.staleEpoch = stream.epoch;
@@ -497,13 +512,23 @@ void PulseOutput::dropStream(Stream& stream) {
     closeStream(stream);
 }
 
+void PulseOutput::failStream(Stream& stream) {
+    holdSource(stream);
+    stream.life = Stream::Life::Failed;
+    stream.cut = Stream::Cut::None;
+    stream.start = Stream::Start::None;
+    armTimer(stream.retry, std::chrono::milliseconds(-1));
+    armTimer(stream.fadeDone, std::chrono::milliseconds(-1));
+    armWatch(std::chrono::milliseconds::zero());
+}
+
 void PulseOutput::remakeStream(Stream& stream) {
     dropStream(stream);
     if (stream.source) openStream(stream);
 }
 
 void PulseOutput::awaitDevice(Stream& stream) {
-    stream.awaiting = true;
+    stream.life = Stream::Life::Awaiting;
     if (stream.awaitTold) return;
     stream.awaitTold = true;
     errors.report(stream.label + " waits for its output \"" + sinks.describe(stream.device) +
@@ -517,7 +542,8 @@ void PulseOutput::sinksListed() {
 
 void PulseOutput::sinkAppeared(const std::string& name) {
     for (Stream& stream : *streams)
-        if (stream.source && stream.device == name && (stream.awaiting || stream.failed))
+        if (stream.source && stream.device == name &&
+            (stream.life == Stream::Life::Awaiting || stream.life == Stream::Life::Failed))
             remakeStream(stream);
 }
 
@@ -562,11 +588,11 @@ void PulseOutput::chooseDevice(const std::string& label, const std::string& devi
     sinks.choose(std::move(devices));
     for (Stream& stream : *streams) {
         if (!stream.source || stream.label != label) continue;
-        if ((stream.pa || stream.awaiting) && stream.device == device) continue;
+        if ((stream.pa || stream.life == Stream::Life::Awaiting) && stream.device == device)
+            continue;
         // The server would not move a stream held to its device: it is made anew there.
         stream.sink.clear();
         stream.awaitTold = false;
-        stream.awaiting = false;
         remakeStream(stream);
     }
 }
@@ -577,7 +603,7 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
     switch (pa_stream_get_state(pa)) {
         case PA_STREAM_READY:
             if (output.offRate(stream)) break;  // never ready at a rate its sink does not run
-            stream.ready = true;
+            stream.life = Stream::Life::Ready;
             stream.awaitTold = false;
             stream.stall.restart(Clock::now());
             stream.asks = 0;
@@ -599,9 +625,7 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
             } else {
                 // Its device went away, or it was killed from outside: what it held unheard
                 // is heard again from where the sound stopped, now, not once it is remade.
-                output.holdSource(stream);
-                stream.failed = true;
-                output.armWatch(std::chrono::milliseconds::zero());
+                output.failStream(stream);
             }
             break;
         default:
@@ -616,8 +640,10 @@ bool PulseOutput::offRate(Stream& stream) {
     const int rate = sinks.rateOf(stream.sink);
     // Unknown yet (a sink just come): played as it is rather than remade on a guess.
     if (rate <= 0 || rate == stream.rate || !stream.source) return false;
-    // Not from within libpulse's own callback on the stream.
-    stream.offRate = true;
+    // Not from within libpulse's own callback on the stream. One that played goes on from
+    // where it was heard.
+    holdSource(stream);
+    stream.life = Stream::Life::OffRate;
     armWatch(std::chrono::milliseconds::zero());
     return true;
 }
@@ -626,7 +652,7 @@ void PulseOutput::onMoved(pa_stream*, void* self) {
     // Moved by the server or the user (a new default sink): made anew where the new sink runs
     // at another rate, going on from where it was heard.
     auto& stream = *static_cast<Stream*>(self);
-    if (stream.ready) stream.owner->offRate(stream);
+    if (stream.life == Stream::Life::Ready) stream.owner->offRate(stream);
 }
 
 void PulseOutput::onStarted(pa_stream*, void* self) {
@@ -644,15 +670,15 @@ void PulseOutput::onSuspended(pa_stream* pa, void* self) {
 
 void PulseOutput::onTiming(pa_stream*, void* self) {
     auto& stream = *static_cast<Stream*>(self);
-    if (!stream.ready || !stream.source) return;
+    if (stream.life != Stream::Life::Ready || !stream.source) return;
     // The server's own timing: the clock counts what it has played, not what we wrote, and
     // stands still while the stream waits or its sink sleeps.
     if (const std::optional<std::uint32_t> unheard = stream.owner->unheardFrames(stream))
         stream.source->retime(MixTiming{steadyNanoseconds(), *unheard, false, true});
 }
 
-void PulseOutput::apply(Stream& stream) {
-    if (!stream.pa || !stream.ready || !stream.source) return;
+void PulseOutput::apply(Stream& stream, bool faded) {
+    if (stream.life != Stream::Life::Ready || !stream.source) return;
     const DeckControl::Word word = stream.source->control();
     const bool wanted = sounds(word.phase);
     // A new epoch (a seek, a step, a new file, stop) or a pause: what is queued is not to be
@@ -661,17 +687,17 @@ void PulseOutput::apply(Stream& stream) {
     const bool halted =
         stream.sounding && (word.phase == Phase::Paused || word.phase == Phase::Stopped);
     updateProperties(stream);
-    if (stream.fading) return;  // its end applies what came meanwhile
-    if ((moved || halted) && stream.sounding && !stream.corked && !stream.faded) {
+    if (stream.cut != Stream::Cut::None) return;  // its end applies what came meanwhile
+    if ((moved || halted) && stream.sounding && !stream.corked && !faded) {
         // Faded where the server's timing, asked afresh, says the sound stands.
-        stream.fading = true;
+        stream.cut = Stream::Cut::Timing;
         askTiming(stream, Timed::Fade);
         return;
     }
     // The fade of a new position played: its audio goes over the silence that followed.
-    const bool overSilence = moved && wanted && stream.faded;
+    const bool overSilence = moved && wanted && faded;
     if ((moved || halted) && !overSilence) forget(pa_stream_flush(stream.pa, nullptr, nullptr));
-    if (moved || halted) stream.historyCount = 0;
+    if (moved || halted) stream.kept.forget();
     if (moved) stream.staleEpoch.reset();
     stream.epoch = word.epoch;
     stream.sounding = wanted;
@@ -680,13 +706,12 @@ void PulseOutput::apply(Stream& stream) {
         // mid-swing: a corked one gets its first frames before it runs; a running one, whose
         // fade and silence the server holds, gets them over that silence, right after what
         // has been heard.
-        stream.starting = stream.corked;
-        stream.restarting = !stream.corked;
+        stream.start = stream.corked ? Stream::Start::Corked : Stream::Start::OverSilence;
         stream.retryAfter = kRetrySoon;
         fill(stream, pa_stream_writable_size(stream.pa));
     } else if (!wanted) {
-        stream.starting = false;
-        stream.restarting = false;
+        // A start given up before its first frames: the next one begins with its own lead-in.
+        stream.start = Stream::Start::None;
         setCorked(stream, true);
     }
 }
@@ -705,7 +730,8 @@ void PulseOutput::updateProperties(Stream& stream) {
         // gain. A small step (a bar dragged slowly, levelling's glide) glides in the frames
         // written next, without making the server take back its buffer every tick.
         stream.gain = gain;
-        if (!stream.fading && !stream.corked && audiblyApart(gain, stream.rewrittenGain))
+        if (stream.cut == Stream::Cut::None && !stream.corked &&
+            audiblyApart(gain, stream.kept.rewritten()))
             askTiming(stream, Timed::Gain);
     }
     std::string title = stream.source->title();
@@ -749,34 +775,29 @@ bool PulseOutput::audiblyApart(float a, float b) {
     return a > b * kStep || b > a * kStep;
 }
 
-bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
+PulseOutput::Rewritten PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
     // Frames the server holds that have not been heard; all written since the flush, where its
     // timing is not known yet.
     const std::optional<std::uint32_t> unheard = unheardFrames(stream);
-    const std::size_t before = unheard ? *unheard : stream.historyCount;
-    const std::size_t held = std::min<std::size_t>(untaken(stream, before), stream.historyCount);
+    const std::size_t before = unheard ? *unheard : stream.kept.count();
+    const std::size_t held = std::min<std::size_t>(untaken(stream, before), stream.kept.count());
     const std::size_t margin =
         framesIn(sinks.onPipeWire() ? kPipeWireRewriteMargin : kRewriteMargin, stream.rate);
-    const auto fade = static_cast<float>(framesIn(kFade, stream.rate));
-    if (!silence) stream.rewrittenGain = gain;
-    if (held <= margin) return false;  // next to nothing left: the next frames glide to it
-    const std::size_t frames = held - margin;
+    const std::size_t fade = framesIn(kFade, stream.rate);
+    const std::size_t frames = held > margin ? held - margin : 0;
+    if (!silence)
+        stream.kept.rewrite(frames, gain, fade, scratch.data());
+    else if (frames > 0)
+        stream.kept.fadeOut(frames, fade, scratch.data());
+    if (frames == 0) return Rewritten::Nothing;  // the next frames glide to it
     stream.fadeMargin = before > frames ? before - frames : 0;
-    std::size_t at = (stream.historyEnd + stream.historySize - frames) % stream.historySize;
-    for (std::size_t i = 0; i < frames; ++i, at = (at + 1) % stream.historySize) {
-        Stream::Kept& kept = stream.history[at];
-        const float share = std::min(1.0f, static_cast<float>(i + 1) / fade);
-        kept.gain = silence ? kept.gain * (1.0f - share) : kept.gain + (gain - kept.gain) * share;
-        scratch[i] = {kept.frame.left * kept.gain, kept.frame.right * kept.gain};
-    }
     // Over what it holds, from a little after what was heard on: the write index stays where
     // it was, and the server plays the new frames in place of the old, at once.
     const auto bytes = static_cast<std::int64_t>(frames * sizeof(StereoFrame));
-    if (pa_stream_write(stream.pa, scratch.data(), static_cast<std::size_t>(bytes), nullptr, -bytes,
-                        PA_SEEK_RELATIVE) < 0)
-        return false;
-    if (!silence) stream.appliedGain = gain;
-    return true;
+    return pa_stream_write(stream.pa, scratch.data(), static_cast<std::size_t>(bytes), nullptr,
+                           -bytes, PA_SEEK_RELATIVE) == 0
+               ? Rewritten::Written
+               : Rewritten::Failed;
 }
 
 void PulseOutput::onFadeDone(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
@@ -786,15 +807,15 @@ void PulseOutput::onFadeDone(pa_mainloop_api*, pa_time_event*, const struct time
 }
 
 void PulseOutput::askTiming(Stream& stream, Timed what) {
+    const bool asked = stream.timed != 0;  // one request in flight answers them all
     stream.timed |= static_cast<unsigned>(what);
-    if (stream.timingAsked) return;
+    if (asked) return;
     pa_operation* operation =
         pa_stream_update_timing_info(stream.pa, &PulseOutput::onTimed, &stream);
     if (!operation) {
         onTimed(stream.pa, 0, &stream);  // as well as it can without
         return;
     }
-    stream.timingAsked = true;
     forget(operation);
 }
 
@@ -802,26 +823,35 @@ void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
     auto& stream = *static_cast<Stream*>(self);
     if (pa != stream.pa) return;
     PulseOutput& output = *stream.owner;
-    stream.timingAsked = false;
     const unsigned what = std::exchange(stream.timed, 0u);
-    if ((what & static_cast<unsigned>(Timed::Gain)) && !stream.fading && !stream.corked)
-        output.rewrite(stream, stream.gain, false);
+    if ((what & static_cast<unsigned>(Timed::Gain)) && stream.cut == Stream::Cut::None &&
+        !stream.corked && output.rewrite(stream, stream.gain, false) == Rewritten::Failed) {
+        output.failStream(stream);
+        return;
+    }
     if (what & static_cast<unsigned>(Timed::Fade)) {
-        if (output.rewrite(stream, 0.0f, true)) {
-            // Heard once what lies before it and the fade itself have played.
-            const auto frames = stream.fadeMargin + framesIn(kFade, stream.rate);
-            output.armTimer(stream.fadeDone,
-                            kFadeHeard + std::chrono::milliseconds(frames * 1000 / stream.rate));
-            return;
+        switch (output.rewrite(stream, 0.0f, true)) {
+            case Rewritten::Written: {
+                // Heard once what lies before it and the fade itself have played.
+                stream.cut = Stream::Cut::Fading;
+                const auto frames = stream.fadeMargin + framesIn(kFade, stream.rate);
+                output.armTimer(stream.fadeDone, kFadeHeard + std::chrono::milliseconds(
+                                                                  frames * 1000 / stream.rate));
+                return;
+            }
+            case Rewritten::Failed:
+                // Never a hard cut: the stream is made anew, from where it was heard.
+                output.failStream(stream);
+                return;
+            case Rewritten::Nothing:
+                break;
         }
     } else if (!(what & static_cast<unsigned>(Timed::Faded))) {
         return;
     }
     // The fade has been heard, or there was next to nothing left to fade.
-    stream.fading = false;
-    stream.faded = true;  // for this apply only
-    output.apply(stream);
-    stream.faded = false;
+    stream.cut = Stream::Cut::None;
+    output.apply(stream, true);
 }
 
 std::optional<std::uint32_t> PulseOutput::unheardFrames(Stream& stream) const {
@@ -849,24 +879,15 @@ void PulseOutput::onWritable(pa_stream*, std::size_t bytes, void* self) {
 }
 
 void PulseOutput::keepAndApplyGain(Stream& stream, StereoFrame* frames, int count) {
-    const float target = stream.gain;
-    const float step = 1.0f / static_cast<float>(framesIn(kFade, stream.rate));
-    for (int i = 0; i < count; ++i) {
-        if (stream.appliedGain != target)
-            stream.appliedGain = stream.appliedGain < target
-                                     ? std::min(target, stream.appliedGain + step)
-                                     : std::max(target, stream.appliedGain - step);
-        stream.history[stream.historyEnd] = {frames[i], stream.appliedGain};
-        stream.historyEnd = (stream.historyEnd + 1) % stream.historySize;
-        frames[i].left *= stream.appliedGain;
-        frames[i].right *= stream.appliedGain;
-    }
-    stream.historyCount = std::min(stream.historyCount + count, stream.historySize);
+    stream.kept.keep(frames, static_cast<std::size_t>(count), stream.gain,
+                     1.0f / static_cast<float>(framesIn(kFade, stream.rate)));
 }
 
 void PulseOutput::fill(Stream& stream, std::size_t bytes) {
-    if (!stream.pa || !stream.ready || !stream.source || stream.fading) return;
-    if (stream.corked && !stream.starting) return;
+    using Start = Stream::Start;
+    if (stream.life != Stream::Life::Ready || !stream.source || stream.cut != Stream::Cut::None)
+        return;
+    if (stream.corked && stream.start != Start::Corked && stream.start != Start::LedIn) return;
     if (stream.staleEpoch) {
         // The deck goes on from where it was heard with a new epoch: the old one's audio
         // ahead of that is not to be heard. A deck that does not follow is played on.
@@ -891,27 +912,34 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     std::size_t back = 0;
     const std::size_t open = unheard ? untaken(stream, *unheard) : 0;
     const std::size_t restart = framesIn(kRestartMargin, stream.rate);
-    if (stream.restarting && open > restart) {
-        back = std::min<std::size_t>(open - restart, stream.historySize);
+    if (stream.start == Start::OverSilence && open > restart) {
+        back = std::min<std::size_t>(open - restart, stream.kept.capacity());
         wanted += back;
         chunkTiming.queuedFrames = static_cast<std::uint32_t>(*unheard - back);
     }
     bool fellShort = false;
     bool written = false;
-    if (stream.starting && !stream.leadIn) {
+    // A write the server refuses loses nothing: the stream is made anew, and the deck goes on
+    // from where it was heard.
+    bool refused = false;
+    if (stream.start == Start::Corked) {
         // A stream that starts may begin a little within what it was given, where its sink's
         // rewind falls short: a moment of silence first keeps the fade-in whole.
         const std::size_t lead = framesIn(kRewriteMargin, stream.rate);
         std::fill_n(scratch.begin(), lead, StereoFrame{});
         keepAndApplyGain(stream, scratch.data(), static_cast<int>(lead));
-        pa_stream_write(stream.pa, scratch.data(), lead * sizeof(StereoFrame), nullptr, 0,
-                        PA_SEEK_RELATIVE);
-        stream.leadIn = true;
+        refused = pa_stream_write(stream.pa, scratch.data(), lead * sizeof(StereoFrame), nullptr, 0,
+                                  PA_SEEK_RELATIVE) < 0;
+        stream.start = Start::LedIn;
     }
-    while (wanted > 0) {
+    while (wanted > 0 && !refused) {
         void* data = nullptr;
         std::size_t size = wanted * sizeof(StereoFrame);
-        if (pa_stream_begin_write(stream.pa, &data, &size) < 0 || !data) break;
+        if (pa_stream_begin_write(stream.pa, &data, &size) < 0) {
+            refused = true;
+            break;
+        }
+        if (!data) break;
         const int frames = static_cast<int>(std::min(wanted, size / sizeof(StereoFrame)));
         auto* out = static_cast<StereoFrame*>(data);
         std::fill(out, out + frames, StereoFrame{});
@@ -922,11 +950,14 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
             break;
         }
         keepAndApplyGain(stream, out, made);
-        pa_stream_write(stream.pa, data, static_cast<std::size_t>(made) * sizeof(StereoFrame),
-                        nullptr, -static_cast<std::int64_t>(back * sizeof(StereoFrame)),
-                        PA_SEEK_RELATIVE);
+        if (pa_stream_write(stream.pa, data, static_cast<std::size_t>(made) * sizeof(StereoFrame),
+                            nullptr, -static_cast<std::int64_t>(back * sizeof(StereoFrame)),
+                            PA_SEEK_RELATIVE) < 0) {
+            refused = true;
+            break;
+        }
         back = 0;
-        stream.restarting = false;
+        if (stream.start == Start::OverSilence) stream.start = Start::None;
         written = true;
         wanted -= static_cast<std::size_t>(made);
         chunkTiming.queuedFrames += static_cast<std::uint32_t>(made);
@@ -935,9 +966,12 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
             break;
         }
     }
-    if (written && stream.starting) {
-        stream.starting = false;
-        stream.leadIn = false;
+    if (refused) {
+        failStream(stream);
+        return;
+    }
+    if (written && stream.start == Start::LedIn) {
+        stream.start = Start::None;
         setCorked(stream, false);
     }
     // The track's end is written (or the cued file has nothing yet): the server would wait
@@ -961,7 +995,8 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
 void PulseOutput::onRetry(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto& stream = *static_cast<Stream*>(self);
     stream.owner->wakeups.fetch_add(1, std::memory_order_relaxed);
-    if (stream.pa && stream.ready) stream.owner->fill(stream, pa_stream_writable_size(stream.pa));
+    if (stream.life == Stream::Life::Ready)
+        stream.owner->fill(stream, pa_stream_writable_size(stream.pa));
 }
 
 void PulseOutput::onWatch(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
@@ -995,9 +1030,9 @@ void PulseOutput::watch() {
                 break;
             }
             for (Stream& stream : *streams)
-                if (stream.offRate && stream.pa) remakeStream(stream);
+                if (stream.life == Stream::Life::OffRate) remakeStream(stream);
             for (Stream& stream : *streams)
-                if (stream.failed) {
+                if (stream.life == Stream::Life::Failed) {
                     // Failed again soon after it was made: not at once, and not in a loop.
                     if (now - stream.openedAt >= options.retryInterval) remakeStream(stream);
                 }
@@ -1026,12 +1061,13 @@ void PulseOutput::watch() {
         case Link::Resting:
             break;
     }
-    const bool needed =
-        link == Link::Connecting || link == Link::Confirming || link == Link::Failed ||
-        link == Link::Waiting ||
-        (link == Link::Ready && (anySourcePlaying() || sinks.waiting() ||
-                                 std::any_of(streams->begin(), streams->end(),
-                                             [](const Stream& stream) { return stream.failed; })));
+    const bool needed = link == Link::Connecting || link == Link::Confirming ||
+                        link == Link::Failed || link == Link::Waiting ||
+                        (link == Link::Ready &&
+                         (anySourcePlaying() || sinks.waiting() ||
+                          std::any_of(streams->begin(), streams->end(), [](const Stream& stream) {
+                              return stream.life == Stream::Life::Failed;
+                          })));
     if (needed) armWatch(link == Link::Failed ? std::chrono::milliseconds::zero() : kWatchPeriod);
 }
 
@@ -1042,7 +1078,7 @@ void PulseOutput::checkStalls(Clock::time_point now) {
     bool stalled = false;
     for (Stream& stream : *streams) {
         const bool expected =
-            stream.pa && stream.ready && !stream.failed && stream.source && !stream.corked &&
+            stream.life == Stream::Life::Ready && stream.source && !stream.corked &&
             stream.source->isPlaying() && pa_stream_is_suspended(stream.pa) != 1 &&
             pa_stream_writable_size(stream.pa) <
                 pa_usec_to_bytes(std::chrono::microseconds(options.buffer).count() / 2,
@@ -1115,8 +1151,7 @@ void PulseOutput::addSource(AudioSource* source) {
                         "Sound output: room for " + std::to_string(kMaxSources) +
                             " decks only; one more stays silent"))
         return;
-    stream->source = source;
-    stream->label = source->label();
+    stream->takeUp(source);
     if (link == Link::Ready || link == Link::Confirming) openStream(*stream);
 }
 
@@ -1125,7 +1160,7 @@ void PulseOutput::removeSource(AudioSource* source) {
     LoopLock lock(loop);
     if (Stream* stream = streamOf(source)) {
         closeStream(*stream);
-        stream->source = nullptr;
+        stream->takeUp(nullptr);
     }
 }
 
@@ -1150,14 +1185,14 @@ bool PulseOutput::anySourcePlaying() const {
 std::string PulseOutput::namesHeard() const {
     std::array<AudioSource*, kMaxSources> sources{};
     for (std::size_t i = 0; i < sources.size(); ++i)
-        if ((*streams)[i].ready) sources[i] = (*streams)[i].source;
+        if ((*streams)[i].life == Stream::Life::Ready) sources[i] = (*streams)[i].source;
     return playingNames(sources);
 }
 
 std::vector<std::string> PulseOutput::labelsWaiting() const {
     std::vector<std::string> labels;
     for (const Stream& stream : *streams)
-        if (stream.source && stream.awaiting && stream.source->isPlaying())
+        if (stream.source && stream.life == Stream::Life::Awaiting && stream.source->isPlaying())
             labels.push_back(stream.label);
     return labels;
 }

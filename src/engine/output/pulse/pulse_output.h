@@ -141,11 +141,14 @@ private:
     // The server placed the stream on a sink of another rate than it was made at: the watch
     // makes it anew at that sink's rate. False when it stays.
     bool offRate(Stream& stream);
-    // The stream failed alone: the source's queued audio is gone, the stream made again.
+    // The stream failed alone (killed from outside, its sink gone, a write refused): the
+    // source's clock stands where it was heard, and the watch makes the stream again.
+    void failStream(Stream& stream);
+    // The source's queued audio is gone, the stream made again.
     void remakeStream(Stream& stream);
     // Brings the stream to its source's state: corked or not, flushed after a command that
-    // moved or halted it, its volume and its name.
-    void apply(Stream& stream);
+    // moved or halted it, its volume and its name. `faded`: a cut's fade has just been heard.
+    void apply(Stream& stream, bool faded = false);
     void setCorked(Stream& stream, bool corked);
     // What waits for the server's timing, asked afresh: a rewrite placed by an old timing
     // lands off the sound by as much as it has drifted.
@@ -155,8 +158,9 @@ private:
     // The source's gain and title, to the stream.
     void updateProperties(Stream& stream);
     // Writes again what the server holds unheard, from a little after what was heard on:
-    // gliding to `gain`, or fading out to silence. False when it holds next to nothing.
-    bool rewrite(Stream& stream, float gain, bool silence);
+    // gliding to `gain`, or fading out to silence. Nothing when it holds next to nothing.
+    enum class Rewritten { Nothing, Written, Failed };
+    Rewritten rewrite(Stream& stream, float gain, bool silence);
     // Gains a listener hears apart (1 dB or more, or one of them silent).
     static bool audiblyApart(float a, float b);
     // Of the frames not heard yet, those the server can still take back.
