@@ -131,10 +131,17 @@ TEST(Mp3DeckThreads, ABrokenFileIsOpenedOncePerPlay) {
     std::ofstream(path, std::ios::binary) << std::string(200 * 1024, '\x55');
     ManualDeckRig rig(44100);
     OpenCounter opens(path);
-    // A local file's refusal usually comes with the click; on a loaded machine it may come a
-    // tick or two later, as the window's watch would find it.
+    // A local file's refusal usually comes with the click; on a loaded machine it may come
+    // later, once the deck has played to the empty track's end: the output goes on asking, as
+    // a real one's callback does.
     const auto refused = [&] {
-        return waitFor([&] { return rig.deck().playState() == Deck::Stopped; }, 20s);
+        return waitFor(
+            [&] {
+                StereoFrame buffer[ManualDeckRig::kBuffer];
+                rig.output->render(buffer, static_cast<int>(ManualDeckRig::kBuffer));
+                return rig.deck().playState() == Deck::Stopped;
+            },
+            20s);
     };
     rig.deck().setFileName(path);
     rig.deck().play();

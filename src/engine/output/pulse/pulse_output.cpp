@@ -94,18 +94,22 @@ std::string mediaName(const std::string& label, const std::string& title) {
 
 struct PulseOutput::Stream {
     // The server's stream. Steps: Closed -> Awaiting or Making; Awaiting -> Closed; Making ->
-    // Ready, OffRate or Failed; Ready -> OffRate or Failed; any -> Closed.
+    // Ready, Renewing or Failed; Ready -> Renewing or Failed; any -> Closed.
     enum class Life {
         Closed,    // none
         Awaiting,  // none: its chosen device is not there
         Making,    // asked of the server
         Ready,
-        OffRate,  // on a sink of another rate than it was made at: the watch makes it anew
-        Failed,   // failed alone, while the connection stands: the watch makes it anew
+        // To be made anew by the watch, outside libpulse's callbacks: on a sink of another rate
+        // than it was made at, or sent to another device; once its sound has faded out.
+        Renewing,
+        Failed,  // failed alone, while the connection stands: the watch makes it anew
     };
     // A cut of sound that plays: None -> Timing (the server's timing asked afresh) -> Fading
     // (the fade written over what it holds, until it has been heard) -> None.
     enum class Cut { None, Timing, Fading };
+    // What follows a cut: the source's state applied, or the stream made anew.
+    enum class Then { Apply, Renew };
     // How the next frames start: Corked (the stream runs once its first frames are written)
     // -> LedIn (a moment of silence written before them) -> None; OverSilence (a running
     // stream's first frames go over the silence after a fade) -> None.
@@ -122,6 +126,7 @@ struct PulseOutput::Stream {
     pa_time_event* fadeDone = nullptr;  // a cut's fade has been heard
     Life life = Life::Closed;
     Cut cut = Cut::None;
+    Then then = Then::Apply;
     Start start = Start::None;
     std::chrono::milliseconds retryAfter = kRetrySoon;
     bool corked = true;     // as the server was last told
@@ -462,6 +467,7 @@ void PulseOutput::closeStream(Stream& stream) {
     armTimer(stream.retry, std::chrono::milliseconds(-1));
     armTimer(stream.fadeDone, std::chrono::milliseconds(-1));
     stream.cut = Stream::Cut::None;
+    stream.then = Stream::Then::Apply;
     stream.start = Stream::Start::None;
     stream.timed = 0;
     stream.life = Stream::Life::Closed;
@@ -593,7 +599,10 @@ void PulseOutput::chooseDevice(const std::string& label, const std::string& devi
         // The server would not move a stream held to its device: it is made anew there.
         stream.sink.clear();
         stream.awaitTold = false;
-        remakeStream(stream);
+        if (stream.pa)
+            renew(stream);
+        else
+            remakeStream(stream);
     }
 }
 
@@ -640,12 +649,28 @@ bool PulseOutput::offRate(Stream& stream) {
     const int rate = sinks.rateOf(stream.sink);
     // Unknown yet (a sink just come): played as it is rather than remade on a guess.
     if (rate <= 0 || rate == stream.rate || !stream.source) return false;
-    // Not from within libpulse's own callback on the stream. One that played goes on from
-    // where it was heard.
-    holdSource(stream);
-    stream.life = Stream::Life::OffRate;
-    armWatch(std::chrono::milliseconds::zero());
+    renew(stream);
     return true;
+}
+
+void PulseOutput::renew(Stream& stream) {
+    if (stream.life == Stream::Life::Ready &&
+        (stream.cut != Stream::Cut::None || (stream.sounding && !stream.corked))) {
+        // Its sound fades out first; the cut under way, if any, ends in the new stream.
+        stream.then = Stream::Then::Renew;
+        if (stream.cut != Stream::Cut::None) return;
+        stream.cut = Stream::Cut::Timing;
+        askTiming(stream, Timed::Fade);
+        return;
+    }
+    renewNow(stream);
+}
+
+void PulseOutput::renewNow(Stream& stream) {
+    // Goes on from where it was heard; the stream is made anew outside libpulse's callbacks.
+    holdSource(stream);
+    stream.life = Stream::Life::Renewing;
+    armWatch(std::chrono::milliseconds::zero());
 }
 
 void PulseOutput::onMoved(pa_stream*, void* self) {
@@ -851,7 +876,10 @@ void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
     }
     // The fade has been heard, or there was next to nothing left to fade.
     stream.cut = Stream::Cut::None;
-    output.apply(stream, true);
+    if (std::exchange(stream.then, Stream::Then::Apply) == Stream::Then::Renew)
+        output.renewNow(stream);
+    else
+        output.apply(stream, true);
 }
 
 std::optional<std::uint32_t> PulseOutput::unheardFrames(Stream& stream) const {
@@ -1030,7 +1058,7 @@ void PulseOutput::watch() {
                 break;
             }
             for (Stream& stream : *streams)
-                if (stream.life == Stream::Life::OffRate) remakeStream(stream);
+                if (stream.life == Stream::Life::Renewing) remakeStream(stream);
             for (Stream& stream : *streams)
                 if (stream.life == Stream::Life::Failed) {
                     // Failed again soon after it was made: not at once, and not in a loop.

@@ -141,6 +141,9 @@ private:
     // The server placed the stream on a sink of another rate than it was made at: the watch
     // makes it anew at that sink's rate. False when it stays.
     bool offRate(Stream& stream);
+    // Made anew (another device, another rate): a stream that sounds fades out first.
+    void renew(Stream& stream);
+    void renewNow(Stream& stream);
     // The stream failed alone (killed from outside, its sink gone, a write refused): the
     // source's clock stands where it was heard, and the watch makes the stream again.
     void failStream(Stream& stream);
