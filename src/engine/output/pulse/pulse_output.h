@@ -27,9 +27,9 @@ class ErrorSink;
 // server), so that the desktop lists "Deck 1" and "Deck 2" and can route and remember each.
 //
 // The server holds a large buffer of each stream (few wakeups for it and for us), yet every
-// command acts at once: a pause corks and flushes the stream, a seek or a new file flushes it
-// and writes the new audio straight away, and the deck's volume is the stream's own volume,
-// which the server applies to what it has queued. A source's clock follows the server's own
+// command acts at once: a cut fades out over what the server holds (a pause then corks and
+// flushes the stream, a seek or a new file writes the new audio over the silence), and a
+// volume that jumps is written again over it. A source's clock follows the server's own
 // timing of its stream.
 //
 // A lost server (its connection fails, or a stream with audio queued is not asked for more
@@ -38,6 +38,10 @@ class ErrorSink;
 // background, once a second while a source plays, and tells once that sound flows again. A
 // suspended sink is no loss, nor is our own process held up. A stream that fails alone (killed
 // from outside) is that source's alone: it is made again, the others play on.
+//
+// Its parts, each in a file of its own: the link (pulse_link.cpp), a stream's life
+// (pulse_stream_life.cpp), the cuts and glides over what the server holds (pulse_cuts.cpp,
+// over HeldAudio), the feeder (pulse_feeder.cpp); a stream's states are in pulse_stream.h.
 //
 // Threads: libpulse's main loop thread runs every callback of the server's and the output's
 // timers, with the main loop's lock held; the other threads take that lock for each call.
