@@ -121,8 +121,9 @@ struct ManualDeckRig {
         return out;
     }
 
-    // Asks for sound as a real output's callback goes on doing, whatever the decks have, until
-    // `done` holds: a deck ends a play by itself only once it is asked for what follows.
+    // Asks for sound as a real output's callback goes on doing, whatever the decks have, and
+    // steps the decks as the window's tick does, until `done` holds: a deck ends a play by
+    // itself only once it is asked for what follows, and reports its open from the tick.
     template <typename Done>
     bool askUntil(Done done, std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -130,6 +131,7 @@ struct ManualDeckRig {
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             output->render(buffer, static_cast<int>(kBuffer));
+            for (auto& deck : decks) deck->followOutput();  // as the window's tick does
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return true;

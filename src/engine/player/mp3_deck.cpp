@@ -229,7 +229,7 @@ const DecoderWorker::OpenReport* Mp3Deck::opened() const {
     return openReport ? &*openReport : nullptr;
 }
 
-void Mp3Deck::followOpen() const {
+void Mp3Deck::followOpen() {
     if (givenName.empty()) return;
     const DecoderWorker::OpenReport* report = opened();
     if (!report) {
@@ -335,6 +335,7 @@ void Mp3Deck::stop() {
 
 void Mp3Deck::followOutput() {
     assertUiThread();
+    followOpen();
     leaveStuckLane();
     followLevel();
     followRate();
@@ -377,7 +378,6 @@ void Mp3Deck::followRate() {
 }
 
 int Mp3Deck::playState() const {
-    followOpen();
     switch (lane->shared.control().phase) {
         case Phase::Playing:
             return Playing;

@@ -210,6 +210,8 @@ void PulseOutput::onStreamState(pa_stream* pa, void* self) {
     PulseOutput& output = *stream.owner;
     switch (pa_stream_get_state(pa)) {
         case PA_STREAM_READY:
+            // Sent elsewhere while the server made it: the watch makes it anew there.
+            if (stream.life != Stream::Life::Making) break;
             if (output.offRate(stream)) break;  // never ready at a rate its sink does not run
             stream.life = Stream::Life::Ready;
             stream.awaitTold = false;
