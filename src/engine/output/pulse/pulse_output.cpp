@@ -24,7 +24,8 @@ PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listen
       listener(std::move(listener)),
       streams(std::make_unique<std::array<Stream, kMaxSources>>()),
       sinks({[this] { sinksListed(); }, [this](const std::string& name) { sinkAppeared(name); },
-             [this](const std::string& name) { sinkGone(name); }}),
+             [this](const std::string& name) { sinkGone(name); },
+             [this](const std::string& name) { sinkRateChanged(name); }}),
       outage(errors),
       watchAt(kNever) {
     loop = pa_threaded_mainloop_new();

@@ -136,6 +136,7 @@ private:
     void sinksListed();
     void sinkAppeared(const std::string& name);
     void sinkGone(const std::string& name);
+    void sinkRateChanged(const std::string& name);
     // The stream goes; what it held unheard is heard again from the source.
     void dropStream(Stream& stream);
     // The source's clock stands where the stream's sound stopped.

@@ -205,6 +205,14 @@ void PulseOutput::sinkGone(const std::string& name) {
         }
 }
 
+void PulseOutput::sinkRateChanged(const std::string& name) {
+    // Each stream at its sink's rate: the server would resample those made at the old one.
+    for (Stream& stream : *streams)
+        if (stream.source && stream.life == Stream::Life::Ready && stream.sink == name &&
+            sinks.rateOf(name) != stream.rate)
+            renew(stream);
+}
+
 void PulseOutput::onStreamState(pa_stream* pa, void* self) {
     auto& stream = *static_cast<Stream*>(self);
     PulseOutput& output = *stream.owner;
