@@ -9,7 +9,6 @@
 #include <optional>
 #include <system_error>
 #include <thread>
-#include <tuple>
 #include <utility>
 
 #include "components/absolute_path.h"
@@ -117,8 +116,7 @@ void Mp3Deck::requestOpen() {
 std::unique_ptr<Mp3Deck::Lane> Mp3Deck::freshLane() {
     auto fresh = std::make_unique<Lane>(output, errors, label);
     fresh->ui.setGain(gain);
-    fresh->ui.setLevels(
-        {static_cast<float>(std::pow(10.0, levelDb / 20.0)), static_cast<float>(cueLevel)});
+    fresh->ui.setLevels(level.levels());
     fresh->ui.setPath(path);
     return fresh;
 }
@@ -464,69 +462,31 @@ void Mp3Deck::setVolume(int volume) {
 void Mp3Deck::setLevelling(Levelling mode, double preamp) {
     assertUiThread();
     levellingChoice = mode;
-    levelMode = loudness ? modeOf(mode) : LevellingMode::Off;
-    preampDb = std::isfinite(preamp) ? preamp : 0.0;
+    level.choose(modeOf(mode), preamp);
     if (!givenName.empty()) askLoudness(path, true);
     aimLevel(true);
 }
 
 void Mp3Deck::useLoudness(LoudnessService& service) {
     assertUiThread();
-    loudness = &service;
-    loudnessDeck = service.enrol();
-}
-
-void Mp3Deck::askLoudness(const std::string& file, bool urgent) {
-    if (loudness && levelMode != LevellingMode::Off)
-        loudness->request(file, levelMode, urgent, loudnessDeck);
-}
-
-std::pair<double, bool> Mp3Deck::levelOf(const std::string& file) const {
-    if (levelMode == LevellingMode::Off || file.empty()) return {1.0, true};
-    if (const std::optional<double> known = loudness->gain(file, levelMode, preampDb))
-        return {*known, true};
-    return {loudness->guess(file, levelMode, preampDb), false};
+    level.use(service);
 }
 
 void Mp3Deck::aimLevel(bool glide) {
-    if (levelMode != LevellingMode::Off)
-        levelResultsSeen = loudness->results();  // read before the looks: nothing slips between
-    const auto [level, known] = levelOf(givenName.empty() ? std::string() : path);
-    levelKnown = known;
-    std::tie(cueLevel, cueLevelKnown) = levelOf(cuePath);
-    levelTargetDb = 20.0 * std::log10(level);
-    if (!glide || lane->shared.control().phase != Phase::Playing) {
-        levelStepDb = 0;
-        levelDb = levelTargetDb;
-        applyLevels();
-        return;
-    }
-    levelStepDb = (levelTargetDb - levelDb) / kGlideTicks;
+    level.aim(givenName.empty() ? std::string() : path, cuePath, glide,
+              lane->shared.control().phase == Phase::Playing);
     applyLevels();
 }
 
 void Mp3Deck::followLevel() {
-    if ((!levelKnown || !cueLevelKnown) && loudness->results() != levelResultsSeen) aimLevel(true);
-    if (levelDb == levelTargetDb) return;
-    const double next = levelDb + levelStepDb;
-    const bool overshot =
-        levelStepDb == 0 || (levelStepDb > 0 ? next >= levelTargetDb : next <= levelTargetDb);
-    // A deck that does not sound has nothing to fade: it takes its level at once.
-    if (overshot || lane->shared.control().phase != Phase::Playing)
-        levelDb = levelTargetDb;
-    else
-        levelDb = next;
-    applyLevels();
+    if (level.step(givenName.empty() ? std::string() : path, cuePath,
+                   lane->shared.control().phase == Phase::Playing))
+        applyLevels();
 }
 
 void Mp3Deck::applyGain() {
     lane->ui.setGain(gain);
     tellOutput();
-}
-
-void Mp3Deck::applyLevels() {
-    lane->ui.setLevels(
-        {static_cast<float>(std::pow(10.0, levelDb / 20.0)), static_cast<float>(cueLevel)});
 }
 
 void Mp3Deck::seekTo(double seconds) {

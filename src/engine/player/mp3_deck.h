@@ -17,6 +17,7 @@
 #include "engine/loudness/levelling_gain.h"
 #include "engine/output/audio_output.h"
 #include "engine/output/output_registration.h"
+#include "engine/player/level_follower.h"
 
 class ErrorSink;
 class LoudnessService;
@@ -122,7 +123,7 @@ private:
     mutable std::optional<DecoderWorker::OpenReport> openReport;
     bool reportShown = false;  // play() has used the open's outcome; the next play opens again
     std::chrono::steady_clock::time_point openAsked;  // when the current file was named
-    bool slowOpenTold = false;  // followOpen's memory
+    bool slowOpenTold = false;                        // followOpen's memory
     // Until when opened() may wait for the file set: kOpenPatience after it was named, or
     // less where the caller asked.
     std::chrono::steady_clock::time_point openWaitEnd;
@@ -161,36 +162,18 @@ private:
     // setFileName's work on the stream, before the new file's level is set.
     void takeFile();
 
-    // Levelling: each file's frames get its own level, apart from the volume; a file's level
-    // glides to its gain once it is known, so that the change is heard as a fade, not a jump.
-    // The cued file's is set before it plays on behind the track's end.
-    void askLoudness(const std::string& file, bool urgent);
-    // A file's level: its known gain, else the service's guess until it is known (never above
-    // the file's own level without a known peak); and whether it is known.
-    std::pair<double, bool> levelOf(const std::string& file) const;
+    // Levelling: each file's frames get their own level, apart from the volume.
+    void askLoudness(const std::string& file, bool urgent) { level.ask(file, urgent); }
     // Aims at the current file's level and sets the cued file's; `glide` only while the deck
     // sounds, at once otherwise.
     void aimLevel(bool glide);
     // From the tick: takes a result that came, and steps the glide. No I/O.
     void followLevel();
     void applyGain();
-    void applyLevels();
+    void applyLevels() { lane->ui.setLevels(level.levels()); }
 
-    // A glide takes this many ticks (10 ms each).
-    static constexpr int kGlideTicks = 100;
-
-    LoudnessService* loudness = nullptr;
-    int loudnessDeck = 0;  // who asks, to the service
     Levelling levellingChoice = Levelling::Off;
-    LevellingMode levelMode = LevellingMode::Off;  // Off without a service
-    double preampDb = 0;
-    bool levelKnown = true;  // the target is the file's own level, not the guess
-    std::uint64_t levelResultsSeen = 0;
-    double levelDb = 0;  // the levelling applied now
-    double levelTargetDb = 0;
-    double levelStepDb = 0;  // per tick while gliding
-    double cueLevel = 1.0;   // the cued file's
-    bool cueLevelKnown = true;
+    LevelFollower level;
 
     // At most this many lanes per deck are left waiting on a disk; past it a new file is
     // refused, naming the file whose disk does not answer, until one of them ends.
