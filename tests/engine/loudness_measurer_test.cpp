@@ -17,6 +17,7 @@
 #include <random>
 #include <thread>
 
+#include "components/stranded_threads.h"
 #include "engine/loudness/levelling_gain.h"
 #include "engine/loudness/loudness_cache.h"
 #include "support/file_text.h"
@@ -178,7 +179,7 @@ TEST(LoudnessMeasurer, SkippingThroughFiveHundredFilesMeasuresOnlyWhereTheDeckSt
     EXPECT_EQ(results[0].first, files[500]);
     EXPECT_EQ(results[1].first, files[501]);
     for (const auto& [path, result] : results) EXPECT_TRUE(result.has_value()) << path;
-    EXPECT_LE(gate.mostHeldAtOnce(), LoudnessMeasurer::kMostStranded + 1);
+    EXPECT_LE(gate.mostHeldAtOnce(), StrandedThreads::kPerDisk + 1);
 }
 
 // A file whose disk does not answer holds its own thread: the other deck's files, and the
