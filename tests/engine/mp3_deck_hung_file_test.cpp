@@ -228,7 +228,11 @@ TEST_P(Mp3DeckHungFile, AFileOnADiskThatAnswersPlaysAfterTwentyOnAHungOne) {
         deck().setFileName(mount->path(hungName(i)));
         deck().play();
     }
-    rig.errors.taken();  // the hung files refused meanwhile: not what this is about
+    const auto refused = rig.errors.taken();
+    ASSERT_FALSE(refused.empty()) << "the dead disk never had its share";
+    EXPECT_EQ(refused.back(), "Cannot play " + mount->path(hungName(kFiles - 1)) +
+                                  ": the player still waits on " + mount->path(hungName(0)) +
+                                  ", whose disk does not answer");
 
     deck().setFileName(local);
     deck().play();

@@ -266,6 +266,26 @@ TEST_F(PathLookupSupersede, ANewerRequestWinsAndStrandedLookupsAreBounded) {
     EXPECT_EQ(state().PlaylistDir, local);
 }
 
+// Once the hung disk holds its share of lookups, a folder on a disk that answers still opens at
+// once: a thread held on one disk never counts against another.
+TEST_F(PathLookupSupersede, AFolderOnADiskThatAnswersOpensWhileAHungDiskHoldsItsShare) {
+    std::vector<std::string> folders;
+    for (int i = 0; i <= StrandedThreads::kPerDisk; ++i)
+        folders.push_back("hang " + std::to_string(i));
+    if (!mountHanging(folders, {"h.mp3"}))
+        GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    const std::string local = makeFiles("local", {"b.mp3", "a.mp3"});
+    make();
+    for (const auto& folder : folders) form->openPath(mount->path(folder));
+    ASSERT_EQ(errors.taken().size(), 1u);  // the last, refused
+    EXPECT_EQ(StrandedThreads::process().held(mount->path("hang 0")), StrandedThreads::kPerDisk);
+
+    form->openPath(local);
+    EXPECT_EQ(deck1.transport(), played(local + "a.mp3"));
+    EXPECT_EQ(entries(ui().List4), (Names{"a.mp3", "b.mp3"}));
+    EXPECT_EQ(errors.taken().size(), 1u);
+}
+
 // A file played while a folder is still being listed stays: the folder's answer is dropped.
 TEST_F(PathLookupSupersede, AFilePlayedMeanwhileIsNotReplacedByTheHungFolder) {
     if (!mountHanging({"hang folder"}, {"h.mp3"}))
