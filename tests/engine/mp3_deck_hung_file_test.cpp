@@ -255,6 +255,39 @@ TEST_P(Mp3DeckHungFile, AFileOnADiskThatAnswersPlaysAfterTwentyOnAHungOne) {
     EXPECT_EQ(StrandedThreads::process().held(local), 0);
 }
 
+// While a disk holds its share of threads (kept here as a part left waiting there keeps them),
+// a file on it is refused before any thread goes near it, set or cued, in the one wording; once
+// those threads are let go, the file is opened when played again.
+TEST_P(Mp3DeckHungFile, AFileOnADiskThatHoldsItsShareIsRefusedUnopened) {
+    const std::string local = makeToneMp3(fuse.path(), "local.mp3", 440, 1, {.rate = 44100});
+    const std::string hung = mount->path("hang.mp3");
+    std::vector<StrandedThreads::Hold> share;
+    for (int i = 0; i < StrandedThreads::kPerDisk; ++i)
+        share.push_back(
+            StrandedThreads::process().keep(mount->path("waiting " + std::to_string(i))));
+    const std::string refusal = "Cannot play " + hung + ": the player still waits on " +
+                                mount->path("waiting 0") + ", whose disk does not answer";
+
+    deck().setFileName(hung);
+    deck().play();
+    EXPECT_EQ(deck().playState(), Deck::Stopped);
+
+    deck().setFileName(local);
+    deck().play();
+    deck().cueNext(hung);
+    rig.renderUntilStopped(3 * 44100);
+    EXPECT_EQ(deck().playState(), Deck::Stopped);  // the local track played to its end
+    deck().setFileName(hung);  // the cue taken up, as the watch does at a track's end
+    deck().play();
+    EXPECT_EQ(deck().playState(), Deck::Stopped);
+    EXPECT_EQ(rig.errors.taken(), (std::vector<std::string>{refusal, refusal}));
+    EXPECT_FALSE(mount->holds("hang.mp3"));
+
+    share.clear();
+    deck().play();
+    EXPECT_TRUE(comesToHold("hang.mp3")) << "the file was not tried again";
+}
+
 // A read that hangs in the middle of a track holds the lane however its file opened: the next
 // file, on a disk that answers, is heard at once, and nothing blames it for the hang.
 TEST_P(Mp3DeckHungFile, AReadThatHangsMidTrackLeavesTheNextFileFree) {
