@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "components/error_sink.h"
+#include "components/stranded_threads.h"
 #include "components/window_waits.h"
 #include "playback/music_listing.h"
 
@@ -40,8 +41,8 @@ constexpr auto kSlowLook = std::chrono::seconds(2);
 struct PathLookup::Job {
     enum class Stage { Looking, Listing };
 
-    Job(std::uint64_t serial, Request request, PathLookup* owner)
-        : serial(serial), request(std::move(request)), owner(owner) {}
+    Job(std::uint64_t serial, Request request, PathLookup* owner, StrandedThreads::Hold hold)
+        : serial(serial), request(std::move(request)), owner(owner), hold(std::move(hold)) {}
 
     // Lookup thread only: may block for as long as the disk does not answer.
     void work(const std::shared_ptr<Job>& self);
@@ -54,10 +55,11 @@ struct PathLookup::Job {
     std::atomic<std::size_t> entriesRead{0};
     std::mutex mutex;
     std::condition_variable ended;
-    bool done = false;    // guarded by mutex
-    bool uiWaits = true;  // guarded by mutex; the UI thread waits from the start
-    PathLookup* owner;    // guarded by mutex; nullptr once nobody awaits the answer
-    Finding finding;      // see above
+    bool done = false;           // guarded by mutex
+    bool uiWaits = true;         // guarded by mutex; the UI thread waits from the start
+    PathLookup* owner;           // guarded by mutex; nullptr once nobody awaits the answer
+    Finding finding;             // see above
+    StrandedThreads::Hold hold;  // the lookup thread's, let go as it has its finding
 };
 
 PathLookup::Finding PathLookup::Job::find() {
@@ -79,6 +81,7 @@ PathLookup::Finding PathLookup::Job::find() {
 
 void PathLookup::Job::work(const std::shared_ptr<Job>& self) {
     Finding found = find();
+    hold.release();
     std::lock_guard lock(mutex);
     finding = std::move(found);
     done = true;
@@ -108,14 +111,14 @@ void PathLookup::request(Request request, Answer answer) {
     assert(relay.thread() == QThread::currentThread());
     supersede();
     const std::string wanted = request.path.empty() ? request.folder : request.path;
-    if (const Job* oldest = pruneRunning(); oldest && int(running.size()) >= kMostStranded) {
-        errors.report(
-            "Cannot open " + wanted + ": " + std::to_string(running.size()) +
-            " earlier lookups still wait on a disk that does not answer (" +
-            (oldest->request.path.empty() ? oldest->request.folder : oldest->request.path) + ")");
+    pruneRunning();
+    std::string refusal;
+    StrandedThreads::Hold hold = StrandedThreads::process().admit(wanted, refusal);
+    if (!hold) {
+        errors.report("Cannot open " + wanted + ": " + refusal);
         return;
     }
-    auto job = std::make_shared<Job>(++lastSerial, std::move(request), this);
+    auto job = std::make_shared<Job>(++lastSerial, std::move(request), this, std::move(hold));
     try {
         std::thread([job] { job->work(job); }).detach();
     } catch (const std::system_error& e) {
@@ -184,10 +187,9 @@ void PathLookup::reportIfSlow(const std::shared_ptr<Job>& job) {
     errors.report(job->slowText() + " has taken more than 2 s: its disk does not answer");
 }
 
-const PathLookup::Job* PathLookup::pruneRunning() {
+void PathLookup::pruneRunning() {
     std::erase_if(running, [](const std::shared_ptr<Job>& job) {
         std::lock_guard lock(job->mutex);
         return job->done;
     });
-    return running.empty() ? nullptr : running.front().get();
 }

@@ -14,7 +14,9 @@ class ErrorSink;
 // Looks at paths (stat) and lists music folders on threads of its own, so that a disk that
 // does not answer (a dead network mount) holds one of those threads, never the window. The
 // answer comes back on the UI thread; a newer request supersedes one still under way, whose
-// answer is dropped when it comes. A look still unanswered after 2 s is reported once.
+// answer is dropped when it comes. A look still unanswered after 2 s is reported once. Each
+// thread counts with the process's StrandedThreads until it ends: a path on a disk that holds
+// too many already is refused, not given another.
 class PathLookup {
 public:
     struct Request {
@@ -41,17 +43,14 @@ public:
     // UI thread only: a choice made another way (a file played) drops the answer awaited.
     void supersede();
 
-    // Threads still held by a disk past which a request is refused rather than given another.
-    static constexpr int kMostStranded = 4;
-
 private:
     struct Job;
     // The answer itself is posted by the lookup thread once it has one.
     void watchForSlowAnswer(const std::shared_ptr<Job>& job);
     void deliver(const std::shared_ptr<Job>& job);
     void reportIfSlow(const std::shared_ptr<Job>& job);
-    // Forgets the jobs that have ended; the oldest still running, nullptr if none.
-    const Job* pruneRunning();
+    // Forgets the jobs that have ended.
+    void pruneRunning();
 
     ErrorSink& errors;
     QObject relay;  // answers and the slow report are posted to it, on the UI thread

@@ -17,12 +17,15 @@
 #include <random>
 #include <thread>
 
+#include "components/stranded_threads.h"
 #include "engine/loudness/levelling_gain.h"
 #include "engine/loudness/loudness_cache.h"
 #include "support/file_text.h"
+#include "support/hanging_mount.h"
 #include "support/measure_gate.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
+#include "support/wait_for.h"
 
 namespace {
 
@@ -178,7 +181,7 @@ TEST(LoudnessMeasurer, SkippingThroughFiveHundredFilesMeasuresOnlyWhereTheDeckSt
     EXPECT_EQ(results[0].first, files[500]);
     EXPECT_EQ(results[1].first, files[501]);
     for (const auto& [path, result] : results) EXPECT_TRUE(result.has_value()) << path;
-    EXPECT_LE(gate.mostHeldAtOnce(), LoudnessMeasurer::kMostStranded + 1);
+    EXPECT_LE(gate.mostHeldAtOnce(), StrandedThreads::kPerDisk + 1);
 }
 
 // A file whose disk does not answer holds its own thread: the other deck's files, and the
@@ -204,6 +207,44 @@ TEST(LoudnessMeasurer, AHungFileHoldsNeitherTheOtherDeckNorTheNextFile) {
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[0].first, other);
     EXPECT_EQ(results[1].first, after);
+}
+
+// Twenty files skipped through on a disk that does not answer (a FUSE file system whose reads
+// hang) leave that disk its share of threads and no more; a file on a disk that answers is
+// measured meanwhile.
+TEST(LoudnessMeasurer, AFileOnADiskThatAnswersIsMeasuredWhileAHungDiskHoldsItsShare) {
+    TempDir dir, shared, fuse;
+    const std::string bytes = fileText(makeToneMp3(dir.path(), "tone.mp3", 440, 1, untagged(0.25)));
+    constexpr int kFiles = 20;
+    for (int i = 0; i < kFiles; ++i)
+        std::ofstream(shared.file("hang " + std::to_string(i) + ".mp3"), std::ios::binary) << bytes;
+    const std::string local = makeToneMp3(dir.path(), "local.mp3", 440, 1, untagged(0.125));
+    HangingMount mount(shared.path(), fuse.path());
+    if (!mount.available()) GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    StrandedThreads& keeper = StrandedThreads::process();
+    const auto hung = [&](int i) { return "hang " + std::to_string(i) + ".mp3"; };
+    Heard heard;
+    {
+        LoudnessMeasurer measurer(heard.listener(), {});
+        for (int i = 0; i < kFiles; ++i) {
+            measurer.request(mount.path(hung(i)), 0, true);
+            // Its read hangs, or it is not begun: each skipped one is then left on the disk.
+            ASSERT_TRUE(::waitFor(
+                [&] {
+                    return mount.holds(hung(i)) ||
+                           keeper.held(mount.path(hung(i))) >= StrandedThreads::kPerDisk;
+                },
+                10s));
+        }
+        EXPECT_EQ(keeper.held(mount.path(hung(0))), StrandedThreads::kPerDisk);
+        measurer.request(local, 0, true);
+        ASSERT_TRUE(heard.waitFor(1)) << "the local file waits behind the hung disk";
+        EXPECT_EQ(heard.taken()[0].first, local);
+        EXPECT_TRUE(heard.taken()[0].second.has_value());
+        EXPECT_EQ(keeper.held(mount.path(hung(0))), StrandedThreads::kPerDisk);
+        mount.release();
+    }
+    EXPECT_EQ(heard.taken().size(), 1u);  // nothing of the files skipped
 }
 
 TEST(LoudnessMeasurer, StopsAtOnceInsideALongFile) {

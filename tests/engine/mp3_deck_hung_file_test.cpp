@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "components/stranded_threads.h"
 #include "engine/player/mp3_deck.h"
 #include "support/hanging_mount.h"
 #include "support/manual_deck_rig.h"
@@ -174,9 +175,9 @@ TEST_P(Mp3DeckHungFile, PlayAndPauseWhileTheOpenHangsThenPlayOnceItAnswers) {
 }
 
 // Files on a disk that does not answer, given one after another as a user skipping on would:
-// at most two lanes stay behind, each waiting on its read, with one thread to end it; the next
-// file is refused, naming the file whose disk does not answer; once the disk answers and those
-// lanes end, the deck takes files again.
+// two lanes stay behind, each waiting on its read, with one thread to end it, which is as many
+// threads as a disk may hold; the next file there is refused, naming the first the player still
+// waits on; once the disk answers and those lanes end, the deck takes files again.
 TEST_P(Mp3DeckHungFile, LanesLeftOnAHungDiskAreBounded) {
     constexpr int kFiles = 20;
     for (int i = 0; i < kFiles; ++i)
@@ -198,8 +199,8 @@ TEST_P(Mp3DeckHungFile, LanesLeftOnAHungDiskAreBounded) {
     const auto lines = rig.errors.taken();
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kFiles - 3));
     for (int i = 3; i < kFiles; ++i)
-        EXPECT_EQ(lines[i - 3], "Cannot play " + hungFile(i) + ": the deck still waits on " +
-                                    hungFile(2) + ", whose disk does not answer");
+        EXPECT_EQ(lines[i - 3], "Cannot play " + hungFile(i) + ": the player still waits on " +
+                                    hungFile(0) + ", whose disk does not answer");
 
     mount->release();
     const auto deadline = Clock::now() + 10s;
@@ -210,6 +211,81 @@ TEST_P(Mp3DeckHungFile, LanesLeftOnAHungDiskAreBounded) {
     EXPECT_EQ(deck().playState(), Deck::Playing);
     EXPECT_NEAR(toneAmplitude(leftOf(rig.render(44100)), 44100, 440), 0.5, 0.05);
     EXPECT_EQ(rig.errors.taken().size(), static_cast<std::size_t>(kFiles - 3));
+}
+
+// Twenty files skipped through on a disk that does not answer, then one on a disk that does:
+// that one plays on the same deck, and the threads the dead disk holds stay bounded.
+TEST_P(Mp3DeckHungFile, AFileOnADiskThatAnswersPlaysAfterTwentyOnAHungOne) {
+    constexpr int kFiles = 20;
+    const auto hungName = [](int i) {
+        return "hang 1 slow " + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".mp3";
+    };
+    for (int i = 0; i < kFiles; ++i)
+        std::filesystem::copy_file(music.file("hang.mp3"), music.file(hungName(i)));
+    const std::string local = makeToneMp3(fuse.path(), "ok.mp3", 440, 3, {.rate = 44100});
+    const int before = threadCount();
+    for (int i = 0; i < kFiles; ++i) {
+        deck().setFileName(mount->path(hungName(i)));
+        deck().play();
+    }
+    const auto refused = rig.errors.taken();
+    ASSERT_FALSE(refused.empty()) << "the dead disk never had its share";
+    EXPECT_EQ(refused.back(), "Cannot play " + mount->path(hungName(kFiles - 1)) +
+                                  ": the player still waits on " + mount->path(hungName(0)) +
+                                  ", whose disk does not answer");
+
+    deck().setFileName(local);
+    deck().play();
+    ASSERT_TRUE(tickUntil(
+        deck(), [&] { return rig.waitUntilReady(ManualDeckRig::kBuffer, 0ms); }, 20s))
+        << "the file on the disk that answers waits behind the dead one";
+    EXPECT_EQ(deck().playState(), Deck::Playing);
+    EXPECT_NEAR(toneAmplitude(leftOf(rig.render(44100)), 44100, 440), 0.5, 0.05);
+    for (const auto& line : rig.errors.taken())
+        EXPECT_EQ(line.find(local), std::string::npos) << line;
+
+    // Lanes left on the dead disk, two threads each: one more than its share at most, the lane
+    // that waited there when the file that answers came.
+    const int during = threadCount();
+    std::printf("threads: %d before, %d after %d files on a hung disk and one local\n", before,
+                during, kFiles);
+    EXPECT_LE(during - before, StrandedThreads::kPerDisk + 2);
+    EXPECT_LE(StrandedThreads::process().held(mount->path(hungName(0))),
+              StrandedThreads::kPerDisk + 2);
+    EXPECT_EQ(StrandedThreads::process().held(local), 0);
+}
+
+// While a disk holds its share of threads (kept here as a part left waiting there keeps them),
+// a file on it is refused before any thread goes near it, set or cued, in the one wording; once
+// those threads are let go, the file is opened when played again.
+TEST_P(Mp3DeckHungFile, AFileOnADiskThatHoldsItsShareIsRefusedUnopened) {
+    const std::string local = makeToneMp3(fuse.path(), "local.mp3", 440, 1, {.rate = 44100});
+    const std::string hung = mount->path("hang.mp3");
+    std::vector<StrandedThreads::Hold> share;
+    for (int i = 0; i < StrandedThreads::kPerDisk; ++i)
+        share.push_back(
+            StrandedThreads::process().keep(mount->path("waiting " + std::to_string(i))));
+    const std::string refusal = "Cannot play " + hung + ": the player still waits on " +
+                                mount->path("waiting 0") + ", whose disk does not answer";
+
+    deck().setFileName(hung);
+    deck().play();
+    EXPECT_EQ(deck().playState(), Deck::Stopped);
+
+    deck().setFileName(local);
+    deck().play();
+    deck().cueNext(hung);
+    rig.renderUntilStopped(3 * 44100);
+    EXPECT_EQ(deck().playState(), Deck::Stopped);  // the local track played to its end
+    deck().setFileName(hung);  // the cue taken up, as the watch does at a track's end
+    deck().play();
+    EXPECT_EQ(deck().playState(), Deck::Stopped);
+    EXPECT_EQ(rig.errors.taken(), (std::vector<std::string>{refusal, refusal}));
+    EXPECT_FALSE(mount->holds("hang.mp3"));
+
+    share.clear();
+    deck().play();
+    EXPECT_TRUE(comesToHold("hang.mp3")) << "the file was not tried again";
 }
 
 // A read that hangs in the middle of a track holds the lane however its file opened: the next

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "app/remote_control.h"
+#include "components/stranded_threads.h"
 #include "shared/file_uri.h"
 #include "support/form1_fixture.h"
 #include "support/hanging_mount.h"
@@ -220,7 +221,7 @@ class PathLookupSupersede : public HungDiskForm {};
 // refused with a line, until the disk answers again.
 TEST_F(PathLookupSupersede, ANewerRequestWinsAndStrandedLookupsAreBounded) {
     std::vector<std::string> folders;
-    for (int i = 0; i <= PathLookup::kMostStranded; ++i)
+    for (int i = 0; i <= StrandedThreads::kPerDisk; ++i)
         folders.push_back("hang " + std::to_string(i));
     if (!mountHanging(folders, {"h.mp3"}))
         GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
@@ -235,18 +236,20 @@ TEST_F(PathLookupSupersede, ANewerRequestWinsAndStrandedLookupsAreBounded) {
     EXPECT_EQ(deck1.transport(), played(local + "a.mp3"));
     EXPECT_EQ(entries(ui().List4), (Names{"a.mp3", "b.mp3"}));
 
-    for (int i = 1; i <= PathLookup::kMostStranded; ++i)
+    for (int i = 1; i <= StrandedThreads::kPerDisk; ++i)
         form->openPath(mount->path("hang " + std::to_string(i)));
     serveUntil([] { return false; }, 100);
     auto lines = errors.taken();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("Cannot open " + mount->path("hang 4")), std::string::npos) << lines[0];
-    EXPECT_NE(lines[0].find("does not answer (" + mount->path("hang 0")), std::string::npos)
+    EXPECT_NE(
+        lines[0].find("still waits on " + mount->path("hang 0") + ", whose disk does not answer"),
+        std::string::npos)
         << lines[0];
 
     // Once the disk answers, the stranded lookups end; their answers change nothing.
     releaser->now();
-    for (int i = 0; i < PathLookup::kMostStranded; ++i) {
+    for (int i = 0; i < StrandedThreads::kPerDisk; ++i) {
         std::error_code ec;
         std::filesystem::directory_iterator(mount->path("hang " + std::to_string(i)), ec);
     }
@@ -261,6 +264,26 @@ TEST_F(PathLookupSupersede, ANewerRequestWinsAndStrandedLookupsAreBounded) {
     EXPECT_EQ(deck1.transport(), played(local + "a.mp3"));
     EXPECT_EQ(entries(ui().List4), (Names{"a.mp3", "b.mp3"}));
     EXPECT_EQ(state().PlaylistDir, local);
+}
+
+// Once the hung disk holds its share of lookups, a folder on a disk that answers still opens at
+// once: a thread held on one disk never counts against another.
+TEST_F(PathLookupSupersede, AFolderOnADiskThatAnswersOpensWhileAHungDiskHoldsItsShare) {
+    std::vector<std::string> folders;
+    for (int i = 0; i <= StrandedThreads::kPerDisk; ++i)
+        folders.push_back("hang " + std::to_string(i));
+    if (!mountHanging(folders, {"h.mp3"}))
+        GTEST_SKIP() << "no FUSE here: cannot mount a stalled disk";
+    const std::string local = makeFiles("local", {"b.mp3", "a.mp3"});
+    make();
+    for (const auto& folder : folders) form->openPath(mount->path(folder));
+    ASSERT_EQ(errors.taken().size(), 1u);  // the last, refused
+    EXPECT_EQ(StrandedThreads::process().held(mount->path("hang 0")), StrandedThreads::kPerDisk);
+
+    form->openPath(local);
+    EXPECT_EQ(deck1.transport(), played(local + "a.mp3"));
+    EXPECT_EQ(entries(ui().List4), (Names{"a.mp3", "b.mp3"}));
+    EXPECT_EQ(errors.taken().size(), 1u);
 }
 
 // A file played while a folder is still being listed stays: the folder's answer is dropped.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "components/error_sink.h"
+#include "components/stranded_threads.h"
 #include "engine/deck/deck_stream.h"
 #include "engine/deck/play_clock.h"
 #include "engine/deck/verify.h"
@@ -53,7 +54,8 @@ namespace {
 
 // Opens the cued file on a thread of its own, so that a slow disk under it neither holds the
 // current track's decoding nor cuts its end. One file at a time; a newer request replaces one
-// not yet taken, and an open under way gives up at its next read once it is not wanted.
+// not yet taken, and an open under way gives up at its next read once it is not wanted. A file
+// on a disk that holds too many threads already is refused with the cause, unopened.
 //
 // Protocol: request() and take() come from the decoder thread, the opening from the opener's
 // own; everything is under `mutex` but the open itself. The opener wakes the decoder thread
@@ -131,7 +133,12 @@ private:
                 std::lock_guard check(mutex);
                 return serial != mine;
             };
-            Mp3Decoder::Opened opened = Mp3Decoder::open(path, abandoned);
+            // Counted on its disk while it opens; not begun on a disk that holds too many.
+            std::string refusal;
+            StrandedThreads::Hold hold = StrandedThreads::process().admit(path, refusal);
+            Mp3Decoder::Opened opened =
+                hold ? Mp3Decoder::open(path, abandoned) : Mp3Decoder::Opened{nullptr, refusal};
+            hold.release();
             lock.lock();
             openingSerial = 0;
             if (serial != mine) continue;  // asked for something else meanwhile

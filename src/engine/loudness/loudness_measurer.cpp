@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "components/stranded_threads.h"
 #include "engine/loudness/file_loudness.h"
 #include "engine/loudness/loudness_cache.h"
 
@@ -44,6 +45,7 @@ struct LoudnessMeasurer::Job {
     explicit Job(std::string path) : path(std::move(path)) {}
     const std::string path;
     std::atomic<bool> abandoned{false};
+    StrandedThreads::Hold stranded;  // from its abandoning on, under the measurer's lock
 };
 
 // Who touches what:
@@ -68,6 +70,12 @@ struct LoudnessMeasurer::Shared {
 
         bool waiting() const { return !running && (nowPending || nextPending); }
         bool wants(const std::string& path) const { return path == now || path == next; }
+        const std::string& taken() const { return nowPending ? now : next; }
+        // Waiting, on a disk that takes one more thread.
+        bool ready() const {
+            std::string refusal;
+            return waiting() && StrandedThreads::process().admits(taken(), refusal);
+        }
     };
 
     Shared(Listener listener, Options& options)
@@ -81,16 +89,16 @@ struct LoudnessMeasurer::Shared {
     // Under `lock`: the lane whose file a thread should take up next, nullptr if none.
     Lane* waitingLane() {
         for (auto& [deck, lane] : lanes)
-            if (lane.waiting()) return &lane;
+            if (lane.ready()) return &lane;
         return nullptr;
     }
-    // Under `lock`: threads for the lanes that wait, unless too many are stranded already.
+    // Under `lock`: threads for the lanes that wait, where their disks take them.
     void dispatch() {
         int waiting = 0;
-        for (const auto& [deck, lane] : lanes) waiting += lane.waiting() ? 1 : 0;
+        for (const auto& [deck, lane] : lanes) waiting += lane.ready() ? 1 : 0;
         if (waiting == 0) return;
         changed.notify_all();
-        for (; waiting > idle && stranded < kMostStranded; ++workers, ++idle) {
+        for (; waiting > idle; ++workers, ++idle) {
             try {
                 std::thread(&LoudnessMeasurer::run, self.lock()).detach();
             } catch (const std::system_error&) {
@@ -102,6 +110,7 @@ struct LoudnessMeasurer::Shared {
     // at its next step, or, on a disk that does not answer, when the disk does.
     void abandon(Lane& lane) {
         lane.running->abandoned.store(true, std::memory_order_relaxed);
+        lane.running->stranded = StrandedThreads::process().keep(lane.running->path);
         lane.running.reset();
         ++stranded;
     }
@@ -266,7 +275,7 @@ void LoudnessMeasurer::run(std::shared_ptr<Shared> shared) {
         if (s.stopping.load(std::memory_order_relaxed)) break;
         if (Shared::Lane* lane = s.waitingLane()) {
             const bool urgent = lane->nowPending;
-            std::string& path = urgent ? lane->now : lane->next;
+            const std::string& path = lane->taken();
             (urgent ? lane->nowPending : lane->nextPending) = false;
             auto job = std::make_shared<Job>(path);
             lane->running = job;
@@ -289,6 +298,7 @@ void LoudnessMeasurer::run(std::shared_ptr<Shared> shared) {
 
             guard.lock();
             ++s.idle;
+            job->stranded.release();
             if (job->abandoned.load(std::memory_order_relaxed))
                 --s.stranded;
             else

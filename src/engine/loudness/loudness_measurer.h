@@ -15,8 +15,9 @@
 // Each deck has a lane of its own: the file it is about to play and the one after it. A deck's
 // newer request replaces what it asked before and was not begun, and abandons a measure under
 // way that it no longer wants; a file on a disk that does not answer holds its own thread only,
-// never another deck's files nor the same deck's next one. Threads so stranded are bounded:
-// past kMostStranded, a lane waits for one of them to come back.
+// never another deck's files nor the same deck's next one. Threads so stranded count with the
+// process's StrandedThreads on their disk: a file on a disk that holds too many waits, unbegun,
+// until one of the measurer's threads comes back or its deck asks again.
 //
 // Threads: the owner (the UI thread) makes and destroys it; request() may be called from any
 // thread, the listener's included, and takes only the measurer's own lock, which its threads
@@ -67,9 +68,6 @@ public:
     std::uint64_t decodes() const;
     // Times the cache file was written or tried.
     std::uint64_t cacheWrites() const;
-
-    // Threads left waiting on a disk past which no other is started.
-    static constexpr int kMostStranded = 4;
 
 private:
     struct Shared;

@@ -97,13 +97,15 @@ void Mp3Deck::requestOpen() {
     endStrandedLanes();
     trackId = ++lastTrackId;
     std::string refusal;
-    // A lane whose thread has been inside one file call for kOpenPatience waits on a disk that
-    // does not answer, whatever the call: the next file must not wait behind it.
-    if (const auto call = lane->worker.blockingCall(); call && call->lasted >= kOpenPatience) {
-        if (abandonedLanes->load(std::memory_order_acquire) < kMaxAbandonedLanes)
-            abandonLane();
-        else
-            refusal = "the deck still waits on " + call->path + ", whose disk does not answer";
+    if (!StrandedThreads::process().admits(path, refusal)) {
+        // Refused before any thread goes near it: the lane in use stays free to leave for a
+        // file on a disk that answers.
+        refusedTrack = trackId;
+    } else if (const auto call = lane->worker.blockingCall();
+               call && call->lasted >= kOpenPatience) {
+        // A lane whose thread has been inside one file call for kOpenPatience waits on a disk
+        // that does not answer, whatever the call: the next file must not wait behind it.
+        abandonLane(call->path);
     } else if (!lane->worker.running()) {
         lane = freshLane();  // nothing to wait for: its thread never started; a new one is tried
     }
@@ -121,11 +123,11 @@ std::unique_ptr<Mp3Deck::Lane> Mp3Deck::freshLane() {
     return fresh;
 }
 
-void Mp3Deck::abandonLane() {
+void Mp3Deck::abandonLane(const std::string& waitsOn) {
     std::unique_ptr<Lane> stuck = std::exchange(lane, freshLane());
     stuck->registration.reset();  // no callback reads its ring from here on
     tellOutput();
-    abandonedLanes->fetch_add(1, std::memory_order_relaxed);
+    stuck->stranded = StrandedThreads::process().keep(waitsOn, 2);
     stranded.push_back(std::move(stuck));
     endStrandedLanes();
 }
@@ -136,10 +138,9 @@ void Mp3Deck::endStrandedLanes() {
     while (!stranded.empty()) {
         Lane* ending = stranded.back().get();
         try {
-            std::thread([ending, count = abandonedLanes] {
+            std::thread([ending] {
                 pthread_setname_np(pthread_self(), "deck lane end");
                 delete ending;
-                count->fetch_sub(1, std::memory_order_release);
             }).detach();
         } catch (const std::system_error&) {
             return;
@@ -158,11 +159,9 @@ void Mp3Deck::leaveStuckLane() {
     if (givenName.empty() || openAnswered()) return;
     const auto call = lane->worker.blockingCall();
     // A file's own open that hangs would hang a fresh lane too.
-    if (!call || call->path == path || call->lasted < kOpenPatience ||
-        abandonedLanes->load(std::memory_order_acquire) >= kMaxAbandonedLanes)
-        return;
+    if (!call || call->path == path || call->lasted < kOpenPatience) return;
     const Phase phase = DeckControl::afterSeek(lane->shared.control().phase);
-    abandonLane();
+    abandonLane(call->path);
     lane->ui.setTrack(trackId);
     epoch = DeckControl::nextEpoch(epoch);
     epochStart = 0;  // nothing was heard of a file not yet open
@@ -208,7 +207,7 @@ void Mp3Deck::cueNext(const std::string& name) {
 void Mp3Deck::sendOrders() {
     DecoderWorker::Orders orders;
     orders.trackId = trackId;
-    orders.path = path;
+    orders.path = trackId == refusedTrack ? std::string() : path;
     orders.epoch = epoch;
     orders.target = epochStart;
     orders.rate = epochRate;

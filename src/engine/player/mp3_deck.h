@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "components/deck.h"
+#include "components/stranded_threads.h"
 #include "engine/deck/deck_stream.h"
 #include "engine/deck/deck_voice.h"
 #include "engine/decode/decoder_worker.h"
@@ -139,6 +140,9 @@ private:
     // into a ring another thread fills.
     struct Lane {
         Lane(AudioOutput& output, ErrorSink& errors, const std::string& label);
+        // Once abandoned, its decoder thread and the thread that ends it, counted on the disk
+        // they wait on until the lane is gone: first, so that it goes last.
+        StrandedThreads::Hold stranded;
         // Declared in the order they must start: the registration last, once the decoder
         // thread runs (or has said it cannot).
         DeckStream shared;
@@ -149,9 +153,9 @@ private:
     };
     // A lane at the deck's volume and path, on the output.
     std::unique_ptr<Lane> freshLane();
-    // Takes a lane stuck on a disk out of the output and ends it on a thread of its own, once
-    // its disk answers; the deck goes on with a fresh lane.
-    void abandonLane();
+    // Takes a lane stuck on `waitsOn` out of the output and ends it on a thread of its own,
+    // once that disk answers; the deck goes on with a fresh lane.
+    void abandonLane(const std::string& waitsOn);
     // Starts the threads that end abandoned lanes, for those that had none yet.
     void endStrandedLanes();
     // From the tick: the file set waits behind a call on another file that does not answer
@@ -175,14 +179,10 @@ private:
     Levelling levellingChoice = Levelling::Off;
     LevelFollower level;
 
-    // At most this many lanes per deck are left waiting on a disk; past it a new file is
-    // refused, naming the file whose disk does not answer, until one of them ends.
-    static constexpr int kMaxAbandonedLanes = 2;
-
     const std::string label;
     float gain = 1.0f;  // the volume set, for a fresh lane
     std::unique_ptr<Lane> lane;
-    // Abandoned lanes not yet deleted; the threads that delete them count down.
-    std::shared_ptr<std::atomic<int>> abandonedLanes = std::make_shared<std::atomic<int>>(0);
     std::vector<std::unique_ptr<Lane>> stranded;  // abandoned, with no thread to end them yet
+    // The track refused before any thread went near its file: the decoder is given no path.
+    std::uint32_t refusedTrack = 0;
 };
