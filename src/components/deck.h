@@ -60,8 +60,7 @@ public:
 
     // The tick, every 10 ms: the deck catches up with what its output did by itself (audio it
     // dropped unheard when its server went away), its open (a refusal that came after play(),
-    // an open that does not answer) and its level, so that no getter changes or reports
-    // anything.
+    // an open that does not answer) and its level, so that no getter has to change playback.
     virtual void followOutput() = 0;
 
     // The file that will most likely be set and played once the current track has ended. A

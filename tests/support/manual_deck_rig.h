@@ -117,6 +117,7 @@ struct ManualDeckRig {
         while (decks[i]->playState() == Deck::Playing && out.size() < maxFrames) {
             auto chunk = render(kBuffer);
             out.insert(out.end(), chunk.begin(), chunk.end());
+            decks[i]->followOutput();  // as the window's tick does: it reports a failed open
         }
         return out;
     }

@@ -226,7 +226,7 @@ const DecoderWorker::OpenReport* Mp3Deck::opened() const {
     return openReport ? &*openReport : nullptr;
 }
 
-void Mp3Deck::followOpen() {
+void Mp3Deck::followOpen() const {
     if (givenName.empty()) return;
     const DecoderWorker::OpenReport* report = opened();
     if (!report) {
@@ -375,6 +375,7 @@ void Mp3Deck::followRate() {
 }
 
 int Mp3Deck::playState() const {
+    followOpen();
     switch (lane->shared.control().phase) {
         case Phase::Playing:
             return Playing;
