@@ -56,111 +56,123 @@ void PulseOutput::keepAndApplyGain(Stream& stream, StereoFrame* frames, int coun
                      1.0f / static_cast<float>(framesIn(kFade, stream.rate)));
 }
 
-void PulseOutput::fill(Stream& stream, std::size_t bytes) {
+bool PulseOutput::mayFill(Stream& stream) {
     using Start = Stream::Start;
     if (stream.life != Stream::Life::Ready || !stream.source || stream.cut != Stream::Cut::None)
-        return;
-    if (stream.corked && stream.start != Start::Corked && stream.start != Start::LedIn) return;
+        return false;
+    if (stream.corked && stream.start != Start::Corked && stream.start != Start::LedIn)
+        return false;
     if (stream.staleEpoch) {
         // The deck goes on from where it was heard with a new epoch: the old one's audio
         // ahead of that is not to be heard. A deck that does not follow is played on.
         if (stream.source->control().epoch == *stream.staleEpoch &&
             Clock::now() < stream.staleUntil) {
             armTimer(stream.retry, kRetrySoon);
-            return;
+            return false;
         }
         stream.staleEpoch.reset();
     }
-    std::size_t wanted = bytes / sizeof(StereoFrame);
-    // Not known right after a flush: the new audio is held unheard as long as the whole
-    // buffer would take, rather than taken as heard at once, until the server's timing
-    // (onTiming) says when it sounds.
-    const std::optional<std::uint32_t> unheard = unheardFrames(stream);
-    MixTiming chunkTiming{steadyNanoseconds(),
-                          unheard ? *unheard
-                                  : std::max(stream.lastUnheard,
-                                             static_cast<std::uint32_t>(bufferFrames(stream.rate))),
-                          false, true, stream.rate};
-    // Over the silence after a fade, from a little after what has been heard.
-    std::size_t back = 0;
-    const std::size_t open = unheard ? untaken(stream, *unheard) : 0;
-    const std::size_t restart = framesIn(kRestartMargin, stream.rate);
-    if (stream.start == Start::OverSilence && open > restart) {
-        back = std::min<std::size_t>(open - restart, stream.kept.capacity());
-        wanted += back;
-        chunkTiming.queuedFrames = static_cast<std::uint32_t>(*unheard - back);
-    }
-    bool fellShort = false;
-    bool written = false;
-    // A write the server refuses loses nothing: the stream is made anew, and the deck goes on
-    // from where it was heard.
-    bool refused = false;
-    if (stream.start == Start::Corked) {
-        // A stream that starts may begin a little within what it was given, where its sink's
-        // rewind falls short: a moment of silence first keeps the fade-in whole.
-        const std::size_t lead = framesIn(kRewriteMargin, stream.rate);
-        std::fill_n(scratch.begin(), lead, StereoFrame{});
-        keepAndApplyGain(stream, scratch.data(), static_cast<int>(lead));
-        refused = pa_stream_write(stream.pa, scratch.data(), lead * sizeof(StereoFrame), nullptr, 0,
-                                  PA_SEEK_RELATIVE) < 0;
-        stream.start = Start::LedIn;
-    }
-    while (wanted > 0 && !refused) {
+    return true;
+}
+
+bool PulseOutput::writeLeadIn(Stream& stream) {
+    // A stream that starts may begin a little within what it was given, where its sink's
+    // rewind falls short: a moment of silence first keeps the fade-in whole.
+    const std::size_t lead = framesIn(kRewriteMargin, stream.rate);
+    std::fill_n(scratch.begin(), lead, StereoFrame{});
+    keepAndApplyGain(stream, scratch.data(), static_cast<int>(lead));
+    stream.start = Stream::Start::LedIn;
+    return pa_stream_write(stream.pa, scratch.data(), lead * sizeof(StereoFrame), nullptr, 0,
+                           PA_SEEK_RELATIVE) == 0;
+}
+
+PulseOutput::Fed PulseOutput::writeSource(Stream& stream, std::size_t wanted, std::size_t back,
+                                          MixTiming timing) {
+    Fed fed;
+    while (wanted > 0) {
         void* data = nullptr;
         std::size_t size = wanted * sizeof(StereoFrame);
         if (pa_stream_begin_write(stream.pa, &data, &size) < 0) {
-            refused = true;
+            fed.refused = true;
             break;
         }
         if (!data) break;
         const int frames = static_cast<int>(std::min(wanted, size / sizeof(StereoFrame)));
         auto* out = static_cast<StereoFrame*>(data);
         std::fill(out, out + frames, StereoFrame{});
-        const int made = stream.source->mixInto(out, frames, chunkTiming);
+        const int made = stream.source->mixInto(out, frames, timing);
         if (made <= 0) {
             pa_stream_cancel_write(stream.pa);
-            fellShort = true;
+            fed.fellShort = true;
             break;
         }
         keepAndApplyGain(stream, out, made);
         if (pa_stream_write(stream.pa, data, static_cast<std::size_t>(made) * sizeof(StereoFrame),
                             nullptr, -static_cast<std::int64_t>(back * sizeof(StereoFrame)),
                             PA_SEEK_RELATIVE) < 0) {
-            refused = true;
+            fed.refused = true;
             break;
         }
         back = 0;
-        if (stream.start == Start::OverSilence) stream.start = Start::None;
-        written = true;
+        if (stream.start == Stream::Start::OverSilence) stream.start = Stream::Start::None;
+        fed.written = true;
         wanted -= static_cast<std::size_t>(made);
-        chunkTiming.queuedFrames += static_cast<std::uint32_t>(made);
+        timing.queuedFrames += static_cast<std::uint32_t>(made);
         if (made < frames) {
-            fellShort = true;
+            fed.fellShort = true;
             break;
         }
     }
-    if (refused) {
+    fed.missing = wanted;
+    return fed;
+}
+
+void PulseOutput::fill(Stream& stream, std::size_t bytes) {
+    if (!mayFill(stream)) return;
+    std::size_t wanted = bytes / sizeof(StereoFrame);
+    // Not known right after a flush: the new audio is held unheard as long as the whole
+    // buffer would take, rather than taken as heard at once, until the server's timing
+    // (onTiming) says when it sounds.
+    const std::optional<std::uint32_t> unheard = unheardFrames(stream);
+    MixTiming timing{steadyNanoseconds(),
+                     unheard ? *unheard
+                             : std::max(stream.lastUnheard,
+                                        static_cast<std::uint32_t>(bufferFrames(stream.rate))),
+                     false, true, stream.rate};
+    // Over the silence after a fade, from a little after what has been heard.
+    std::size_t back = 0;
+    const std::size_t open = unheard ? untaken(stream, *unheard) : 0;
+    const std::size_t restart = framesIn(kRestartMargin, stream.rate);
+    if (stream.start == Stream::Start::OverSilence && open > restart) {
+        back = std::min<std::size_t>(open - restart, stream.kept.capacity());
+        wanted += back;
+        timing.queuedFrames = static_cast<std::uint32_t>(*unheard - back);
+    }
+    // A write the server refuses loses nothing: the stream is made anew, and the deck goes on
+    // from where it was heard.
+    const bool ledIn = stream.start != Stream::Start::Corked || writeLeadIn(stream);
+    const Fed fed = ledIn ? writeSource(stream, wanted, back, timing) : Fed{.refused = true};
+    if (fed.refused) {
         failStream(stream);
         return;
     }
-    if (written && stream.start == Start::LedIn) {
-        stream.start = Start::None;
+    if (fed.written && stream.start == Stream::Start::LedIn) {
+        stream.start = Stream::Start::None;
         setCorked(stream, false);
     }
     // The track's end is written (or the cued file has nothing yet): the server would wait
     // for its prebuffer before it plays, and a sound shorter than that would never be heard.
     const Phase phase = stream.source->control().phase;
-    if (fellShort && written && (phase == Phase::Ended || phase == Phase::Cued))
+    if (fed.fellShort && fed.written && (phase == Phase::Ended || phase == Phase::Cued))
         forget(pa_stream_trigger(stream.pa, nullptr, nullptr));
     // The decoder is behind (a new epoch's first frames, or a disk that does not answer):
     // come back for them, sooner while they flow.
-    const bool again = fellShort && wanted > 0 && stream.source->isPlaying();
-    if (!again) {
+    if (!fed.fellShort || fed.missing == 0 || !stream.source->isPlaying()) {
         stream.retryAfter = kRetrySoon;
         armTimer(stream.retry, std::chrono::milliseconds(-1));
         return;
     }
-    if (written) stream.retryAfter = kRetrySoon;
+    if (fed.written) stream.retryAfter = kRetrySoon;
     armTimer(stream.retry, stream.retryAfter);
     stream.retryAfter = std::min(stream.retryAfter * 2, kRetryLongest);
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/deck/audio_source.h"
 #include "engine/deck/stereo_frame.h"
 #include "engine/output/audio_output.h"
 #include "engine/output/outage_report.h"
@@ -17,6 +18,8 @@
 
 struct pa_context;
 struct pa_operation;
+struct pa_proplist;
+struct pa_sample_spec;
 struct pa_server_info;
 struct pa_stream;
 struct pa_threaded_mainloop;
@@ -131,6 +134,11 @@ private:
     // Once the server's sinks are known: on the source's chosen device, held there (a device
     // that goes away takes the stream with it, never to another one), or on the default.
     void openStream(Stream& stream);
+    // What the server knows the stream by: its name, and what it remembers its routing under.
+    pa_proplist* streamProperties(const Stream& stream) const;
+    // Asks the server to make it: its buffer, started corked unless it sounds, held to a
+    // chosen device.
+    void connectStream(Stream& stream, const pa_sample_spec& format);
     // The chosen device is not there: the stream waits for it, told once.
     void awaitDevice(Stream& stream);
     void sinksListed();
@@ -181,6 +189,20 @@ private:
     // Writes what the source has, up to `bytes`; tries again, later each time, while it has
     // nothing.
     void fill(Stream& stream, std::size_t bytes);
+    // Whether the stream takes audio now: ready, not cutting, and not waiting for its deck to
+    // leave an epoch the server dropped.
+    bool mayFill(Stream& stream);
+    // The moment of silence a corked start begins with; false when the server refused it.
+    bool writeLeadIn(Stream& stream);
+    // What a round of the source's frames written did.
+    struct Fed {
+        bool written = false;
+        bool fellShort = false;  // the source had less than asked
+        bool refused = false;    // the server refused a write
+        std::size_t missing = 0;
+    };
+    // The source's frames, `wanted` of them, the first `back` over what the server holds.
+    Fed writeSource(Stream& stream, std::size_t wanted, std::size_t back, MixTiming timing);
     // Frames written that the server has not played yet, by its own timing; none known right
     // after a flush, until the server's next timing says where the stream stands.
     std::optional<std::uint32_t> unheardFrames(Stream& stream) const;

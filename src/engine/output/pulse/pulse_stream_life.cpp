@@ -25,17 +25,6 @@ void PulseOutput::openStream(Stream& stream) {
         awaitDevice(stream);
         return;
     }
-    pa_proplist* properties = pa_proplist_new();
-    const std::string id = restoreId(options.appId, stream.label);
-    // PipeWire remembers a stream by its role before anything else, which both decks share:
-    // without one, each deck is remembered by an id of its own.
-    if (sinks.onPipeWire())
-        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, id.c_str());
-    else
-        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
-    stream.title = stream.source->title();
-    pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName(stream.label, stream.title).c_str());
-    pa_proplist_sets(properties, "module-stream-restore.id", id.c_str());
     // At its sink's rate: the server then passes the audio on as it is. Where the server puts
     // a stream that follows the default is known once it played there.
     const std::string& place = !stream.device.empty() ? stream.device : stream.sink;
@@ -51,6 +40,8 @@ void PulseOutput::openStream(Stream& stream) {
     const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(stream.rate), 2};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
+    stream.title = stream.source->title();
+    pa_proplist* properties = streamProperties(stream);
     // The name given here is the stream's media.name.
     stream.pa = pa_stream_new_with_proplist(context, mediaName(stream.label, stream.title).c_str(),
                                             &format, &map, properties);
@@ -66,6 +57,33 @@ void PulseOutput::openStream(Stream& stream) {
     pa_stream_set_suspended_callback(stream.pa, &PulseOutput::onSuspended, &stream);
     pa_stream_set_latency_update_callback(stream.pa, &PulseOutput::onTiming, &stream);
     pa_stream_set_moved_callback(stream.pa, &PulseOutput::onMoved, &stream);
+    // The deck's gain is in the audio written: the stream's own volume stays full.
+    stream.gain = stream.source->gain();
+    stream.kept.restart(stream.gain);
+    const DeckControl::Word word = stream.source->control();
+    stream.life = Stream::Life::Making;
+    stream.corked = !sounds(word.phase);
+    stream.sounding = !stream.corked;
+    stream.epoch = word.epoch;
+    stream.lastUnheard = 0;
+    connectStream(stream, format);
+}
+
+pa_proplist* PulseOutput::streamProperties(const Stream& stream) const {
+    pa_proplist* properties = pa_proplist_new();
+    const std::string id = restoreId(options.appId, stream.label);
+    // PipeWire remembers a stream by its role before anything else, which both decks share:
+    // without one, each deck is remembered by an id of its own.
+    if (sinks.onPipeWire())
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, id.c_str());
+    else
+        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
+    pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName(stream.label, stream.title).c_str());
+    pa_proplist_sets(properties, "module-stream-restore.id", id.c_str());
+    return properties;
+}
+
+void PulseOutput::connectStream(Stream& stream, const pa_sample_spec& format) {
     const auto bytes = [&](std::chrono::milliseconds span) {
         return static_cast<std::uint32_t>(pa_usec_to_bytes(
             static_cast<pa_usec_t>(std::chrono::microseconds(span).count()), &format));
@@ -79,17 +97,8 @@ void PulseOutput::openStream(Stream& stream) {
     // The server asks for more a quarter of the buffer at a time: 20 wakeups a second.
     attributes.minreq = bytes(options.buffer / 4);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
-    // The deck's gain is in the audio written: the stream's own volume stays full.
-    stream.gain = stream.source->gain();
-    stream.kept.restart(stream.gain);
     pa_cvolume volume;
     pa_cvolume_set(&volume, 2, PA_VOLUME_NORM);
-    const DeckControl::Word word = stream.source->control();
-    stream.life = Stream::Life::Making;
-    stream.corked = !sounds(word.phase);
-    stream.sounding = !stream.corked;
-    stream.epoch = word.epoch;
-    stream.lastUnheard = 0;
     // No PA_STREAM_ADJUST_LATENCY: it reconfigures the sink's own latency, and a stream made
     // so on a server that had just started was never asked for more (PulseAudio 16). The
     // position counts the sink's latency anyway, and cork and flush rewind the sink.
