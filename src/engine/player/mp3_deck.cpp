@@ -473,14 +473,12 @@ void Mp3Deck::useLoudness(LoudnessService& service) {
 }
 
 void Mp3Deck::aimLevel(bool glide) {
-    level.aim(givenName.empty() ? std::string() : path, cuePath, glide,
-              lane->shared.control().phase == Phase::Playing);
+    level.aim(levelledFile(), cuePath, glide, lane->shared.control().phase == Phase::Playing);
     applyLevels();
 }
 
 void Mp3Deck::followLevel() {
-    if (level.step(givenName.empty() ? std::string() : path, cuePath,
-                   lane->shared.control().phase == Phase::Playing))
+    if (level.step(levelledFile(), cuePath, lane->shared.control().phase == Phase::Playing))
         applyLevels();
 }
 

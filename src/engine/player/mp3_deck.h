@@ -177,6 +177,11 @@ private:
     void followLevel();
     void applyGain();
     void applyLevels() { lane->ui.setLevels(level.levels()); }
+    // The file levelled: none before one is set. A reference, not a copy: the tick asks.
+    const std::string& levelledFile() const {
+        static const std::string none;
+        return givenName.empty() ? none : path;
+    }
 
     Levelling levellingChoice = Levelling::Off;
     LevelFollower level;
