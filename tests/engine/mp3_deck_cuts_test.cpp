@@ -61,7 +61,8 @@ TEST_P(Mp3DeckCuts, NoCommandClicks) {
     // reaches the recording as a splice of old and new. Pieces of 1 ms keep what is rendered
     // ahead short of where any rewrite starts. PipeWire rewinds nothing; pieces that short
     // would only shrink its graph's step until it drops out.
-    SinkRecorder recorder("velmor_null.monitor", testServerIsPipeWire() ? 10 : 1);
+    SinkRecorder recorder("velmor_null.monitor",
+                          testServerIsPipeWire() ? SinkRecorder::defaultLatencyMs() : 1);
     RecordingErrorSink errors;
     LoadedDecks decks(errors, loud, other, GetParam());
     Mp3Deck& deck = decks.deck1;

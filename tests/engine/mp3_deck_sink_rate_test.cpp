@@ -142,7 +142,7 @@ TEST_F(SinkRateMp3DeckPulse, AFileIsResampledOnlyWhereItsRateIsNotTheSinks) {
         const std::string mp3 = makeToneMp3(dir.path(), "t" + std::to_string(c.fileRate) + ".mp3",
                                             kToneHz, 3, {.rate = c.fileRate});
         const DecodedAudio reference = decodeWithMpg123(mp3);
-        SinkRecorder recorder(sink.monitor(), 10, c.sinkRate);
+        SinkRecorder recorder(sink.monitor(), SinkRecorder::defaultLatencyMs(), c.sinkRate);
         int streamRate = 0;
         {
             auto output = connectPulse(errors);
@@ -215,8 +215,8 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
                      (c.byDefault ? ", the default" : "") + (c.paused ? ", paused" : ""));
         NullSink before("before", "Before", "rate=" + std::to_string(c.fromRate));
         NullSink after("after", "After", "rate=" + std::to_string(c.toRate));
-        SinkRecorder onBefore(before.monitor(), 10, c.fromRate);
-        SinkRecorder onAfter(after.monitor(), 10, c.toRate);
+        SinkRecorder onBefore(before.monitor(), SinkRecorder::defaultLatencyMs(), c.fromRate);
+        SinkRecorder onAfter(after.monitor(), SinkRecorder::defaultLatencyMs(), c.toRate);
         double positionBefore = 0, positionAfter = 0;
         std::size_t heardAfter = 0;  // on the new sink, when positionAfter was read
         int rateBefore = 0, rateAfter = 0;

@@ -15,10 +15,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/test_server.h"
+
 extern char** environ;
 
 bool SinkRecorder::available() {
     return std::getenv("PULSE_SERVER") != nullptr;
+}
+
+int SinkRecorder::defaultLatencyMs() {
+    return testServerIsPipeWire() ? 40 : 10;
 }
 
 SinkRecorder::SinkRecorder(const std::string& source, int latencyMs, int rate) : rate(rate) {

@@ -22,10 +22,16 @@ public:
     static constexpr int kRate = 48000;
     static constexpr int kChannels = 2;
 
+    // parec's piece size where none is asked for: 10 ms; on PipeWire 40 ms. PipeWire runs its
+    // whole graph in the smallest step any client asks for, and at 10 ms (256 frames) a
+    // two-core machine misses a step's deadline now and then: the sink then plays 256 frames
+    // of silence, heard as a hole in every recording, whatever the player wrote.
+    static int defaultLatencyMs();
+
     // Starts parec and returns once the first samples have arrived; throws if it cannot.
     // `latencyMs`: parec's piece size; small pieces arrive soon after the sink rendered them.
-    explicit SinkRecorder(const std::string& source = "velmor_null.monitor", int latencyMs = 10,
-                          int rate = kRate);
+    explicit SinkRecorder(const std::string& source = "velmor_null.monitor",
+                          int latencyMs = defaultLatencyMs(), int rate = kRate);
     ~SinkRecorder();
     SinkRecorder(const SinkRecorder&) = delete;
     SinkRecorder& operator=(const SinkRecorder&) = delete;
