@@ -4,6 +4,8 @@
 // baseline: whatever the UI thread does anyway) and once with the tick running at 100 Hz.
 // The difference of the UI thread's CPU time, divided by the wall time, is the tick's share of
 // one core, repaints included. A third, direct measure times Timer1_Timer alone.
+#include <SDL.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -102,6 +104,20 @@ int main(int argc, char** argv) {
     deck1.play();
     deck2.play();
 
+    // The joystick's part of each tick: one read, without a stick and with a virtual one.
+    const auto readSeconds = [&] {
+        int32_t x = 0, y = 0;
+        uint32_t buttons = 0;
+        joystick.read(x, y, buttons);  // the first read may open the stick
+        constexpr int kReads = 2000;
+        const double t0 = threadCpuSeconds();
+        for (int i = 0; i < kReads; ++i) joystick.read(x, y, buttons);
+        return (threadCpuSeconds() - t0) / kReads;
+    };
+    const double readUnplugged = readSeconds();
+    const bool attached = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_UNKNOWN, 2, 4, 0) >= 0;
+    const double readPlugged = attached ? readSeconds() : 0;
+
     const double share = (busy - idle) / elapsed * 100.0;
     std::printf("UI thread CPU, tick stopped:  %.3f s in %.1f s (%.2f %% of a core)\n", idle,
                 seconds, idle / seconds * 100);
@@ -115,6 +131,9 @@ int main(int argc, char** argv) {
     std::printf("Timer1_Timer alone, paused:  %.1f us per call, %.2f %% of a core at 100 Hz\n",
                 handlerPaused * 1e6, handlerPaused * 100 * 100);
     std::printf("playing / paused handler cost: %.2f\n", handler / handlerPaused);
+    std::printf("joystick read: %.2f us with no stick, %s\n", readUnplugged * 1e6,
+                attached ? (std::to_string(readPlugged * 1e6) + " us with a virtual one").c_str()
+                         : "no virtual stick could be attached");
     std::printf("decks still playing: %d %d\n", deck1.playState(), deck2.playState());
     std::fflush(stdout);
     std::_Exit(0);  // as the player does: no waiting for the sound server

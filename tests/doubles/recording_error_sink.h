@@ -17,6 +17,10 @@ public:
         std::lock_guard lock(mutex);
         return lines;
     }
+    std::size_t count() {
+        std::lock_guard lock(mutex);
+        return lines.size();
+    }
 
 private:
     std::mutex mutex;

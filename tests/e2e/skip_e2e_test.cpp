@@ -5,6 +5,7 @@
 
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -39,14 +40,25 @@ TEST(SkipEndToEnd, SkippingOverAFolderOfJunkKeepsTheWindowAnswering) {
     ASSERT_EQ(form.state().TrackCount, kJunk + 1);
     ASSERT_EQ(deck1.playState(), Deck::Playing);
 
+    // The most files tried in one turn of the event loop (a line for each that failed): a
+    // handful each, so that the window answers between them however slow each try is.
+    std::size_t mostInATurn = 0, seen = errors.count();
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        const std::size_t now = errors.count();
+        mostInATurn = std::max(mostInATurn, now - seen);
+        seen = now;
+    });
+    turn.start(0);
     LoopProbe probe;
     QTest::mouseClick(form.controls().Command10, Qt::LeftButton);  // ">>", over every entry
     const qint64 click = probe.sinceLastBeat();
-    const std::size_t triedInTheClick = errors.taken().size();  // a line for each that failed
+    const std::size_t triedInTheClick = errors.count();
     // Round the folder, back to the one entry that plays.
     const bool back = QTest::qWaitFor(
         [&] { return form.state().TrackNumber == 1 && deck1.playState() == Deck::Playing; }, 60000);
     probe.stop();
+    turn.stop();
     const qint64 longest = probe.longestGap();
     std::printf(
         "\">>\" over %d entries that do not start: the click took %lld ms, the longest "
@@ -55,8 +67,7 @@ TEST(SkipEndToEnd, SkippingOverAFolderOfJunkKeepsTheWindowAnswering) {
         static_cast<long long>(probe.elapsed()));
     ASSERT_TRUE(back);
     EXPECT_LE(triedInTheClick, 16u);
-    EXPECT_LT(click, 250);  // generous: a whole pass in the click took 2.7 s
-    EXPECT_LT(longest, 250);
+    EXPECT_LE(mostInATurn, 16u);
     EXPECT_EQ(form.state().playerState, PlayerState::Playing);
     const auto lines = errors.taken();
     EXPECT_EQ(lines.size(), static_cast<std::size_t>(kJunk));  // one for each, as it was tried
