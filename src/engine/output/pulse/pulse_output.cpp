@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cctype>
 #include <limits>
+#include <numeric>
 #include <utility>
 
 #include "components/error_sink.h"
@@ -42,10 +43,14 @@ constexpr auto kStaleLimit = kLongestWindowWait + std::chrono::milliseconds(250)
 // gain glides over as long.
 constexpr std::chrono::microseconds kFade{5000};
 // How far the server's estimate of what was heard may be off, and how far short of it its
-// sink's rewind may fall: 2 ms on PulseAudio; 8 ms on PipeWire's pulse server, whose graph
-// takes a step's worth at once, so that what it took since its last timing is only estimated.
+// sink's rewind may fall: 2 ms on PulseAudio. PipeWire's pulse server takes a whole step of
+// its graph at once, so that what it took since its last timing is only estimated: there the
+// margin is that step (learnt from the server's read index; its largest, 2048 frames, until
+// known) and 3 ms more.
 constexpr std::chrono::microseconds kRewriteMargin{2000};
-constexpr std::chrono::microseconds kPipeWireRewriteMargin{8000};
+constexpr std::chrono::microseconds kPipeWireStepMargin{3000};
+constexpr std::int64_t kLargestGraphStep = 2048;  // frames
+constexpr int kStepMoves = 8;
 // The new audio after a cut's fade starts further off: it waits for the fade anyway, and the
 // server's own span then covers a late answer of ours.
 constexpr std::chrono::microseconds kRestartMargin{10000};
@@ -54,6 +59,8 @@ constexpr std::chrono::microseconds kRestartMargin{10000};
 std::size_t framesIn(std::chrono::microseconds span, int rate) {
     return static_cast<std::size_t>(span.count() * rate / 1000000);
 }
+// PipeWire: how often the server is asked whether it has taken a fade, kFadeHeard apart.
+constexpr int kFadeChecks = 30;
 constexpr std::chrono::milliseconds kFadeHeard{3};  // beyond the margin's and the fade's span
 
 // Lets the main loop's lock go at the end of a scope.
@@ -138,11 +145,20 @@ struct PulseOutput::Stream {
     bool fading = false;           // a cut fades out: the cork or flush waits for it
     bool faded = false;            // and has been heard
     std::size_t fadeMargin = 0;    // frames before the last fade began, from what was heard
-    bool starting = false;         // corked until the first frames of what it plays are written
-    bool restarting = false;       // the first frames go over the silence after a fade
-    bool timingAsked = false;      // the server's timing asked afresh, for `timed`
-    bool leadIn = false;           // the silence a start begins with is written
-    unsigned timed = 0;            // Timed bits
+    std::int64_t fadeEnd = 0;      // the server's index, in bytes, where that fade ends
+    int fadeChecks = 0;            // times the server was asked whether it has taken the fade
+    // PipeWire: the server's read index when last timed, and its graph's step, both in bytes:
+    // the index moves a whole step at a time, so the step divides every move. Learnt afresh
+    // over each kStepMoves moves, as the graph's step changes with the clients it serves.
+    std::int64_t lastReadIndex = -1;
+    std::int64_t graphStep = 0;
+    std::int64_t learntStep = 0;
+    int stepMoves = 0;
+    bool starting = false;     // corked until the first frames of what it plays are written
+    bool restarting = false;   // the first frames go over the silence after a fade
+    bool timingAsked = false;  // the server's timing asked afresh, for `timed`
+    bool leadIn = false;       // the silence a start begins with is written
+    unsigned timed = 0;        // Timed bits
 };
 
 PulseOutput::PulseOutput(ErrorSink& errors, Options options, LinkListener listener)
@@ -421,6 +437,9 @@ void PulseOutput::openStream(Stream& stream) {
     stream.sounding = !stream.corked;
     stream.epoch = word.epoch;
     stream.lastUnheard = 0;
+    stream.lastReadIndex = -1;
+    stream.graphStep = stream.learntStep = 0;
+    stream.stepMoves = 0;
     // No PA_STREAM_ADJUST_LATENCY: it reconfigures the sink's own latency, and a stream made
     // so on a server that had just started was never asked for more (PulseAudio 16). The
     // position counts the sink's latency anyway, and cork and flush rewind the sink.
@@ -645,6 +664,7 @@ void PulseOutput::onSuspended(pa_stream* pa, void* self) {
 void PulseOutput::onTiming(pa_stream*, void* self) {
     auto& stream = *static_cast<Stream*>(self);
     if (!stream.ready || !stream.source) return;
+    stream.owner->learnGraphStep(stream);
     // The server's own timing: the clock counts what it has played, not what we wrote, and
     // stands still while the stream waits or its sink sleeps.
     if (const std::optional<std::uint32_t> unheard = stream.owner->unheardFrames(stream))
@@ -755,13 +775,21 @@ bool PulseOutput::rewrite(Stream& stream, float gain, bool silence) {
     const std::optional<std::uint32_t> unheard = unheardFrames(stream);
     const std::size_t before = unheard ? *unheard : stream.historyCount;
     const std::size_t held = std::min<std::size_t>(untaken(stream, before), stream.historyCount);
-    const std::size_t margin =
-        framesIn(sinks.onPipeWire() ? kPipeWireRewriteMargin : kRewriteMargin, stream.rate);
+    const std::size_t margin = rewriteMargin(stream);
     const auto fade = static_cast<float>(framesIn(kFade, stream.rate));
     if (!silence) stream.rewrittenGain = gain;
     if (held <= margin) return false;  // next to nothing left: the next frames glide to it
     const std::size_t frames = held - margin;
     stream.fadeMargin = before > frames ? before - frames : 0;
+    if (silence) {
+        const pa_timing_info* timing = pa_stream_get_timing_info(stream.pa);
+        const auto fadeFrames = std::min<std::size_t>(frames, framesIn(kFade, stream.rate));
+        stream.fadeEnd =
+            timing ? timing->write_index -
+                         static_cast<std::int64_t>((frames - fadeFrames) * sizeof(StereoFrame))
+                   : 0;
+        stream.fadeChecks = 0;
+    }
     std::size_t at = (stream.historyEnd + stream.historySize - frames) % stream.historySize;
     for (std::size_t i = 0; i < frames; ++i, at = (at + 1) % stream.historySize) {
         Stream::Kept& kept = stream.history[at];
@@ -802,6 +830,7 @@ void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
     auto& stream = *static_cast<Stream*>(self);
     if (pa != stream.pa) return;
     PulseOutput& output = *stream.owner;
+    output.learnGraphStep(stream);
     stream.timingAsked = false;
     const unsigned what = std::exchange(stream.timed, 0u);
     if ((what & static_cast<unsigned>(Timed::Gain)) && !stream.fading && !stream.corked)
@@ -816,12 +845,50 @@ void PulseOutput::onTimed(pa_stream* pa, int, void* self) {
         }
     } else if (!(what & static_cast<unsigned>(Timed::Faded))) {
         return;
+    } else if (!output.fadeTaken(stream)) {
+        output.armTimer(stream.fadeDone, kFadeHeard);
+        return;
     }
     // The fade has been heard, or there was next to nothing left to fade.
     stream.fading = false;
     stream.faded = true;  // for this apply only
     output.apply(stream);
     stream.faded = false;
+}
+
+void PulseOutput::learnGraphStep(Stream& stream) const {
+    if (!sinks.onPipeWire()) return;
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream.pa);
+    if (!timing || timing->read_index_corrupt) return;
+    const std::int64_t moved = timing->read_index - stream.lastReadIndex;
+    if (stream.lastReadIndex >= 0 && moved > 0) {
+        stream.learntStep = std::gcd(stream.learntStep, moved);
+        if (++stream.stepMoves >= kStepMoves) {
+            stream.graphStep = std::exchange(stream.learntStep, 0);
+            stream.stepMoves = 0;
+        }
+    }
+    stream.lastReadIndex = timing->read_index;
+}
+
+std::size_t PulseOutput::rewriteMargin(const Stream& stream) const {
+    if (!sinks.onPipeWire()) return framesIn(kRewriteMargin, stream.rate);
+    const std::int64_t step =
+        stream.graphStep > 0 ? stream.graphStep / static_cast<std::int64_t>(sizeof(StereoFrame))
+                             : kLargestGraphStep;
+    return static_cast<std::size_t>(std::min(step, kLargestGraphStep)) +
+           framesIn(kPipeWireStepMargin, stream.rate);
+}
+
+bool PulseOutput::fadeTaken(Stream& stream) const {
+    // PipeWire's graph plays whatever it has taken from a stream, corked or not, and takes it
+    // a step at a time: a step as long as the fade's margin or longer (a desktop's usual 1024
+    // frames) would be corked before it reached the fade, a hard cut. There the cork waits
+    // until the server has taken the fade's last frame, a tenth of a second at most.
+    if (!sinks.onPipeWire()) return true;
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream.pa);
+    if (!timing || timing->read_index_corrupt || timing->read_index >= stream.fadeEnd) return true;
+    return ++stream.fadeChecks > kFadeChecks;
 }
 
 std::optional<std::uint32_t> PulseOutput::unheardFrames(Stream& stream) const {
@@ -890,7 +957,8 @@ void PulseOutput::fill(Stream& stream, std::size_t bytes) {
     // Over the silence after a fade, from a little after what has been heard.
     std::size_t back = 0;
     const std::size_t open = unheard ? untaken(stream, *unheard) : 0;
-    const std::size_t restart = framesIn(kRestartMargin, stream.rate);
+    const std::size_t restart =
+        std::max(framesIn(kRestartMargin, stream.rate), rewriteMargin(stream));
     if (stream.restarting && open > restart) {
         back = std::min<std::size_t>(open - restart, stream.historySize);
         wanted += back;

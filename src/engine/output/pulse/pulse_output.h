@@ -172,6 +172,9 @@ private:
     // Frames written that the server has not played yet, by its own timing; none known right
     // after a flush, until the server's next timing says where the stream stands.
     std::optional<std::uint32_t> unheardFrames(Stream& stream) const;
+    bool fadeTaken(Stream& stream) const;
+    void learnGraphStep(Stream& stream) const;
+    std::size_t rewriteMargin(const Stream& stream) const;
     void watch();  // the periodic check: stalls, connects, reconnects
     void checkStalls(std::chrono::steady_clock::time_point now);
     void armWatch(std::chrono::milliseconds after);
