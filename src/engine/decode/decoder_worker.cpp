@@ -21,6 +21,7 @@
 #include "engine/deck/deck_stream.h"
 #include "engine/deck/play_clock.h"
 #include "engine/deck/verify.h"
+#include "engine/decode/cue_opener.h"
 #include "engine/decode/mp3_decoder.h"
 #include "engine/decode/soxr_resampler.h"
 
@@ -49,120 +50,6 @@ public:
 private:
     DecoderWorker& worker;
 };
-
-namespace {
-
-// Opens the cued file on a thread of its own, so that a slow disk under it neither holds the
-// current track's decoding nor cuts its end. One file at a time; a newer request replaces one
-// not yet taken, and an open under way gives up at its next read once it is not wanted. A file
-// on a disk that holds too many threads already is refused with the cause, unopened.
-//
-// Protocol: request() and take() come from the decoder thread, the opening from the opener's
-// own; everything is under `mutex` but the open itself. The opener wakes the decoder thread
-// (through the stream) when a result is ready.
-class CueOpener {
-public:
-    explicit CueOpener(DeckStream::UiSide waker) : waker(waker) {}
-    ~CueOpener() {
-        {
-            std::lock_guard lock(mutex);
-            quit = true;
-            ++serial;  // an open under way gives up
-        }
-        changed.notify_all();
-        if (thread.joinable()) thread.join();
-    }
-    CueOpener(const CueOpener&) = delete;
-    CueOpener& operator=(const CueOpener&) = delete;
-
-    // Asks for `path` ("" for nothing); what an earlier request found is dropped. False when
-    // no thread could be had for it.
-    bool request(const std::string& path) {
-        std::lock_guard lock(mutex);
-        ++serial;
-        wanted = path;
-        result.reset();
-        hasResult.store(false, std::memory_order_relaxed);
-        if (!thread.joinable() && !path.empty()) {
-            try {
-                thread = std::thread([this] { loop(); });
-            } catch (const std::system_error&) {
-                wanted.clear();
-                return false;
-            }
-        }
-        changed.notify_all();
-        return true;
-    }
-    // Whether take() has something, without a lock.
-    bool ready() const { return hasResult.load(std::memory_order_acquire); }
-    // Still held by the open of an earlier request (a disk that does not answer): the one
-    // asked for now has not even begun.
-    bool heldByAnother() {
-        std::lock_guard lock(mutex);
-        return openingSerial != 0 && openingSerial != serial;
-    }
-    // What the open of the path last requested found, once it is done.
-    std::optional<Mp3Decoder::Opened> take() {
-        std::lock_guard lock(mutex);
-        hasResult.store(false, std::memory_order_relaxed);
-        return std::exchange(result, std::nullopt);
-    }
-    // Waits for the open under way, in slices, until `giveUp` says so; nullopt then.
-    std::optional<Mp3Decoder::Opened> await(const std::function<bool()>& giveUp) {
-        std::unique_lock lock(mutex);
-        while (!result && !wanted.empty() && !giveUp())
-            changed.wait_for(lock, std::chrono::milliseconds(10));
-        hasResult.store(false, std::memory_order_relaxed);
-        return std::exchange(result, std::nullopt);
-    }
-
-private:
-    void loop() {
-        pthread_setname_np(pthread_self(), "deck opener");
-        std::unique_lock lock(mutex);
-        for (;;) {
-            changed.wait(lock, [&] { return quit || (!wanted.empty() && !result); });
-            if (quit) return;
-            const std::uint64_t mine = serial;
-            openingSerial = mine;
-            const std::string path = wanted;
-            lock.unlock();
-            // The serial is read unlocked: a stale read only reads a little longer.
-            const std::function<bool()> abandoned = [&] {
-                std::lock_guard check(mutex);
-                return serial != mine;
-            };
-            // Counted on its disk while it opens; not begun on a disk that holds too many.
-            std::string refusal;
-            StrandedThreads::Hold hold = StrandedThreads::process().admit(path, refusal);
-            Mp3Decoder::Opened opened =
-                hold ? Mp3Decoder::open(path, abandoned) : Mp3Decoder::Opened{nullptr, refusal};
-            hold.release();
-            lock.lock();
-            openingSerial = 0;
-            if (serial != mine) continue;  // asked for something else meanwhile
-            result = std::move(opened);
-            hasResult.store(true, std::memory_order_release);
-            wanted.clear();
-            changed.notify_all();
-            waker.wakeDecoder();
-        }
-    }
-
-    DeckStream::UiSide waker;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::uint64_t serial = 0;
-    std::uint64_t openingSerial = 0;  // the request whose open is under way; 0 for none
-    std::string wanted;               // "" once opened or withdrawn
-    std::optional<Mp3Decoder::Opened> result;
-    std::atomic<bool> hasResult{false};  // result is there; set and cleared under the mutex
-    bool quit = false;
-    std::thread thread;
-};
-
-}  // namespace
 
 // The decoder thread's own state and steps.
 class DecoderWorker::Run {
