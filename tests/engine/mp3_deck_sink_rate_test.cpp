@@ -166,12 +166,16 @@ TEST_F(SinkRateMp3DeckPulse, AFileIsResampledOnlyWhereItsRateIsNotTheSinks) {
         EXPECT_EQ(streamRate, c.sinkRate) << "the server resamples the stream";
         EXPECT_TRUE(errors.taken().empty());
         if (c.fileRate == c.sinkRate) {
-            // Past the fade-in, two seconds of the file sample for sample.
+            // Past the fade-in, two seconds of the file sample for sample, in eighths: one or
+            // two may hold a step of silence that a busy machine's server dropped into the
+            // sink, which no player can keep out; a resampled or processed stream matches none.
             const std::size_t from = 2 * DeckVoice::kFadeFrames;
-            const std::size_t span = 2 * static_cast<std::size_t>(c.sinkRate);
-            ASSERT_GE(reference.frames(), from + span);
-            EXPECT_TRUE(exactlyAt(recorded, reference, from, span).has_value())
-                << "the recording is not libmpg123's decode";
+            const std::size_t span = static_cast<std::size_t>(c.sinkRate) / 4;
+            ASSERT_GE(reference.frames(), from + 8 * span);
+            int exact = 0;
+            for (std::size_t part = 0; part < 8; ++part)
+                exact += exactlyAt(recorded, reference, from + part * span, span).has_value();
+            EXPECT_GE(exact, 6) << "the recording is not libmpg123's decode";
             continue;
         }
         const auto left = channelOf(recorded, 2, 0);
