@@ -12,13 +12,16 @@ public:
     int mixInto(StereoFrame*, int, const MixTiming&) noexcept override { return 0; }
     void holdClock(std::int64_t, int) noexcept override {}
     void retime(const MixTiming&) noexcept override {}
+    void playAt(int rate) noexcept override { lastRate = rate; }
     bool isPlaying() const noexcept override { return playing; }
     DeckControl::Word control() const noexcept override {
         return {1, playing ? DeckControl::Phase::Playing : DeckControl::Phase::Stopped};
     }
     float gain() const noexcept override { return 1.0f; }
     std::string playingName() const override { return playing ? "starved.mp3" : ""; }
-    std::string label() const override { return "Deck 1"; }
+    std::string label() const override { return name; }
     std::string title() const override { return "starved.mp3"; }
     std::atomic<bool> playing{true};
+    std::string name = "Deck 1";
+    std::atomic<int> lastRate{0};  // the rate the output last said it plays the deck at
 };

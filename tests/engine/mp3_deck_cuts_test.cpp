@@ -14,6 +14,7 @@
 #include "engine/player/mp3_deck.h"
 #include "support/heard_test.h"
 #include "support/loaded_decks.h"
+#include "support/null_sink.h"
 #include "support/output_kinds.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
@@ -63,6 +64,8 @@ TEST_P(Mp3DeckCuts, NoCommandClicks) {
     // would only shrink its graph's step until it drops out.
     SinkRecorder recorder("velmor_null.monitor",
                           testServerIsPipeWire() ? SinkRecorder::defaultLatencyMs() : 1);
+    // Another output, at another rate: the deck sent there is heard leaving this one.
+    NullSink elsewhere("velmor_cuts_other", "Elsewhere", "rate=44100");
     RecordingErrorSink errors;
     LoadedDecks decks(errors, loud, other, GetParam());
     Mp3Deck& deck = decks.deck1;
@@ -90,6 +93,8 @@ TEST_P(Mp3DeckCuts, NoCommandClicks) {
              deck.setFileName(loud);
              deck.play();
          }},
+        {"another output", [&] { decks.output.chooseDevice("Deck 1", "velmor_cuts_other"); }},
+        {"back to its output", [&] { decks.output.chooseDevice("Deck 1", ""); }},
         {"stop", [&] { deck.stop(); }},
         {"play after stop", [&] { deck.play(); }},
     };

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <regex>
@@ -19,6 +20,7 @@
 #include "engine/deck/audio_source.h"
 #include "engine/player/mp3_deck.h"
 #include "support/loaded_decks.h"
+#include "support/null_sink.h"
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
 #include "support/shell_command.h"
@@ -250,6 +252,66 @@ TEST(OutputMp3DeckPulse, AStreamKilledFromOutsideIsThatDecksAlone) {
     EXPECT_GT(toneAmplitude(end, SinkRecorder::kRate, 440), 0.3);
     EXPECT_EQ(deck2.playState(), Deck::Playing);
     EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
+}
+
+TEST(SlotMp3DeckPulse, ASlotHandedToAnotherDeckKeepsNothingOfTheLastOne) {
+    // One deck leaves the output and another comes: the new one starts as on a fresh output,
+    // whatever the last one's device, wait or sink.
+    if (!SinkRecorder::available()) GTEST_SKIP() << "needs the private sound server";
+    NullSink other("velmor_slot_other", "Slot", "rate=44100");
+    const struct {
+        const char* name;
+        std::string firstDevice;   // the first deck's choice
+        std::string secondDevice;  // the second's
+        bool secondTold;           // the second deck's wait for its device is told
+        int secondRate;            // the rate the second deck is first played at
+    } cases[] = {
+        {"a wait told for the last deck is told again for the next", "velmor_slot_gone",
+         "velmor_slot_gone", true, 0},
+        {"the last deck's sink does not choose the next one's rate", "velmor_slot_other", "", false,
+         48000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingErrorSink errors;
+        auto output = connectPulse(errors);
+        ASSERT_TRUE(output);
+        StarvedSource first, second;
+        first.name = "Deck 1";
+        second.name = "Deck 2";
+        output->chooseDevice(first.name, c.firstDevice);
+        output->chooseDevice(second.name, c.secondDevice);
+        output->addSource(&first);
+        output->follow(first);
+        // Its stream made where it was sent (or its wait told).
+        ASSERT_TRUE(waitFor(
+            [&] {
+                return first.lastRate.load() != 0 || !errors.taken().empty() ||
+                       sinkInputOf("Deck 1") >= 0;
+            },
+            5s));
+        std::this_thread::sleep_for(300ms);  // the server placed it and said where
+        output->removeSource(&first);
+        const std::size_t before = errors.taken().size();
+        output->addSource(&second);
+        output->follow(second);
+        if (c.secondTold) {
+            EXPECT_TRUE(waitFor(
+                [&] {
+                    const std::vector<std::string> lines = errors.taken();
+                    return std::any_of(lines.begin() + static_cast<std::ptrdiff_t>(before),
+                                       lines.end(), [](const std::string& line) {
+                                           return line.rfind("Deck 2 waits for its output", 0) == 0;
+                                       });
+                },
+                5s));
+        }
+        if (c.secondRate != 0) {
+            ASSERT_TRUE(waitFor([&] { return second.lastRate.load() != 0; }, 5s));
+            EXPECT_EQ(second.lastRate.load(), c.secondRate);
+        }
+        output->removeSource(&second);
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/deck/audio_source.h"
 #include "engine/deck/stereo_frame.h"
 #include "engine/output/audio_output.h"
 #include "engine/output/outage_report.h"
@@ -17,6 +18,8 @@
 
 struct pa_context;
 struct pa_operation;
+struct pa_proplist;
+struct pa_sample_spec;
 struct pa_server_info;
 struct pa_stream;
 struct pa_threaded_mainloop;
@@ -27,9 +30,9 @@ class ErrorSink;
 // server), so that the desktop lists "Deck 1" and "Deck 2" and can route and remember each.
 //
 // The server holds a large buffer of each stream (few wakeups for it and for us), yet every
-// command acts at once: a pause corks and flushes the stream, a seek or a new file flushes it
-// and writes the new audio straight away, and the deck's volume is the stream's own volume,
-// which the server applies to what it has queued. A source's clock follows the server's own
+// command acts at once: a cut fades out over what the server holds (a pause then corks and
+// flushes the stream, a seek or a new file writes the new audio over the silence), and a
+// volume that jumps is written again over it. A source's clock follows the server's own
 // timing of its stream.
 //
 // A lost server (its connection fails, or a stream with audio queued is not asked for more
@@ -38,6 +41,10 @@ class ErrorSink;
 // background, once a second while a source plays, and tells once that sound flows again. A
 // suspended sink is no loss, nor is our own process held up. A stream that fails alone (killed
 // from outside) is that source's alone: it is made again, the others play on.
+//
+// Its parts, each in a file of its own: the link (pulse_link.cpp), a stream's life
+// (pulse_stream_life.cpp), the cuts and glides over what the server holds (pulse_cuts.cpp,
+// over HeldAudio), the feeder (pulse_feeder.cpp); a stream's states are in pulse_stream.h.
 //
 // Threads: libpulse's main loop thread runs every callback of the server's and the output's
 // timers, with the main loop's lock held; the other threads take that lock for each call.
@@ -127,11 +134,17 @@ private:
     // Once the server's sinks are known: on the source's chosen device, held there (a device
     // that goes away takes the stream with it, never to another one), or on the default.
     void openStream(Stream& stream);
+    // What the server knows the stream by: its name, and what it remembers its routing under.
+    pa_proplist* streamProperties(const Stream& stream) const;
+    // Asks the server to make it: its buffer, started corked unless it sounds, held to a
+    // chosen device.
+    void connectStream(Stream& stream, const pa_sample_spec& format);
     // The chosen device is not there: the stream waits for it, told once.
     void awaitDevice(Stream& stream);
     void sinksListed();
     void sinkAppeared(const std::string& name);
     void sinkGone(const std::string& name);
+    void sinkRateChanged(const std::string& name);
     // The stream goes; what it held unheard is heard again from the source.
     void dropStream(Stream& stream);
     // The source's clock stands where the stream's sound stopped.
@@ -141,11 +154,17 @@ private:
     // The server placed the stream on a sink of another rate than it was made at: the watch
     // makes it anew at that sink's rate. False when it stays.
     bool offRate(Stream& stream);
-    // The stream failed alone: the source's queued audio is gone, the stream made again.
+    // Made anew (another device, another rate): a stream that sounds fades out first.
+    void renew(Stream& stream);
+    void renewNow(Stream& stream);
+    // The stream failed alone (killed from outside, its sink gone, a write refused): the
+    // source's clock stands where it was heard, and the watch makes the stream again.
+    void failStream(Stream& stream);
+    // The source's queued audio is gone, the stream made again.
     void remakeStream(Stream& stream);
     // Brings the stream to its source's state: corked or not, flushed after a command that
-    // moved or halted it, its volume and its name.
-    void apply(Stream& stream);
+    // moved or halted it, its volume and its name. `faded`: a cut's fade has just been heard.
+    void apply(Stream& stream, bool faded = false);
     void setCorked(Stream& stream, bool corked);
     // What waits for the server's timing, asked afresh: a rewrite placed by an old timing
     // lands off the sound by as much as it has drifted.
@@ -155,12 +174,16 @@ private:
     // The source's gain and title, to the stream.
     void updateProperties(Stream& stream);
     // Writes again what the server holds unheard, from a little after what was heard on:
-    // gliding to `gain`, or fading out to silence. False when it holds next to nothing.
-    bool rewrite(Stream& stream, float gain, bool silence);
+    // gliding to `gain`, or fading out to silence. Nothing when it holds next to nothing.
+    enum class Rewritten { Nothing, Written, Failed };
+    Rewritten rewrite(Stream& stream, float gain, bool silence);
     // Gains a listener hears apart (1 dB or more, or one of them silent).
     static bool audiblyApart(float a, float b);
     // Of the frames not heard yet, those the server can still take back.
     std::size_t untaken(Stream& stream, std::size_t unheard) const;
+    void learnGraphStep(Stream& stream) const;
+    std::size_t rewriteMargin(const Stream& stream) const;
+    bool fadeTaken(Stream& stream) const;
     // Keeps the frames about to be written, then gives them the stream's gain.
     void keepAndApplyGain(Stream& stream, StereoFrame* frames, int count);
     std::size_t bufferFrames(int rate) const;
@@ -169,12 +192,23 @@ private:
     // Writes what the source has, up to `bytes`; tries again, later each time, while it has
     // nothing.
     void fill(Stream& stream, std::size_t bytes);
+    // Whether the stream takes audio now: ready, not cutting, and not waiting for its deck to
+    // leave an epoch the server dropped.
+    bool mayFill(Stream& stream);
+    // The moment of silence a corked start begins with; false when the server refused it.
+    bool writeLeadIn(Stream& stream);
+    // What a round of the source's frames written did.
+    struct Fed {
+        bool written = false;
+        bool fellShort = false;  // the source had less than asked
+        bool refused = false;    // the server refused a write
+        std::size_t missing = 0;
+    };
+    // The source's frames, `wanted` of them, the first `back` over what the server holds.
+    Fed writeSource(Stream& stream, std::size_t wanted, std::size_t back, MixTiming timing);
     // Frames written that the server has not played yet, by its own timing; none known right
     // after a flush, until the server's next timing says where the stream stands.
     std::optional<std::uint32_t> unheardFrames(Stream& stream) const;
-    bool fadeTaken(Stream& stream) const;
-    void learnGraphStep(Stream& stream) const;
-    std::size_t rewriteMargin(const Stream& stream) const;
     void watch();  // the periodic check: stalls, connects, reconnects
     void checkStalls(std::chrono::steady_clock::time_point now);
     void armWatch(std::chrono::milliseconds after);

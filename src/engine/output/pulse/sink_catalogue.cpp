@@ -100,7 +100,9 @@ void SinkCatalogue::take(const pa_sink_info& info) {
                           present->indices.end();
         if (anew) present->indices.push_back(info.index);
         present->device = std::move(device);
+        const bool rateChanged = !anew && present->rate != rate;
         present->rate = rate;
+        if (rateChanged && listed_ && events.rateChanged) events.rateChanged(present->device.name);
         // A stream on the old one fails with it: the new one is where it is made again.
         if (anew && listed_ && events.appeared) events.appeared(present->device.name);
         return;

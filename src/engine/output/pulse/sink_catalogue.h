@@ -21,6 +21,9 @@ public:
         std::function<void()> listed;  // the first whole list is in
         std::function<void(const std::string& name)> appeared;
         std::function<void(const std::string& name)> gone;
+        // A sink present runs at another rate than before (PipeWire's graph follows its
+        // clients' rates, or a forced one).
+        std::function<void(const std::string& name)> rateChanged;
     };
     explicit SinkCatalogue(Events events) : events(std::move(events)) {}
 
