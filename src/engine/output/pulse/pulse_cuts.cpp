@@ -7,7 +7,6 @@
 #include <cassert>
 #include <cctype>
 #include <limits>
-#include <numeric>
 #include <utility>
 
 #include "components/error_sink.h"
@@ -104,23 +103,14 @@ std::size_t PulseOutput::untaken(Stream& stream, std::size_t unheard) const {
 void PulseOutput::learnGraphStep(Stream& stream) const {
     if (!sinks.onPipeWire()) return;
     const pa_timing_info* timing = pa_stream_get_timing_info(stream.pa);
-    if (!timing || timing->read_index_corrupt) return;
-    const std::int64_t moved = timing->read_index - stream.lastReadIndex;
-    if (stream.lastReadIndex >= 0 && moved > 0) {
-        stream.learntStep = std::gcd(stream.learntStep, moved);
-        if (++stream.stepMoves >= kStepMoves) {
-            stream.graphStep = std::exchange(stream.learntStep, 0);
-            stream.stepMoves = 0;
-        }
-    }
-    stream.lastReadIndex = timing->read_index;
+    if (timing && !timing->read_index_corrupt) stream.graphStep.see(timing->read_index);
 }
 
 std::size_t PulseOutput::rewriteMargin(const Stream& stream) const {
     if (!sinks.onPipeWire()) return framesIn(kRewriteMargin, stream.rate);
+    const std::int64_t learnt = stream.graphStep.bytes();
     const std::int64_t step =
-        stream.graphStep > 0 ? stream.graphStep / static_cast<std::int64_t>(sizeof(StereoFrame))
-                             : kLargestGraphStep;
+        learnt > 0 ? learnt / static_cast<std::int64_t>(sizeof(StereoFrame)) : kLargestGraphStep;
     return static_cast<std::size_t>(std::min(step, kLargestGraphStep)) +
            framesIn(kPipeWireStepMargin, stream.rate);
 }

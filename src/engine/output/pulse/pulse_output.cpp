@@ -256,5 +256,5 @@ void PulseOutput::Stream::takeUp(AudioSource* newSource) {
     fadeEnd = 0;
     fadeChecks = 0;
     timed = 0;
-    forgetGraphStep();
+    graphStep.forget();
 }

@@ -14,6 +14,7 @@
 #include "components/window_waits.h"
 #include "engine/deck/audio_source.h"
 #include "engine/deck/deck_control.h"
+#include "engine/output/pulse/graph_step.h"
 #include "engine/output/pulse/held_audio.h"
 #include "engine/output/pulse/pulse_output.h"
 #include "engine/output/stall_rule.h"
@@ -53,7 +54,6 @@ inline constexpr std::chrono::microseconds kFade{5000};
 inline constexpr std::chrono::microseconds kRewriteMargin{2000};
 inline constexpr std::chrono::microseconds kPipeWireStepMargin{3000};
 inline constexpr std::int64_t kLargestGraphStep = 2048;  // frames
-inline constexpr int kStepMoves = 8;
 // PipeWire: how often the server is asked whether it has taken a fade, kFadeHeard apart.
 inline constexpr int kFadeChecks = 30;
 // The new audio after a cut's fade starts further off: it waits for the fade anyway, and the
@@ -165,16 +165,5 @@ struct PulseOutput::Stream {
     std::int64_t fadeEnd = 0;    // the server's index, in bytes, where that fade ends
     int fadeChecks = 0;          // times the server was asked whether it has taken the fade
     unsigned timed = 0;          // Timed bits: what waits for the server's timing, asked
-    // PipeWire: the server's read index when last timed, and its graph's step, both in bytes:
-    // the index moves a whole step at a time, so the step divides every move. Learnt afresh
-    // over each kStepMoves moves, as the graph's step changes with the clients it serves.
-    std::int64_t lastReadIndex = -1;
-    std::int64_t graphStep = 0;
-    std::int64_t learntStep = 0;
-    int stepMoves = 0;
-    void forgetGraphStep() {
-        lastReadIndex = -1;
-        graphStep = learntStep = 0;
-        stepMoves = 0;
-    }
+    GraphStep graphStep;         // PipeWire's, from the server's read index
 };

@@ -66,7 +66,7 @@ void PulseOutput::openStream(Stream& stream) {
     stream.sounding = !stream.corked;
     stream.epoch = word.epoch;
     stream.lastUnheard = 0;
-    stream.forgetGraphStep();
+    stream.graphStep.forget();
     connectStream(stream, format);
 }
 
