@@ -3,7 +3,7 @@
 # drive the sound server's volume, against a private PipeWire: first with SDL choosing its
 # output, then through SDL's own PipeWire driver. --everything runs every test of each build
 # in the first pass (a machine whose only server is PipeWire); the second pass takes the first
-# build's sound tests.
+# build's sound tests that play through SDL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 everything=0
@@ -32,6 +32,7 @@ for build in "${builds[@]}"; do
         run_tests "$build" -R "$sound_tests" || status=1
     fi
 done
+# Only the decks that play through SDL: the others never open SDL's audio.
 echo "PipeWire, SDL_AUDIODRIVER=pipewire:"
-SDL_AUDIODRIVER=pipewire run_tests "${builds[0]}" -R "$sound_tests" || status=1
+SDL_AUDIODRIVER=pipewire run_tests "${builds[0]}" -R "$sound_tests.*/Sdl( |\$)" || status=1
 exit $status
