@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -379,6 +380,60 @@ TEST_P(Mp3DeckHungFile, AnOpenNotWaitedForHoldsNoCall) {
     EXPECT_NEAR(deck().duration(), 3.0, 0.05);
     EXPECT_NEAR(toneAmplitude(leftOf(rig.render(44100)), 44100, 660), 0.5, 0.05);
     EXPECT_TRUE(rig.errors.taken().empty());
+}
+
+// A file that fails to open after play() went on without it: the getters only read, the tick
+// tells the refusal once, and so does setting the next file before any tick, as a skip does.
+// A file that fails to open after play() went on without it: the getters only read, the tick
+// tells the refusal once, and so does setting the next file before any tick, as a skip does.
+TEST_P(Mp3DeckHungFile, ALateRefusalIsToldByTheTickOrTheNextFileNeverByAGetter) {
+    const std::string good = makeToneMp3(fuse.path(), "local.mp3", 440, 3, {.rate = 44100});
+    const struct {
+        const char* what;
+        std::function<void()> step;
+        std::size_t lines;
+    } cases[] = {
+        {"the getters",
+         [&] {
+             for (int i = 0; i < 20; ++i) {
+                 static_cast<void>(deck().playState());
+                 static_cast<void>(deck().duration());
+                 static_cast<void>(deck().currentPosition());
+                 static_cast<void>(deck().fileName());
+             }
+         },
+         0},
+        {"two ticks",
+         [&] {
+             deck().followOutput();
+             deck().followOutput();
+         },
+         1},
+        {"the next file", [&] { deck().setFileName(good); }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A share of its own: a released share holds nothing again.
+        TempDir share, dir;
+        std::ofstream(share.file("hang-late.mp3"), std::ios::binary) << std::string(9000, 'x');
+        HangingMount late(share.path(), dir.path());
+        const std::string broken = late.path("hang-late.mp3");
+        const std::size_t before = rig.errors.count();
+        deck().setFileName(broken);
+        deck().waitForOpenAtMost(0ms);
+        deck().play();
+        ASSERT_TRUE(waitFor([&] { return late.holds("hang-late.mp3"); }, 10s));
+        late.release();
+        ASSERT_TRUE(waitFor([&] { return !deck().stillOpening(); }, 5s));
+        c.step();
+        const std::vector<std::string> all = rig.errors.taken();
+        const std::vector<std::string> lines(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                             all.end());
+        ASSERT_EQ(lines.size(), c.lines) << ::testing::PrintToString(lines);
+        for (const std::string& line : lines)
+            EXPECT_EQ(line.rfind("Cannot play " + broken, 0), 0u) << line;
+        deck().setFileName(good);  // off the share before it goes
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, Mp3DeckHungFile,

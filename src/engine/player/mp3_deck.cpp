@@ -62,6 +62,7 @@ Mp3Deck::~Mp3Deck() = default;
 
 void Mp3Deck::setFileName(const std::string& name) {
     assertUiThread();
+    tellDueRefusal();  // before the next file: a skip reads no tick between its files
     givenName = name;
     path = absoluteOrAsGiven(name);
     lane->ui.setPath(path);
@@ -226,7 +227,7 @@ const DecoderWorker::OpenReport* Mp3Deck::opened() const {
     return openReport ? &*openReport : nullptr;
 }
 
-void Mp3Deck::followOpen() const {
+void Mp3Deck::followOpen() {
     if (givenName.empty()) return;
     const DecoderWorker::OpenReport* report = opened();
     if (!report) {
@@ -240,11 +241,14 @@ void Mp3Deck::followOpen() const {
         }
         return;
     }
+    tellDueRefusal();
+}
+
+void Mp3Deck::tellDueRefusal() {
     // The deck ends by itself (the decoder marks the empty track's end); the cause is told here.
-    if (playAwaitsOpen) {
-        playAwaitsOpen = false;
-        if (!report->ok) reportRefusal(*report);
-    }
+    if (!playAwaitsOpen || !openAnswered()) return;
+    playAwaitsOpen = false;
+    if (!openReport->ok) reportRefusal(*openReport);
 }
 
 void Mp3Deck::reportRefusal(const DecoderWorker::OpenReport& report) const {
@@ -375,7 +379,6 @@ void Mp3Deck::followRate() {
 }
 
 int Mp3Deck::playState() const {
-    followOpen();
     switch (lane->shared.control().phase) {
         case Phase::Playing:
             return Playing;

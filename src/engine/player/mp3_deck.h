@@ -87,11 +87,12 @@ private:
         return !givenName.empty() && report && report->ok;
     }
     bool opening() const { return !givenName.empty() && !opened(); }
-    // From the getters the tick calls, and the tick itself: reports, once each, a failed open
-    // that play() went on without, and an open that has not answered within kSlowOpen. The
-    // playlist's skip reads the state of each file it tries before the next: its refusal is
-    // told then, not lost behind the next file.
-    void followOpen() const;
+    // From the tick: reports, once each, a failed open that play() went on without, and an
+    // open that has not answered within kSlowOpen.
+    void followOpen();
+    // The failed open's line, once its answer is in; also when the next file is set, so that
+    // a playlist's skip, which sets file after file between two ticks, loses none.
+    void tellDueRefusal();
     void reportRefusal(const DecoderWorker::OpenReport& report) const;  // "Cannot play ..."
     // Seconds into the file now; with `interpolate`, within the buffer the device plays.
     double positionNow(bool interpolate) const;
@@ -126,11 +127,11 @@ private:
     mutable std::optional<DecoderWorker::OpenReport> openReport;
     bool reportShown = false;  // play() has used the open's outcome; the next play opens again
     std::chrono::steady_clock::time_point openAsked;  // when the current file was named
-    mutable bool slowOpenTold = false;                // followOpen's memory
+    bool slowOpenTold = false;                        // followOpen's memory
     // Until when opened() may wait for the file set: kOpenPatience after it was named, or
     // less where the caller asked.
     std::chrono::steady_clock::time_point openWaitEnd;
-    mutable bool playAwaitsOpen = false;  // play() went on before the open answered
+    bool playAwaitsOpen = false;  // play() went on before the open answered
     std::uint32_t epoch = 0;
     std::int64_t epochStart = 0;  // source frame where the current epoch begins
     int epochRate = 0;            // the rate its audio is made at, and its clock counts in
