@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -302,6 +303,63 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
         EXPECT_NEAR(wentOnAt, stoppedAt, 0.06);
         EXPECT_NEAR(laterAt - wentOnAt, 0.5, 0.06);
     }
+}
+
+// A sink that changes its own rate under a playing deck (PipeWire's graph, which a sink of no
+// fixed rate follows, set to another rate): the deck's stream is made anew at the new rate and
+// plays on, the clock saying what was heard.
+TEST_F(SinkRateMp3DeckPulse, ASinkThatChangesItsOwnRateHasItsDeckMadeAnewAtIt) {
+    if (!testServerIsPipeWire())
+        GTEST_SKIP() << "PulseAudio's null sink keeps the rate it was made with";
+    constexpr double kFromHz = 1500, kToHz = 3500, kSeconds = 8;
+    const auto secondsAt = [&](double hz) {
+        return kSeconds * std::log(hz / kFromHz) / std::log(kToHz / kFromHz);
+    };
+    const std::string sweep =
+        makeSweepMp3(dir.path(), "sweep.mp3", kFromHz, kToHz, kSeconds, {.rate = 48000});
+    auto graph = std::make_unique<GraphRate>(48000);
+    NullSink free("free", "Free", "");  // no rate of its own: it runs at the graph's
+    SinkRecorder recorder(free.monitor(), SinkRecorder::defaultLatencyMs(), 48000);
+    int rateBefore = 0, rateAfter = 0;
+    double positionAfter = 0;
+    std::size_t heardAfter = 0;
+    {
+        auto output = connectPulse(errors);
+        ASSERT_TRUE(output);
+        Mp3Deck deck(*output, errors, "Deck 1");
+        deck.chooseOutputDevice("free");
+        deck.setFileName(sweep);
+        deck.play();
+        tick(deck, 1500ms);
+        rateBefore = streamRateOf("Deck 1");
+        graph.reset();
+        graph = std::make_unique<GraphRate>(44100);
+        EXPECT_TRUE(tickUntil(
+            deck, [&] { return (rateAfter = streamRateOf("Deck 1")) == 44100; }, 20s));
+        tick(deck, 1000ms);
+        positionAfter = deck.currentPosition();
+        heardAfter = recorder.frames();
+        EXPECT_EQ(deck.playState(), Deck::Playing);
+        deck.stop();
+        tick(deck, 100ms);
+    }
+    graph.reset();
+    EXPECT_EQ(rateBefore, 48000);
+    EXPECT_EQ(rateAfter, 44100) << "the server resamples the stream";
+    EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());
+    // Heard on at the new rate, and from where it was: the server's own change of rate drops
+    // out for a moment whatever plays, so the sweep is judged once it has settled, where the
+    // clock is read.
+    const auto left = channelOf(recorder.stop(), 2, 0);
+    constexpr std::size_t kSpan = 48000 / 50;
+    ASSERT_GT(heardAfter, static_cast<std::size_t>(48000)) << "too little heard";
+    EXPECT_GT(
+        rms(std::span(left).subspan(std::min(heardAfter, left.size()) - 48000 / 2, 48000 / 2)),
+        0.3);
+    const double heardAt = secondsAt(zeroCrossingFrequency(
+        std::span(left).subspan(std::min(heardAfter, left.size()) - kSpan, kSpan), 48000));
+    EXPECT_NEAR(positionAfter, heardAt, 0.1) << "the clock is not what was heard";
+    EXPECT_GT(heardAt, 2.3) << "started over: 1.5 s were heard before the change, 1 s after";
 }
 
 // Chosen again and again before the server has made its stream, the deck leaves no stream of
