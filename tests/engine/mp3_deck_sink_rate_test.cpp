@@ -23,6 +23,7 @@
 #include "support/null_sink.h"
 #include "support/output_kinds.h"
 #include "support/shell_command.h"
+#include "support/sink_inputs.h"
 #include "support/sink_recorder.h"
 #include "support/spectrum.h"
 #include "support/temp_dir.h"
@@ -35,26 +36,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// The rate the server lists for the stream of `label`, from the format line of
-// `pactl list sink-inputs` ("float32le 2ch 44100Hz"); 0 when there is none.
-int streamRateOf(const std::string& label) {
-    std::istringstream lines(commandOutput("pactl list sink-inputs"));
-    std::string line;
-    std::smatch m;
-    int rate = 0;
-    bool ours = false;
-    while (std::getline(lines, line)) {
-        if (line.rfind("Sink Input #", 0) == 0) {
-            if (ours) return rate;
-            rate = 0;
-        }
-        if (std::regex_search(line, m, std::regex(R"(Sample \w+: \S+ \d+ch (\d+)Hz)")))
-            rate = std::stoi(m[1]);
-        if (line.find("media.name = \"" + label) != std::string::npos) ours = true;
-    }
-    return ours ? rate : 0;
-}
 
 // The streams the server lists for `label`.
 int streamsOf(const std::string& label) {

@@ -24,6 +24,7 @@
 #include "support/own_pulse_server.h"
 #include "support/scoped_env.h"
 #include "support/shell_command.h"
+#include "support/sink_inputs.h"
 #include "support/sink_recorder.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
@@ -33,20 +34,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// The sink input the server lists for `label`'s stream, or -1.
-int sinkInputOf(const std::string& label) {
-    const std::string list = commandOutput("pactl list sink-inputs");
-    int index = -1;
-    std::istringstream lines(list);
-    std::string line;
-    std::smatch m;
-    while (std::getline(lines, line)) {
-        if (std::regex_search(line, m, std::regex(R"(Sink Input #(\d+))"))) index = std::stoi(m[1]);
-        if (line.find("media.name = \"" + label) != std::string::npos) return index;
-    }
-    return -1;
-}
 
 // Kills a sink input as the server's command line does (pacmd kill-sink-input), through a
 // command-line socket of the test's own.

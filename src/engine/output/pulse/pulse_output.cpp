@@ -207,6 +207,7 @@ void PulseOutput::chooseDevice(const std::string& label, const std::string& devi
             continue;
         // The server would not move a stream held to its device: it is made anew there.
         stream.sink.clear();
+        stream.movedTo.clear();
         stream.awaitTold = false;
         if (stream.pa)
             renew(stream);
@@ -250,6 +251,7 @@ void PulseOutput::Stream::takeUp(AudioSource* newSource) {
     awaitTold = false;
     rate = 0;
     sink.clear();
+    movedTo.clear();
     staleEpoch.reset();
     kept.forget();
     fadeMargin = 0;

@@ -156,6 +156,9 @@ struct PulseOutput::Stream {
     // The rate it was made at: its sink's, so that the server resamples nothing.
     int rate = 0;
     std::string sink;  // where the server last played it, kept across remakes
+    // Where a move from outside (the desktop's sound settings) put a stream that follows the
+    // default, if not on the default: its remakes go there, not back to the default.
+    std::string movedTo;
     // Made anew where the source was playing: the epoch it had is not written, the deck goes
     // on from where it was heard with a new one, within a tick.
     std::optional<std::uint32_t> staleEpoch;

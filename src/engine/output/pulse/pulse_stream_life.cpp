@@ -25,9 +25,12 @@ void PulseOutput::openStream(Stream& stream) {
         awaitDevice(stream);
         return;
     }
+    if (!sinks.has(stream.movedTo)) stream.movedTo.clear();  // gone: back to the default
     // At its sink's rate: the server then passes the audio on as it is. Where the server puts
     // a stream that follows the default is known once it played there.
-    const std::string& place = !stream.device.empty() ? stream.device : stream.sink;
+    const std::string& place = !stream.device.empty()    ? stream.device
+                               : !stream.movedTo.empty() ? stream.movedTo
+                                                         : stream.sink;
     stream.rate = sinks.rateOf(place);
     if (stream.rate <= 0) stream.rate = sinks.rateOf({});
     if (stream.rate <= 0) stream.rate = options.rate;
@@ -109,8 +112,8 @@ void PulseOutput::connectStream(Stream& stream, const pa_sample_spec& format) {
         static_cast<pa_stream_flags_t>((stream.corked ? PA_STREAM_START_CORKED : 0) |
                                        (stream.device.empty() ? 0 : PA_STREAM_DONT_MOVE) |
                                        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-    if (pa_stream_connect_playback(stream.pa,
-                                   stream.device.empty() ? nullptr : stream.device.c_str(),
+    const std::string& target = !stream.device.empty() ? stream.device : stream.movedTo;
+    if (pa_stream_connect_playback(stream.pa, target.empty() ? nullptr : target.c_str(),
                                    &attributes, flags, &volume, nullptr) < 0) {
         failLink(pa_strerror(pa_context_errno(context)));
     }
@@ -293,10 +296,15 @@ void PulseOutput::renewNow(Stream& stream) {
 }
 
 void PulseOutput::onMoved(pa_stream*, void* self) {
-    // Moved by the server or the user (a new default sink): made anew where the new sink runs
+    // Moved by the server (a new default sink) or the user: made anew where the new sink runs
     // at another rate, going on from where it was heard.
     auto& stream = *static_cast<Stream*>(self);
-    if (stream.life == Stream::Life::Ready) stream.owner->offRate(stream);
+    if (stream.life != Stream::Life::Ready) return;
+    // Onto the default, it follows the default again; elsewhere, its remakes go there.
+    const char* name = pa_stream_get_device_name(stream.pa);
+    if (stream.device.empty() && name)
+        stream.movedTo = stream.owner->sinks.isDefault(name) ? "" : name;
+    stream.owner->offRate(stream);
 }
 
 void PulseOutput::onStarted(pa_stream*, void* self) {

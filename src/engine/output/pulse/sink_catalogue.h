@@ -44,6 +44,7 @@ public:
     std::vector<OutputDevice> devices() const;
     // The rate a sink runs at; 0 when it is not known. "" asks for the server's default sink.
     int rateOf(const std::string& name) const;
+    bool isDefault(const std::string& name) const { return name == defaultSink; }
     // PipeWire remembers a stream's routing by the first of its role, application and name,
     // not by PulseAudio's restore id.
     bool onPipeWire() const { return pipeWire; }
