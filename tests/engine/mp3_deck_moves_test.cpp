@@ -24,13 +24,14 @@
 #include "support/test_server.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
+#include "support/wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr double kFromHz = 1000, kToHz = 3000, kSweepSeconds = 30;
+constexpr double kFromHz = 1000, kToHz = 3000, kSweepSeconds = 40;
 
 double sweepSecondsAt(double hz) {
     return kSweepSeconds * std::log(hz / kFromHz) / std::log(kToHz / kFromHz);
@@ -71,9 +72,10 @@ double sweepAt(const std::vector<float>& left, std::size_t at, int rate) {
 
 TEST(MovesMp3DeckPulse, FiftyMovesBetweenRatesEachGoOnFromWhereTheyWereHeard) {
     if (!SinkRecorder::available()) GTEST_SKIP() << kNoPrivateServer;
-    // PipeWire plays a stream moved from outside on its new sink without what its old one held:
-    // 55 to 85 ms are lost there before the deck hears of the move.
-    if (testServerIsPipeWire()) GTEST_SKIP() << "PipeWire drops a moved stream's held audio";
+    // PipeWire plays a stream moved from outside on its new sink without what its old one held,
+    // 55 to 85 ms, which its timing counts as played.
+    if (testServerIsPipeWire() && !getenv("X"))
+        GTEST_SKIP() << "PipeWire drops a moved stream's held audio";
     TempDir dir;
     RecordingErrorSink errors;
     const std::string sweep =
@@ -102,6 +104,17 @@ TEST(MovesMp3DeckPulse, FiftyMovesBetweenRatesEachGoOnFromWhereTheyWereHeard) {
             if (byMenu(move)) {
                 deck.chooseOutputDevice(to.sink);
             } else {
+                // Moved once its last remake is done: a move of the stream being replaced
+                // would be lost with it.
+                const Side& on = sides[move % 2];
+                ASSERT_TRUE(waitFor(
+                    [&] {
+                        deck.followOutput();
+                        return streamsOf("Deck 1") == 1 && streamRateOf("Deck 1") == on.rate;
+                    },
+                    5s))
+                    << "move " << move << "\n"
+                    << commandOutput("pactl list short sink-inputs; pactl list short sinks");
                 const int input = sinkInputOf("Deck 1");
                 ASSERT_GE(input, 0) << "move " << move;
                 commandOutput("pactl move-sink-input " + std::to_string(input) + " " + to.sink);
@@ -121,42 +134,54 @@ TEST(MovesMp3DeckPulse, FiftyMovesBetweenRatesEachGoOnFromWhereTheyWereHeard) {
     ASSERT_EQ(stays[0].size(), kMoves / 2 + 1u);  // A, B, A, B ...
     ASSERT_EQ(stays[1].size(), kMoves / 2 + 0u);
     // Every stretch of sound in turn, on either sink, goes on from where the last one ended.
-    // Stretches too short to measure (70 ms) are left out: the server plays a stream moved
+    // One too short to measure (70 ms) still counts as heard: the server plays a stream moved
     // from outside on its new sink for a moment before the deck has made it anew there.
     struct Stretch {
         int side;
         Heard heard;
         int move;  // the move that led to its stay
+        double seconds;
     };
     std::vector<Stretch> stretches;
     for (int stay = 0; stay <= kMoves; ++stay) {
         const int side = stay % 2;
         const Heard& within = stays[side][static_cast<std::size_t>(stay / 2)];
         for (const Heard& heard : heardRuns(heardOn[side], sides[side].rate, 5, 1))
-            if (heard.from < within.to && heard.to > within.from &&
-                heard.to - heard.from >= static_cast<std::size_t>(sides[side].rate / 1000 * 70))
-                stretches.push_back({side, heard, stay - 1});
+            if (heard.from < within.to && heard.to > within.from)
+                stretches.push_back(
+                    {side, heard, stay - 1, double(heard.to - heard.from) / sides[side].rate});
     }
     const auto frames = [&](int side, int ms) {
         return static_cast<std::size_t>(sides[side].rate / 1000 * ms);
     };
     double worst = 0;
-    for (std::size_t i = 1; i < stretches.size(); ++i) {
-        const Stretch& before = stretches[i - 1];
-        const Stretch& after = stretches[i];
-        // 40 ms windows 10 ms clear of the fades: their middles lie 60 ms of sound apart.
-        const double stoppedAt =
-            sweepAt(heardOn[before.side], before.heard.to - frames(before.side, 50),
-                    sides[before.side].rate);
-        const double wentOnAt = sweepAt(
-            heardOn[after.side], after.heard.from + frames(after.side, 10), sides[after.side].rate);
-        const double skipped = wentOnAt - stoppedAt - 0.06;
-        worst = std::max(worst, std::fabs(skipped));
-        EXPECT_NEAR(skipped, 0, 0.05)
-            << "after move " << after.move
-            << (byMenu(after.move) ? " by the menu" : " from outside")
-            << (before.side == after.side ? ", on one sink" : ", from sink to sink")
-            << ": stopped at " << stoppedAt << " s, went on at " << wentOnAt << " s";
+    const Stretch* before = nullptr;
+    double between = 0;  // seconds heard in short stretches since `before`
+    for (const Stretch& after : stretches) {
+        if (after.seconds < 0.07) {
+            between += after.seconds;
+            continue;
+        }
+        if (before) {
+            // 40 ms windows 10 ms clear of the fades: their middles lie 60 ms of sound apart,
+            // and more by what was heard between them.
+            const double stoppedAt =
+                sweepAt(heardOn[before->side], before->heard.to - frames(before->side, 50),
+                        sides[before->side].rate);
+            const double wentOnAt =
+                sweepAt(heardOn[after.side], after.heard.from + frames(after.side, 10),
+                        sides[after.side].rate);
+            const double skipped = wentOnAt - stoppedAt - 0.06 - between;
+            worst = std::max(worst, std::fabs(skipped));
+            EXPECT_NEAR(skipped, 0, 0.05)
+                << "after move " << after.move
+                << (byMenu(after.move) ? " by the menu" : " from outside")
+                << (before->side == after.side ? ", on one sink" : ", from sink to sink")
+                << ": stopped at " << stoppedAt << " s, went on at " << wentOnAt << " s, "
+                << between << " s heard between";
+        }
+        before = &after;
+        between = 0;
     }
     std::printf(
         "%d moves between 48 and 44.1 kHz, %zu stretches of sound: at worst %.0f ms "

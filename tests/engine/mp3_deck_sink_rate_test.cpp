@@ -37,16 +37,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The streams the server lists for `label`.
-int streamsOf(const std::string& label) {
-    const std::string list = commandOutput("pactl list sink-inputs");
-    int count = 0;
-    for (std::size_t at = list.find("media.name = \"" + label); at != std::string::npos;
-         at = list.find("media.name = \"" + label, at + 1))
-        ++count;
-    return count;
-}
-
 // On PipeWire, the rate its graph runs at while this lives.
 class GraphRate {
 public:

@@ -40,3 +40,13 @@ inline int streamRateOf(const std::string& label) {
     }
     return ours ? rate : 0;
 }
+
+// How many it lists.
+inline int streamsOf(const std::string& label) {
+    const std::string list = commandOutput("pactl list sink-inputs");
+    int count = 0;
+    for (std::size_t at = list.find("media.name = \"" + label); at != std::string::npos;
+         at = list.find("media.name = \"" + label, at + 1))
+        ++count;
+    return count;
+}
