@@ -14,6 +14,7 @@
 
 #include "doubles/recording_error_sink.h"
 #include "engine/player/mp3_deck.h"
+#include "support/deck_ticks.h"
 #include "support/heard_test.h"
 #include "support/null_sink.h"
 #include "support/output_kinds.h"
@@ -35,13 +36,6 @@ constexpr double kFromHz = 1000, kToHz = 3000, kSweepSeconds = 40;
 
 double sweepSecondsAt(double hz) {
     return kSweepSeconds * std::log(hz / kFromHz) / std::log(kToHz / kFromHz);
-}
-
-void tick(Mp3Deck& deck, std::chrono::milliseconds span) {
-    for (const auto end = Clock::now() + span; Clock::now() < end;) {
-        deck.followOutput();
-        std::this_thread::sleep_for(10ms);
-    }
 }
 
 // Where a sink heard the deck: runs of `windowMs` windows that sound, gaps of fewer than
@@ -97,7 +91,7 @@ TEST(MovesMp3DeckPulse, FiftyMovesBetweenRatesEachGoOnFromWhereTheyWereHeard) {
         Mp3Deck deck(*output, errors, "Deck 1");
         deck.setFileName(sweep);
         deck.play();
-        tick(deck, 1000ms);
+        tickFor(deck, 1000ms);
         for (int move = 0; move < kMoves; ++move) {
             const Side& to = sides[(move + 1) % 2];
             if (byMenu(move)) {
@@ -118,11 +112,11 @@ TEST(MovesMp3DeckPulse, FiftyMovesBetweenRatesEachGoOnFromWhereTheyWereHeard) {
                 ASSERT_GE(input, 0) << "move " << move;
                 commandOutput("pactl move-sink-input " + std::to_string(input) + " " + to.sink);
             }
-            tick(deck, 450ms);
+            tickFor(deck, 450ms);
         }
         EXPECT_EQ(deck.playState(), Deck::Playing);
         deck.stop();
-        tick(deck, 100ms);
+        tickFor(deck, 100ms);
     }
     commandOutput("pactl set-default-sink velmor_null");
     EXPECT_TRUE(errors.taken().empty()) << ::testing::PrintToString(errors.taken());

@@ -18,6 +18,7 @@
 
 #include "doubles/recording_error_sink.h"
 #include "engine/player/mp3_deck.h"
+#include "support/deck_ticks.h"
 #include "support/fade_in.h"
 #include "support/heard_test.h"
 #include "support/null_sink.h"
@@ -51,19 +52,11 @@ public:
     GraphRate& operator=(const GraphRate&) = delete;
 };
 
-// The window's tick, for `span`.
-void tick(Mp3Deck& deck, std::chrono::milliseconds span) {
-    for (const auto end = Clock::now() + span; Clock::now() < end;) {
-        deck.followOutput();
-        std::this_thread::sleep_for(10ms);
-    }
-}
-
 // The window's tick until `done` holds, asked every 200 ms; false when `guard` ran out first.
 bool tickUntil(Mp3Deck& deck, const std::function<bool()>& done, std::chrono::seconds guard) {
     for (const auto end = Clock::now() + guard; Clock::now() < end;) {
         if (done()) return true;
-        tick(deck, 200ms);
+        tickFor(deck, 200ms);
     }
     return done();
 }
@@ -133,7 +126,7 @@ TEST_F(SinkRateMp3DeckPulse, AFileIsResampledOnlyWhereItsRateIsNotTheSinks) {
             if (c.chosen) deck.chooseOutputDevice("rated");
             deck.setFileName(mp3);
             deck.play();
-            tick(deck, 1500ms);
+            tickFor(deck, 1500ms);
             streamRate = streamRateOf("Deck 1");
             ASSERT_TRUE(waitFor(
                 [&] {
@@ -214,7 +207,7 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
             if (!c.byDefault) deck.chooseOutputDevice("before");
             deck.setFileName(sweep);
             deck.play();
-            tick(deck, 1500ms);
+            tickFor(deck, 1500ms);
             rateBefore = streamRateOf("Deck 1");
             if (c.paused) deck.pause();
             positionBefore = deck.currentPosition();
@@ -223,7 +216,7 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
             else
                 deck.chooseOutputDevice("after");
             if (c.paused) {
-                tick(deck, 300ms);
+                tickFor(deck, 300ms);
                 EXPECT_NEAR(deck.currentPosition(), positionBefore, 0.002);
                 deck.play();
             }
@@ -231,11 +224,11 @@ TEST_F(SinkRateMp3DeckPulse, ADeckMovedToASinkOfAnotherRateGoesOnAtThatRate) {
             // what rate it went on once done.
             EXPECT_TRUE(tickUntil(
                 deck, [&] { return (rateAfter = streamRateOf("Deck 1")) == c.toRate; }, 20s));
-            tick(deck, 1000ms);
+            tickFor(deck, 1000ms);
             positionAfter = deck.currentPosition();
             heardAfter = onAfter.frames();
             deck.stop();
-            tick(deck, 100ms);
+            tickFor(deck, 100ms);
         }
         commandOutput("pactl set-default-sink velmor_null");
         EXPECT_EQ(rateBefore, c.fromRate);
@@ -301,18 +294,18 @@ TEST_F(SinkRateMp3DeckPulse, ASinkThatChangesItsOwnRateHasItsDeckMadeAnewAtIt) {
         deck.chooseOutputDevice("free");
         deck.setFileName(sweep);
         deck.play();
-        tick(deck, 1500ms);
+        tickFor(deck, 1500ms);
         rateBefore = streamRateOf("Deck 1");
         graph.reset();
         graph = std::make_unique<GraphRate>(44100);
         EXPECT_TRUE(tickUntil(
             deck, [&] { return (rateAfter = streamRateOf("Deck 1")) == 44100; }, 20s));
-        tick(deck, 1000ms);
+        tickFor(deck, 1000ms);
         positionAfter = deck.currentPosition();
         heardAfter = recorder.frames();
         EXPECT_EQ(deck.playState(), Deck::Playing);
         deck.stop();
-        tick(deck, 100ms);
+        tickFor(deck, 100ms);
     }
     graph.reset();
     EXPECT_EQ(rateBefore, 48000);

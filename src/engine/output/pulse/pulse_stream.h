@@ -159,6 +159,8 @@ struct PulseOutput::Stream {
     // Where a move from outside (the desktop's sound settings) put a stream that follows the
     // default, if not on the default: its remakes go there, not back to the default.
     std::string movedTo;
+    // The sink it is made on: its chosen device, else where it was moved, else ("") the default.
+    const std::string& target() const { return device.empty() ? movedTo : device; }
     // Made anew where the source was playing: the epoch it had is not written, the deck goes
     // on from where it was heard with a new one, within a tick.
     std::optional<std::uint32_t> staleEpoch;

@@ -28,9 +28,7 @@ void PulseOutput::openStream(Stream& stream) {
     if (!sinks.has(stream.movedTo)) stream.movedTo.clear();  // gone: back to the default
     // At its sink's rate: the server then passes the audio on as it is. Where the server puts
     // a stream that follows the default is known once it played there.
-    const std::string& place = !stream.device.empty()    ? stream.device
-                               : !stream.movedTo.empty() ? stream.movedTo
-                                                         : stream.sink;
+    const std::string& place = !stream.target().empty() ? stream.target() : stream.sink;
     stream.rate = sinks.rateOf(place);
     if (stream.rate <= 0) stream.rate = sinks.rateOf({});
     if (stream.rate <= 0) stream.rate = options.rate;
@@ -112,7 +110,7 @@ void PulseOutput::connectStream(Stream& stream, const pa_sample_spec& format) {
         static_cast<pa_stream_flags_t>((stream.corked ? PA_STREAM_START_CORKED : 0) |
                                        (stream.device.empty() ? 0 : PA_STREAM_DONT_MOVE) |
                                        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-    const std::string& target = !stream.device.empty() ? stream.device : stream.movedTo;
+    const std::string& target = stream.target();
     if (pa_stream_connect_playback(stream.pa, target.empty() ? nullptr : target.c_str(),
                                    &attributes, flags, &volume, nullptr) < 0) {
         failLink(pa_strerror(pa_context_errno(context)));
