@@ -35,6 +35,13 @@ for i in 0 1 2; do
     lame --quiet -b 192 "$work/tone.wav" "$work/tones/$((i + 1)) tone ${tones[i]}.mp3"
 done
 cp "$work/tones/1 tone 440.mp3" "$work/one/tone.mp3"
+# A playlist whose tracks end often within a measure, for the crossfade's cost.
+mkdir -p "$work/short"
+for i in 1 2 3 4 5 6; do
+    sox -n -r 44100 -c 2 "$work/short.wav" synth 8 pinknoise vol 0.3
+    lame --quiet -b 320 "$work/short.wav" "$work/short/$i noise.mp3"
+done
+rm "$work/short.wav"
 rm "$work/tone.wav"
 
 # The window needs a display: a private X server. And a session bus of its own, so that the
@@ -139,6 +146,8 @@ labels=(
     "onea11y|player, one deck, accessibility on"
     "onesdl|player, one deck, SDL output"
     "two|player, both decks"
+    "fadeoff|player, one deck, 8 s tracks, gapless"
+    "fadeon|player, one deck, 8 s tracks, crossfade 4 s"
     "audacious|Audacious, window shown"
     "mpg123|one mpg123 -o pulse"
     "mpg123x2|two mpg123 (together)"
@@ -164,6 +173,17 @@ for round in $(seq "$rounds"); do
     measure onesdl $!
     "$build/bench/two_deck_player" "$work/music/" "$work/two-deck.ini" >"$work/two-deck.log" 2>&1 &
     measure two $!
+    # The settings beside the executable, as a copy run from its build tree reads them; any
+    # there before are put back.
+    ini=$build/velmor-mp3-player.ini
+    [ -e "$ini" ] && mv "$ini" "$work/saved.ini"
+    for fade in off on; do
+        if [ "$fade" = on ]; then printf '[Crossfade]\nDeck1=4\n' >"$ini"; fi
+        "$player" "$work/short/" >"$work/fade-$fade.log" 2>&1 &
+        measure "fade$fade" $!
+        rm -f "$ini"
+    done
+    if [ -e "$work/saved.ini" ]; then mv "$work/saved.ini" "$ini"; fi
     grep -q "deck 1: Playing, deck 2: Playing" "$work/two-deck.log" ||
         echo "  (both decks were not playing: $(cat "$work/two-deck.log"))"
     if command -v audacious >/dev/null; then
@@ -212,6 +232,7 @@ fi
 echo "one deck, wakeups/s, program + server:          $(add "$(median one wake)" "$(median one swake)")  (at most 400)"
 echo "  the same, SDL output:                         $(add "$(median onesdl wake)" "$(median onesdl swake)")"
 echo "one deck, accessibility on - off:                $(awk -v a="$(median onea11y program)" -v b="$(median one program)" 'BEGIN { printf "%.2f", a - b }') % of a core  (at most 0.3)"
+echo "one deck, 8 s tracks, crossfade 4 s / gapless:  $(ratio "$(sum_of fadeon)" "$(sum_of fadeoff)")"
 echo "one deck, player / one mpg123:                  $(ratio "$(median one program)" "$(median mpg123 program)")"
 echo "nothing playing, window shown:                  $(median idle program) % of a core  (at most 0.5)"
 echo "  the same after playing and a stop:            $(median stopped program) % of a core, sound server $(median stopped server)"

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <cassert>
 
+#include "app/crossfade_settings.h"
 #include "app/levelling_settings.h"
 #include "app/output_settings.h"
 #include "components/deck.h"
@@ -22,7 +23,8 @@ bool opensMenu(const QEvent* event) {
 DeckMenu::DeckMenu(Parts parts)
     : parts(std::move(parts)),
       outputs(this->parts.deck, [this](const std::string& name) { choose(name); }),
-      levelling(this->parts.deck, [this](Deck::Levelling mode) { chooseLevelling(mode); }) {
+      levelling(this->parts.deck, [this](Deck::Levelling mode) { chooseLevelling(mode); }),
+      crossfade(this->parts.deck, [this](double seconds) { chooseCrossfade(seconds); }) {
     assert(this->parts.deckNumber == 1 || this->parts.deckNumber == 2);
     for (QWidget* widget : this->parts.area) {
         // The control's own menu (a scroll bar's "Scroll here" ...) gives way to the deck's.
@@ -47,6 +49,7 @@ void DeckMenu::open(const QPoint& globalPos) {
     menu->setAccessibleName(title);
     outputs.addTo(*menu);
     levelling.addTo(*menu);
+    if (parts.crossfadeSettings) crossfade.addTo(*menu);
     menu->popup(globalPos);
 }
 
@@ -66,4 +69,9 @@ void DeckMenu::choose(const std::string& name) {
 void DeckMenu::chooseLevelling(Deck::Levelling mode) {
     parts.deck.setLevelling(mode, parts.levellingSettings.preampDb());
     parts.levellingSettings.store(parts.deckNumber, mode);
+}
+
+void DeckMenu::chooseCrossfade(double seconds) {
+    parts.deck.setCrossfade(seconds);
+    parts.crossfadeSettings->store(seconds);
 }

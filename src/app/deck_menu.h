@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "app/crossfade_menu_section.h"
 #include "app/levelling_menu_section.h"
 #include "app/output_menu_section.h"
 
+class CrossfadeSettings;
 class Deck;
 class LevellingSettings;
 class OutputSettings;
@@ -28,6 +30,7 @@ public:
         Deck& deck;
         OutputSettings& settings;
         LevellingSettings& levellingSettings;
+        CrossfadeSettings* crossfadeSettings = nullptr;  // deck 1's automatic advance only
     };
     explicit DeckMenu(Parts parts);
     ~DeckMenu() override;
@@ -41,9 +44,11 @@ protected:
 private:
     void choose(const std::string& name);
     void chooseLevelling(Deck::Levelling mode);
+    void chooseCrossfade(double seconds);
 
     Parts parts;
     OutputMenuSection outputs;
     LevellingMenuSection levelling;
+    CrossfadeMenuSection crossfade;
     QPointer<QMenu> menu;
 };

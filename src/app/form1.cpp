@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/control_names.h"
+#include "app/crossfade_settings.h"
 #include "app/deck_menu.h"
 #include "app/error_list.h"
 #include "app/keyboard_access.h"
@@ -69,6 +70,8 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
     giveStoredOutput(2, deck2);
     giveStoredLevelling(1, deck1);
     giveStoredLevelling(2, deck2);
+    crossfadeSettings = std::make_unique<CrossfadeSettings>(settingsFiles, *writer);
+    deck1.setCrossfade(crossfadeSettings->stored());
 
     mixerDiscovery = std::make_unique<MixerDiscovery>(ui.List1, ui.ListView1, shared);
     startup = std::make_unique<Startup>(
@@ -195,7 +198,8 @@ void Form1::addDeckMenus() {
                          ui.Command7, ui.Command10, ui.Command11, ui.Slider1, ui.VScroll5},
                         *observedDeck1,
                         *outputSettings,
-                        *levellingSettings});
+                        *levellingSettings,
+                        crossfadeSettings.get()});
     deck2Menu = std::make_unique<DeckMenu>(DeckMenu::Parts{
         2,
         {ui.Label9, ui.Shape3, ui.Shape5, ui.Shape8, ui.Label10, ui.Label12, ui.Label14, ui.Label11,

@@ -11,6 +11,7 @@
 #include "shared/shared_state.h"
 
 class ClockAnnouncer;
+class CrossfadeSettings;
 class DeckMenu;
 class Deck1Transport;
 class Deck2Transport;
@@ -101,6 +102,7 @@ private:
     std::unique_ptr<ObservedDeck> observedDeck1;
     std::unique_ptr<OutputSettings> outputSettings;
     std::unique_ptr<LevellingSettings> levellingSettings;
+    std::unique_ptr<CrossfadeSettings> crossfadeSettings;
     std::unique_ptr<MixerDiscovery> mixerDiscovery;
     std::unique_ptr<Startup> startup;
     std::unique_ptr<SettingsLifecycle> settings;

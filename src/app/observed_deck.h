@@ -35,6 +35,8 @@ public:
     void stepBack() override;
     void seek(double seconds) override;
     void cueNext(const std::string& name) override { deck.cueNext(name); }
+    void setCrossfade(double seconds) override { deck.setCrossfade(seconds); }
+    double crossfade() const override { return deck.crossfade(); }
     void followOutput() override { deck.followOutput(); }
     void waitForOpenAtMost(std::chrono::milliseconds limit) override {
         deck.waitForOpenAtMost(limit);

@@ -69,6 +69,12 @@ public:
     // what already sounds. "" withdraws the cue; any other command drops it. A cued file that
     // cannot be opened is reported when it is set and played, as any other.
     virtual void cueNext(const std::string& /*name*/) {}
+    // Seconds the cued file starts before the current track's end, rising on an equal-power
+    // curve while the track falls, each at its own level (shortened to half of a file shorter
+    // than twice that); the track ends, as far as its caller sees, where the cued file starts.
+    // 0: the sample-exact join. A deck that cannot overlap files always joins them.
+    virtual void setCrossfade(double /*seconds*/) {}
+    virtual double crossfade() const { return 0; }
 
     // Where the deck's sound goes. A deck on a sound server that offers a choice lists its
     // outputs as they are now; elsewhere there is none to make.

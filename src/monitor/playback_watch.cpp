@@ -50,6 +50,8 @@ void PlaybackWatch::step() {
 void PlaybackWatch::cueTheNextEntry() {
     if (state.playerState != PlayerState::Playing || state.TrackCount == 0) return;
     const double length = MediaPlayer1.duration();
-    if (length <= 0 || length - MediaPlayer1.currentPosition() > kCueSeconds) return;
+    // A crossfade starts the next entry that much earlier: its open comes as long before.
+    const double lead = kCueSeconds + MediaPlayer1.crossfade();
+    if (length <= 0 || length - MediaPlayer1.currentPosition() > lead) return;
     MediaPlayer1.cueNext(navigation.nextFilePath());
 }

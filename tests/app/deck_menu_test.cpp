@@ -29,6 +29,13 @@ using Names = std::vector<std::string>;
 // The levelling section as it reads under the outputs, Off checked.
 const std::string kLevellingOff =
     " | --- | [-] Loudness levelling | (x) Off | ( ) Track | ( ) Album";
+// Deck 1's menu ends with the crossfade of its automatic advance, off.
+const std::string kCrossfadeOff =
+    " | --- | [-] Crossfade | (x) Off (gapless) | ( ) 2 s | ( ) 4 s | ( ) 8 s";
+// What follows the outputs in deck `number`'s menu, every choice at its default.
+std::string defaultsAfterOutputs(int number) {
+    return kLevellingOff + (number == 1 ? kCrossfadeOff : "");
+}
 
 // What a screen reader reads of the open menu: "(x)" checked, "( )" not, "[-]" disabled.
 std::string readMenu(QMenu* menu) {
@@ -159,7 +166,7 @@ TEST_F(DeckMenuTest, OpensOnEveryPartOfItsDeckByMouseAndKeyboardAndActsOnNothing
         EXPECT_EQ(readMenu(menu),
                   (c.deck == 1 ? "(x) Default output | ( ) Built-in Speakers | ( ) Phones"
                                : "( ) Default output | ( ) Built-in Speakers | (x) Phones") +
-                      kLevellingOff);
+                      defaultsAfterOutputs(c.deck));
         QTest::keyClick(menu, Qt::Key_Escape);
         EXPECT_EQ(openMenu(), nullptr);  // one menu, not two
         backToWindow();
@@ -205,7 +212,7 @@ TEST_F(DeckMenuTest, ListsTheOutputsAsTheDeckHasThemNow) {
             deck(number).chosenOutput = c.current;
             QMenu* menu = openOn(number);
             ASSERT_NE(menu, nullptr);
-            EXPECT_EQ(readMenu(menu), c.expected + kLevellingOff);
+            EXPECT_EQ(readMenu(menu), c.expected + defaultsAfterOutputs(number));
             menu->close();
             backToWindow();
         }
@@ -369,6 +376,58 @@ TEST_F(DeckMenuTest, LevellingIsChosenPerDeckSavedAtOnceAndGivenBackAtTheNextSta
             << shown;
         menu->close();
         backToWindow();
+    }
+}
+
+TEST_F(DeckMenuTest, CrossfadeIsDeckOnesSavedAtOnceAndGivenBackAtTheNextStart) {
+    struct Case {
+        std::string before;  // the settings file; "-" none
+        std::string pick;
+        double seconds;
+        std::string after;  // "-" none
+        std::string checked;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"-", "4 s", 4, "[Crossfade]\nDeck1=4\n", "( ) Off (gapless) | ( ) 2 s | (x) 4 s | ( ) 8 s"},
+        {"[System]\r\nWaveVolume=5\r\n", "8 s", 8, "[System]\r\nWaveVolume=5\r\n[Crossfade]\r\nDeck1=8\r\n", "( ) Off (gapless) | ( ) 2 s | ( ) 4 s | (x) 8 s"},
+        {"[Crossfade]\nDeck1=2\n", "Off (gapless)", 0, "[Crossfade]\nDeck1=Off\n", "(x) Off (gapless) | ( ) 2 s | ( ) 4 s | ( ) 8 s"},
+        // A file that never held a choice gets nothing for Off.
+        {"-", "Off (gapless)", 0, "-", "(x) Off (gapless) | ( ) 2 s | ( ) 4 s | ( ) 8 s"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pick + " after " + c.before);
+        std::remove(settingsFile().c_str());
+        if (c.before != "-") writeFile(settingsFile(), c.before);
+        start(1, {});
+        choose(1, c.pick);
+        EXPECT_EQ(deck1.crossfadeSeconds, c.seconds);
+        EXPECT_EQ(deck2.crossfadeSeconds, 0);
+        EXPECT_EQ(fileText(settingsFile()), c.after == "-" ? "" : c.after);
+        EXPECT_TRUE(errors.taken().empty());
+
+        start(1, {});
+        EXPECT_EQ(deck1.crossfadeSeconds, c.seconds);
+        QMenu* menu = openOn(1);
+        ASSERT_NE(menu, nullptr);
+        const std::string shown = readMenu(menu);
+        EXPECT_NE(shown.find("[-] Crossfade | " + c.checked), std::string::npos) << shown;
+        menu->close();
+        backToWindow();
+        // Deck 2 is never crossfaded.
+        menu = openOn(2);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(readMenu(menu).find("Crossfade"), std::string::npos);
+        menu->close();
+        backToWindow();
+    }
+    // Anything but an offered length reads as the gapless join.
+    for (const char* stored : {"3", "4.0", "-4", "", "8 s", "Off"}) {
+        SCOPED_TRACE(stored);
+        writeFile(settingsFile(), std::string("[Crossfade]\nDeck1=") + stored + "\n");
+        start(1, {});
+        EXPECT_EQ(deck1.crossfadeSeconds, 0);
     }
 }
 

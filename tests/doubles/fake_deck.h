@@ -66,6 +66,10 @@ public:
     }
     Levelling levelling() const override { return levellingMode; }
 
+    double crossfadeSeconds = 0;
+    void setCrossfade(double seconds) override { crossfadeSeconds = seconds; }
+    double crossfade() const override { return crossfadeSeconds; }
+
     // Calls that change the deck, without setVolume (which the tick may repeat).
     std::vector<std::string> transport() const;
 

@@ -346,6 +346,7 @@ TEST_F(TickTest, TheWatchCuesTheNextEntryNearTheEndOfAPlayingTrack) {
         double length, position;
         int trackNumber;
         const char* cue;  // nullptr: none
+        double crossfade = 0;
     } cases[] = {
         {"near the end", S::Playing, Deck::Playing, 100, 98, 1, "2 b.mp3"},
         {"the last entry: the first", S::Playing, Deck::Playing, 100, 99.5, 3, "1 a.mp3"},
@@ -354,6 +355,9 @@ TEST_F(TickTest, TheWatchCuesTheNextEntryNearTheEndOfAPlayingTrack) {
         {"length unknown", S::Playing, Deck::Playing, 0, 0, 1, nullptr},
         {"paused", S::Paused, Deck::Playing, 100, 98, 1, nullptr},
         {"stopped", S::Stopped, Deck::Playing, 100, 98, 1, nullptr},
+        // A crossfade starts the next entry earlier: its open is asked as much earlier.
+        {"crossfade 8 s, 10 s left", S::Playing, Deck::Playing, 100, 90, 1, "2 b.mp3", 8},
+        {"crossfade 4 s, 10 s left", S::Playing, Deck::Playing, 100, 90, 1, nullptr, 4},
     };
     for (const auto& c : cases) {
         state().playerState = c.word;
@@ -361,6 +365,7 @@ TEST_F(TickTest, TheWatchCuesTheNextEntryNearTheEndOfAPlayingTrack) {
         deck1.state = c.deckState;
         deck1.length = c.length;
         deck1.position = c.position;
+        deck1.crossfadeSeconds = c.crossfade;
         deck1.cues.clear();
         deck1.calls.clear();
         form->Timer1_Timer();

@@ -21,6 +21,7 @@
 #include "engine/deck/deck_stream.h"
 #include "engine/deck/play_clock.h"
 #include "engine/deck/verify.h"
+#include "engine/decode/crossfade_overlap.h"
 #include "engine/decode/cue_opener.h"
 #include "engine/decode/mp3_decoder.h"
 #include "engine/decode/soxr_resampler.h"
@@ -83,6 +84,14 @@ private:
     void awaitCue();
     void fill();  // until the ring is full, the track is over or new orders wait
     void write();
+    std::size_t pending() const { return converted.size() - convertedPos; }
+    // Converted frames kept out of the ring: the current track's last ones, while a crossfade
+    // into the cued file is due, so that they can be mixed under its first ones.
+    std::size_t heldBack() const;
+    // At the current track's end: its held frames fall under the cued file's first ones.
+    void crossfadeIntoCue();
+    // Makes room for the next decoded chunk behind the frames not yet written.
+    void compactConverted();
     // At the end of the current track: the cued file goes on behind it, at the same rate
     // without a seam through the resampler; false when there is none to take.
     bool continueSeamlessly();
@@ -130,6 +139,8 @@ private:
     std::vector<StereoFrame> decoded = std::vector<StereoFrame>(kDecodeFrames);
     std::vector<StereoFrame> converted;
     std::size_t convertedPos = 0;
+    double crossfade = 0;  // seconds, as ordered
+    CrossfadeOverlap overlap;
     CueOpener opener;  // last: its thread goes before anything it could touch
 };
 
@@ -139,6 +150,7 @@ void DecoderWorker::Run::loop() {
     for (;;) {
         if (worker.ordersWaiting()) {
             if (!worker.takeOrders(orders)) return;
+            crossfade = orders.crossfade;
             if (orders.trackId != trackId) openTrack(orders);
             if (orders.epoch != epoch) startEpoch(orders);
             if (orders.cueTrackId != cue.trackId) setCue(orders);
@@ -200,6 +212,7 @@ void DecoderWorker::Run::startEpoch(const Orders& orders) {
     outputRate = orders.rate > 0 ? orders.rate : worker.outputRate;
     converted.clear();
     convertedPos = 0;
+    overlap.clear();
     failure.clear();
     boundary.reset();
     moveTo(Stage::Idle);  // a new epoch: whatever the last one was doing is over
@@ -290,8 +303,39 @@ void DecoderWorker::Run::continueAfterEnd() {
     moveTo(Stage::Decoding);  // the cued file, behind the track that ended
 }
 
+std::size_t DecoderWorker::Run::heldBack() const {
+    if (crossfade <= 0 || cue.trackId == 0 || !failure.empty() || !decoder) return 0;
+    // A cue still opening may yet come; at the track's end it is too late to wait for it.
+    if (!cue.decoder && (!cue.opening || stage == Stage::Draining)) return 0;
+    return CrossfadeOverlap::framesFor(crossfade, outputRate, decoder->length(), decoder->rate(),
+                                       cue.decoder ? cue.decoder->length() : 0,
+                                       cue.decoder ? cue.decoder->rate() : 0);
+}
+
+void DecoderWorker::Run::crossfadeIntoCue() {
+    // The voice plays what follows the end at the cued file's level: the falling frames are
+    // brought back to their own.
+    const DeckStream::Levels levels = stream.levels();
+    overlap.begin(std::span<const StereoFrame>(converted).subspan(convertedPos),
+                  levels.cued > 0 ? levels.playing / levels.cued : 1.0f);
+    converted.clear();
+    convertedPos = 0;
+    continueAfterEnd();
+}
+
+void DecoderWorker::Run::compactConverted() {
+    if (convertedPos == converted.size()) {
+        converted.clear();
+        convertedPos = 0;
+    } else if (convertedPos >= kDecodeFrames * 16) {
+        converted.erase(converted.begin(), converted.begin() + std::ptrdiff_t(convertedPos));
+        convertedPos = 0;
+    }
+}
+
 void DecoderWorker::Run::write() {
     auto rest = std::span<const StereoFrame>(converted).subspan(convertedPos);
+    rest = rest.first(rest.size() - std::min(rest.size(), heldBack()));
     if (boundary) {
         // Up to the cued file's start, then its marks, then its frames.
         const std::int64_t room = DeckStream::distance(side.writeIndex(), *boundary);
@@ -319,7 +363,7 @@ void DecoderWorker::Run::fill() {
     while (decoder && decoding() && !worker.ordersWaiting()) {
         if (cue.opening && opener.ready()) settleCue(*opener.take(), false);
         const bool atBoundary = boundary && *boundary == side.writeIndex();
-        if (convertedPos < converted.size() || atBoundary) {
+        if (pending() > heldBack() || atBoundary) {
             const std::size_t before = convertedPos;
             write();
             if (convertedPos == before && side.writable() == 0) return;  // the ring is full
@@ -327,7 +371,7 @@ void DecoderWorker::Run::fill() {
         }
         if (stage == Stage::Draining) {
             if (cue.decoder && failure.empty()) {
-                continueAfterEnd();  // another rate: the resampler starts afresh
+                crossfadeIntoCue();  // or, with none held back, a plain join at another rate
                 continue;
             }
             publishEnd();
@@ -349,14 +393,17 @@ void DecoderWorker::Run::fill() {
             if (trackWanted())
                 side.setExactLength(trackId, static_cast<std::uint64_t>(sourceFrame));
         }
-        converted.clear();
-        convertedPos = 0;
+        compactConverted();
+        const std::size_t fresh = converted.size();
         resampler.process(std::span<const StereoFrame>(decoded.data(), result.frames), converted);
         if (result.status == Mp3Decoder::Status::End) awaitCue();
-        if (result.status == Mp3Decoder::Status::End && continueSeamlessly()) continue;
+        if (result.status == Mp3Decoder::Status::End && heldBack() == 0 && continueSeamlessly())
+            continue;
+        if (result.status != Mp3Decoder::Status::Ok) resampler.finish(converted);
+        overlap.mixInto(std::span<StereoFrame>(converted).subspan(fresh));
         if (result.status != Mp3Decoder::Status::Ok) {
-            resampler.finish(converted);
-            moveTo(Stage::Draining);  // the file's end, or a failure: no more to read
+            overlap.finish(converted);  // a file shorter than its overlap
+            moveTo(Stage::Draining);    // the file's end, or a failure: no more to read
             if (result.status == Mp3Decoder::Status::Error) failure = result.error;
         }
     }

@@ -31,6 +31,9 @@ public:
         // this epoch; 0 for none. Orders naming cueTrackId as their track take up that file.
         std::uint32_t cueTrackId = 0;
         std::string cuePath;
+        // Seconds the cued file starts under the current one's end, rising while that falls;
+        // 0 joins them without a gap or an overlap.
+        double crossfade = 0;
     };
     // What opening a track found.
     struct OpenReport {

@@ -205,6 +205,12 @@ void Mp3Deck::cueNext(const std::string& name) {
     sendOrders();
 }
 
+void Mp3Deck::setCrossfade(double seconds) {
+    assertUiThread();
+    crossfadeSeconds = std::max(seconds, 0.0);
+    sendOrders();
+}
+
 void Mp3Deck::sendOrders() {
     DecoderWorker::Orders orders;
     orders.trackId = trackId;
@@ -214,6 +220,7 @@ void Mp3Deck::sendOrders() {
     orders.rate = epochRate;
     orders.cueTrackId = cueTrackId;
     orders.cuePath = cuePath;
+    orders.crossfade = crossfadeSeconds;
     lane->worker.order(orders);
 }
 

@@ -46,6 +46,8 @@ public:
     void stepBack() override;
     void seek(double seconds) override;
     void cueNext(const std::string& name) override;
+    void setCrossfade(double seconds) override;
+    double crossfade() const override { return crossfadeSeconds; }
     // The output dropped audio it had queued unheard (its server went away): the deck goes on
     // from where it was heard, not from what was dropped; and where the output now plays it at
     // another rate (its stream made anew on another sink), at that rate.
@@ -184,6 +186,7 @@ private:
         return givenName.empty() ? none : path;
     }
 
+    double crossfadeSeconds = 0;
     Levelling levellingChoice = Levelling::Off;
     LevelFollower level;
 
