@@ -16,6 +16,7 @@ class Deck1Transport;
 class Deck2Transport;
 class ErrorList;
 class JoystickFader;
+class JumpWindow;
 class KeyboardAccess;
 class LabelTint;
 class PaintPacer;
@@ -88,6 +89,7 @@ protected:
 private:
     void connectHandlers();
     void addDeckMenus();
+    void openJumpWindow();
 
     Components parts;
     SharedState shared;
@@ -124,4 +126,5 @@ private:
     std::unique_ptr<KeyboardAccess> keyboard;
     std::unique_ptr<DeckMenu> deck1Menu;
     std::unique_ptr<DeckMenu> deck2Menu;
+    JumpWindow* jumpWindow = nullptr;  // made at its first opening; a child window of this one
 };
