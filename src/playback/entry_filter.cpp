@@ -5,6 +5,14 @@
 #include <algorithm>
 #include <numeric>
 
+namespace {
+quint64 characterClassesOf(QStringView text) {
+    quint64 classes = 0;
+    for (const QChar unit : text) classes |= quint64(1) << (unit.unicode() % 64);
+    return classes;
+}
+}  // namespace
+
 QString EntryFilter::fold(const QString& text) {
     const QString decomposed = text.normalized(QString::NormalizationForm_KD);
     QString bare;
@@ -31,8 +39,13 @@ QString EntryFilter::fold(const QString& text) {
 
 void EntryFilter::setEntries(const QStringList& texts) {
     folded.clear();
+    characterClasses.clear();
     folded.reserve(size_t(texts.size()));
-    for (const QString& text : texts) folded.push_back(fold(text));
+    characterClasses.reserve(size_t(texts.size()));
+    for (const QString& text : texts) {
+        folded.push_back(fold(text));
+        characterClasses.push_back(characterClassesOf(folded.back()));
+    }
 }
 
 std::vector<int> EntryFilter::matches(const QString& query) const {
@@ -56,7 +69,10 @@ std::vector<int> EntryFilter::matches(const QString& query) const {
     // The longest word first: it rules out the most entries soonest.
     std::sort(words.begin(), words.end(),
               [](QStringView a, QStringView b) { return a.size() > b.size(); });
+    quint64 wordClasses = 0;
+    for (const QStringView word : words) wordClasses |= characterClassesOf(word);
     for (int index = 0; index < int(folded.size()); ++index) {
+        if (wordClasses & ~characterClasses[size_t(index)]) continue;
         const QString& entry = folded[size_t(index)];
         if (std::all_of(words.begin(), words.end(),
                         [&entry](QStringView word) { return entry.contains(word); }))

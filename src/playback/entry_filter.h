@@ -22,4 +22,7 @@ public:
 
 private:
     std::vector<QString> folded;
+    // Per entry, which of 64 classes of characters it holds: an entry that lacks one of a word's
+    // is passed over without a search.
+    std::vector<quint64> characterClasses;
 };
