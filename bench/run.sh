@@ -40,4 +40,6 @@ build-bench/bench/outage_bench hung-start "$work/a.mp3" "${BENCH_TRIES:-3}"
 echo "== \"Play Dir\" on a directory of 32767 names, against ls -f =="
 QT_QPA_PLATFORM=offscreen build-bench/bench/play_dir_bench "$work/a.mp3" "$work/play-dir" \
     ${PLAY_DIR_NAMES:+"$PLAY_DIR_NAMES"}
+echo "== \"Jump to entry\": each keystroke over 32767 entries, the list's refill and paint included =="
+QT_QPA_PLATFORM=offscreen build-bench/bench/jump_bench
 bench/whole_program.sh build-bench "$work/whole"

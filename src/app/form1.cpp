@@ -18,6 +18,7 @@
 #include "app/crossfade_settings.h"
 #include "app/deck_menu.h"
 #include "app/error_list.h"
+#include "app/jump_window.h"
 #include "app/keyboard_access.h"
 #include "app/levelling_settings.h"
 #include "app/observed_deck.h"
@@ -121,10 +122,12 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
     connectHandlers();
     nameForm1Controls(this, ui);
     keyboard =
-        std::make_unique<KeyboardAccess>(KeyboardAccess::Parts{this, ui, *remoteControl, [this] {
+        std::make_unique<KeyboardAccess>(KeyboardAccess::Parts{this, ui, *remoteControl,
+                                                               [this] {
                                                                    navigation->List4_DblClick();
                                                                    remoteControl->checkForChange();
-                                                               }});
+                                                               },
+                                                               [this] { openJumpWindow(); }});
     addDeckMenus();
     setAcceptDrops(true);
     parts.BWMixer1.setEventHandler(mixerDiscovery.get());
@@ -208,6 +211,23 @@ void Form1::addDeckMenus() {
         parts.MediaPlayer2,
         *outputSettings,
         *levellingSettings});
+}
+
+void Form1::openJumpWindow() {
+    if (!jumpWindow) {
+        jumpWindow = new JumpWindow(
+            JumpWindow::Parts{this, ui.List4,
+                              [this](int trackNumber) {
+                                  navigation->playEntryOnDeck1(trackNumber);
+                                  remoteControl->checkForChange();
+                              },
+                              [this](int trackNumber) {
+                                  navigation->loadEntryIntoDeck2(
+                                      trackNumber, PlaylistNavigation::PausedDeck2::Replaced);
+                                  remoteControl->checkForChange();
+                              }});
+    }
+    jumpWindow->showOrRaise();
 }
 
 void Form1::openPath(const std::string& path) {

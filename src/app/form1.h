@@ -17,6 +17,7 @@ class Deck1Transport;
 class Deck2Transport;
 class ErrorList;
 class JoystickFader;
+class JumpWindow;
 class KeyboardAccess;
 class LabelTint;
 class PaintPacer;
@@ -89,6 +90,7 @@ protected:
 private:
     void connectHandlers();
     void addDeckMenus();
+    void openJumpWindow();
 
     Components parts;
     SharedState shared;
@@ -126,4 +128,5 @@ private:
     std::unique_ptr<KeyboardAccess> keyboard;
     std::unique_ptr<DeckMenu> deck1Menu;
     std::unique_ptr<DeckMenu> deck2Menu;
+    JumpWindow* jumpWindow = nullptr;  // made at its first opening; a child window of this one
 };

@@ -39,6 +39,7 @@ void KeyboardAccess::addShortcuts() {
     QPushButton* playDir = parts.ui.Command6;
     on(QKeySequence(Qt::CTRL | Qt::Key_O), [playFile] { playFile->click(); });
     on(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [playDir] { playDir->click(); });
+    on(QKeySequence(Qt::CTRL | Qt::Key_J), parts.openJump);
     on(QKeySequence(Qt::CTRL | Qt::Key_Q), [window] { window->close(); });
     on(QKeySequence(Qt::Key_MediaPlay), [&remote] { remote.play(); });
     on(QKeySequence(Qt::Key_MediaPause), [&remote] { remote.pause(); });
@@ -51,6 +52,7 @@ void KeyboardAccess::addShortcuts() {
 void KeyboardAccess::fitFocusToView() {
     const QRect shown = parts.window->rect();
     for (QWidget* widget : parts.window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (widget->isWindow()) continue;  // a window of its own is not in this one's view
         if (!widget->property(kDesignFocus).isValid())
             widget->setProperty(kDesignFocus, static_cast<int>(widget->focusPolicy()));
         const auto design = static_cast<Qt::FocusPolicy>(widget->property(kDesignFocus).toInt());

@@ -2,6 +2,7 @@
 
 #include <QListWidget>
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 
 #include "components/deck.h"
@@ -143,7 +144,12 @@ void PlaylistNavigation::PlayTheNextFile() {
         state.playerState = PlayerState::Stopped;
         return;
     }
-    loadEntryIntoDeck1(nextPosition(state.TrackNumber, state.TrackCount));
+    playEntryOnDeck1(nextPosition(state.TrackNumber, state.TrackCount));
+}
+
+void PlaylistNavigation::playEntryOnDeck1(int trackNumber) {
+    assert(trackNumber >= 1 && trackNumber <= List4->count());
+    loadEntryIntoDeck1(trackNumber);
     refresh.UpdateForm1Once();
     MediaPlayer1.play();
     refresh.showDeck1State();
@@ -160,19 +166,27 @@ void PlaylistNavigation::List4_DblClick() {
     state.TrackNumber = selected + 1;
 
     if (state.NextDeck == 2) {
-        // A paused deck 2 is left alone: its turn passes without loading anything.
-        const int deck2State = MediaPlayer2.playState();
-        if (deck2State == Deck::Playing || deck2State == Deck::Stopped) {
-            if (deck2State == Deck::Playing) MediaPlayer2.stop();
-            MediaPlayer2.setFileName(deckPathOf(state, state.Deck2File));
-            MediaPlayer2.play();
-            state.NextDeck = 1;
-        }
-    } else {
-        MediaPlayer1.stop();
-        MediaPlayer1.setFileName(deckPathOf(state, chosen));
-        MediaPlayer1.play();
-        state.NextDeck = 2;
+        loadEntryIntoDeck2(selected + 1, PausedDeck2::Kept);
+        return;
+    }
+    MediaPlayer1.stop();
+    MediaPlayer1.setFileName(deckPathOf(state, chosen));
+    MediaPlayer1.play();
+    state.NextDeck = 2;
+    refresh.UpdateForm1Once();
+}
+
+void PlaylistNavigation::loadEntryIntoDeck2(int trackNumber, PausedDeck2 whenPaused) {
+    assert(trackNumber >= 1 && trackNumber <= List4->count());
+    state.Deck2File = entry(trackNumber - 1);
+    const int deck2State = MediaPlayer2.playState();
+    const bool takes = deck2State == Deck::Playing || deck2State == Deck::Stopped ||
+                       (deck2State == Deck::Paused && whenPaused == PausedDeck2::Replaced);
+    if (takes) {
+        if (deck2State != Deck::Stopped) MediaPlayer2.stop();
+        MediaPlayer2.setFileName(deckPathOf(state, state.Deck2File));
+        MediaPlayer2.play();
+        state.NextDeck = 1;
     }
     refresh.UpdateForm1Once();
 }

@@ -11,7 +11,8 @@ class WindowRefresh;
 struct SharedState;
 
 // Walking the playlist: ">>", "<<", ">", "<", the double-click that loads either deck, the
-// next-file step of the tick, and the joystick's two button actions.
+// next-file step of the tick, a chosen entry played on either deck, and the joystick's two
+// button actions. UI thread only.
 class PlaylistNavigation {
 public:
     PlaylistNavigation(QListWidget* List4, SharedState& state, Deck& deck1, Deck& deck2,
@@ -23,6 +24,19 @@ public:
     void Command5_Click();   // "<"
     void List4_DblClick();
     void PlayTheNextFile();
+
+    // Makes entry `trackNumber` (1-based) deck 1's current one and plays it, as the next-file
+    // step does for the next entry.
+    void playEntryOnDeck1(int trackNumber);
+    // What a paused deck 2 does when an entry is sent to it.
+    enum class PausedDeck2 {
+        Kept,      // left as it is: a double-click's turn passes it by
+        Replaced,  // stopped and loaded: the user named deck 2 on purpose
+    };
+    // Loads entry `trackNumber` (1-based) into deck 2 and plays it, without crossfade; deck 1's
+    // entry, TrackNumber and the selection stay. A deck 2 that took it is started by its "Play"
+    // with it again, and the next double-click goes to deck 1.
+    void loadEntryIntoDeck2(int trackNumber, PausedDeck2 whenPaused);
     // What the next-file step would give deck 1 now; "" with an empty playlist.
     std::string nextFilePath() const;
 

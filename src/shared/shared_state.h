@@ -20,7 +20,7 @@ struct SharedState {
     int TrackCount = 0;
     std::string PlaylistDir;  // ends with '/', "" before the first "Play Dir"
     std::string DataPath;     // where the "Play Dir" dialog opens
-    std::string Deck2File;    // the entry last double-clicked
+    std::string Deck2File;    // the entry last double-clicked or sent to deck 2
     int32_t MasterVolumeDevice = 0;
     int32_t WaveOutputDevice = 0;
     int32_t BassDevice = 0;
