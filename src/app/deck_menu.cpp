@@ -24,6 +24,8 @@ DeckMenu::DeckMenu(Parts parts)
       outputs(this->parts.deck, [this](const std::string& name) { choose(name); }),
       levelling(this->parts.deck, [this](Deck::Levelling mode) { chooseLevelling(mode); }) {
     assert(this->parts.deckNumber == 1 || this->parts.deckNumber == 2);
+    assert((this->parts.deckNumber == 1) == (this->parts.resumeSettings != nullptr));
+    if (this->parts.resumeSettings) atStart.emplace(*this->parts.resumeSettings);
     for (QWidget* widget : this->parts.area) {
         // The control's own menu (a scroll bar's "Scroll here" ...) gives way to the deck's.
         widget->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -47,6 +49,7 @@ void DeckMenu::open(const QPoint& globalPos) {
     menu->setAccessibleName(title);
     outputs.addTo(*menu);
     levelling.addTo(*menu);
+    if (atStart) atStart->addTo(*menu);
     menu->popup(globalPos);
 }
 

@@ -2,9 +2,11 @@
 
 #include <QObject>
 #include <QPointer>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/at_start_menu_section.h"
 #include "app/levelling_menu_section.h"
 #include "app/output_menu_section.h"
 
@@ -14,6 +16,7 @@ class OutputSettings;
 class QMenu;
 class QPoint;
 class QWidget;
+class ResumeSettings;
 
 // A deck's own menu, opened on any part of that deck in the window: by the right mouse button,
 // and by the Menu key or Shift+F10 on its focused control. Built afresh at each opening, so it
@@ -28,6 +31,7 @@ public:
         Deck& deck;
         OutputSettings& settings;
         LevellingSettings& levellingSettings;
+        ResumeSettings* resumeSettings;  // deck 1's only: how the player starts
     };
     explicit DeckMenu(Parts parts);
     ~DeckMenu() override;
@@ -45,5 +49,6 @@ private:
     Parts parts;
     OutputMenuSection outputs;
     LevellingMenuSection levelling;
+    std::optional<AtStartMenuSection> atStart;
     QPointer<QMenu> menu;
 };

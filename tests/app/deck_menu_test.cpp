@@ -29,6 +29,12 @@ using Names = std::vector<std::string>;
 // The levelling section as it reads under the outputs, Off checked.
 const std::string kLevellingOff =
     " | --- | [-] Loudness levelling | (x) Off | ( ) Track | ( ) Album";
+// Deck 1's alone, under its levelling: how the player starts, off until chosen.
+const std::string kAtStartFresh =
+    " | --- | [-] At start | (x) Fresh | ( ) Resume paused | ( ) Resume playing";
+std::string sectionsBelowOutputs(int deck) {
+    return kLevellingOff + (deck == 1 ? kAtStartFresh : "");
+}
 
 // What a screen reader reads of the open menu: "(x)" checked, "( )" not, "[-]" disabled.
 std::string readMenu(QMenu* menu) {
@@ -159,7 +165,7 @@ TEST_F(DeckMenuTest, OpensOnEveryPartOfItsDeckByMouseAndKeyboardAndActsOnNothing
         EXPECT_EQ(readMenu(menu),
                   (c.deck == 1 ? "(x) Default output | ( ) Built-in Speakers | ( ) Phones"
                                : "( ) Default output | ( ) Built-in Speakers | (x) Phones") +
-                      kLevellingOff);
+                      sectionsBelowOutputs(c.deck));
         QTest::keyClick(menu, Qt::Key_Escape);
         EXPECT_EQ(openMenu(), nullptr);  // one menu, not two
         backToWindow();
@@ -205,7 +211,7 @@ TEST_F(DeckMenuTest, ListsTheOutputsAsTheDeckHasThemNow) {
             deck(number).chosenOutput = c.current;
             QMenu* menu = openOn(number);
             ASSERT_NE(menu, nullptr);
-            EXPECT_EQ(readMenu(menu), c.expected + kLevellingOff);
+            EXPECT_EQ(readMenu(menu), c.expected + sectionsBelowOutputs(number));
             menu->close();
             backToWindow();
         }
@@ -367,6 +373,52 @@ TEST_F(DeckMenuTest, LevellingIsChosenPerDeckSavedAtOnceAndGivenBackAtTheNextSta
                                                               : "( ) Off | ( ) Track | (x) Album")),
                   std::string::npos)
             << shown;
+        menu->close();
+        backToWindow();
+    }
+}
+
+TEST_F(DeckMenuTest, HowThePlayerStartsIsChosenOnDeck1SavedAtOnceAndShownAtTheNextStart) {
+    struct Case {
+        std::string before;  // the settings file; "-" none
+        std::string pick;
+        std::string after;  // "-" none
+        std::string shown;  // the section at the next start
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"-", "Resume paused", "[Resume]\nAtStart=Paused\n",
+         " | --- | [-] At start | ( ) Fresh | (x) Resume paused | ( ) Resume playing"},
+        {"; mine\r\n[System]\r\nWaveVolume=5\r\n", "Resume playing",
+         "; mine\r\n[System]\r\nWaveVolume=5\r\n[Resume]\r\nAtStart=Playing\r\n",
+         " | --- | [-] At start | ( ) Fresh | ( ) Resume paused | (x) Resume playing"},
+        {"[Resume]\nAtStart=Playing\nDeck1File=/a.mp3\n", "Fresh",
+         "[Resume]\nAtStart=Fresh\nDeck1File=/a.mp3\n", kAtStartFresh},
+        // A file that never held a choice gets nothing for Fresh.
+        {"-", "Fresh", "-", kAtStartFresh},
+        {"[System]\nWaveVolume=5\n", "Fresh", "[System]\nWaveVolume=5\n", kAtStartFresh},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pick + " after " + c.before);
+        std::remove(settingsFile().c_str());
+        if (c.before != "-") writeFile(settingsFile(), c.before);
+        start(1, {});
+        choose(1, c.pick);
+        EXPECT_EQ(fileText(settingsFile()), c.after == "-" ? "" : c.after);
+        EXPECT_TRUE(deck1.transport().empty() && deck2.transport().empty());
+        EXPECT_TRUE(errors.taken().empty());
+
+        start(1, {});
+        QMenu* menu = openOn(1);
+        ASSERT_NE(menu, nullptr);
+        const std::string shown = readMenu(menu);
+        EXPECT_EQ(shown.substr(shown.size() - c.shown.size()), c.shown) << shown;
+        menu->close();
+        backToWindow();
+        menu = openOn(2);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(readMenu(menu).find("At start"), std::string::npos);
         menu->close();
         backToWindow();
     }

@@ -45,6 +45,7 @@ public:
     void stepForward() override;
     void stepBack() override;
     void seek(double seconds) override;
+    void pauseAt(double seconds) override;
     void cueNext(const std::string& name) override;
     // The output dropped audio it had queued unheard (its server went away): the deck goes on
     // from where it was heard, not from what was dropped; and where the output now plays it at
