@@ -7,8 +7,8 @@
 
 class Deck;
 
-// Loads `path` into `deck` and puts it at `position` (seconds), paused there without a sound or
-// playing on from there.
+// UI thread only, as every deck call. Loads `path` into `deck` and puts it at `position`
+// (seconds), paused there without a sound or playing on from there.
 void placeDeck(Deck& deck, const std::string& path, double position, ResumeAs as);
 
 // The transport word for a deck in that play state.

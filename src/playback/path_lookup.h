@@ -41,7 +41,8 @@ public:
     // goes on (a local folder does), else from the event loop once it has. Gives its serial,
     // by which awaits() tells it; 0 when it was refused at once (and reported).
     std::uint64_t request(Request request, Answer answer);
-    // Whether the request of that serial is still to come: neither answered nor superseded.
+    // UI thread only: whether the request of that serial is still to be answered, neither
+    // answered nor superseded.
     bool awaits(std::uint64_t serial) const;
     // UI thread only: a choice made another way (a file played) drops the answer awaited.
     void supersede();
