@@ -166,6 +166,7 @@ public:
     void stepForward() override { deck.stepForward(); }
     void stepBack() override { deck.stepBack(); }
     void seek(double seconds) override { deck.seek(seconds); }
+    void pauseAt(double seconds) override { deck.pauseAt(seconds); }
     void followOutput() override { deck.followOutput(); }
     void waitForOpenAtMost(std::chrono::milliseconds limit) override {
         deck.waitForOpenAtMost(limit);

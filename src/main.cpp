@@ -75,8 +75,11 @@ int main(int argc, char** argv) {
     const EndSignals endSignals([form] { form->close(); });
     form->show();
 
-    // After the first activation, which loads the settings the path would otherwise lose.
+    // After the first activation, which loads the settings the path would otherwise lose. A
+    // path given wins over a resume.
     if (!commandLine.path.empty())
         QTimer::singleShot(0, form, [form, path = commandLine.path] { form->openPath(path); });
+    else
+        QTimer::singleShot(0, form, [form] { form->resumeAtStart(); });
     return app.exec();
 }

@@ -26,6 +26,8 @@ DeckMenu::DeckMenu(Parts parts)
       levelling(this->parts.deck, [this](Deck::Levelling mode) { chooseLevelling(mode); }),
       crossfade(this->parts.deck, [this](double seconds) { chooseCrossfade(seconds); }) {
     assert(this->parts.deckNumber == 1 || this->parts.deckNumber == 2);
+    assert((this->parts.deckNumber == 1) == (this->parts.resumeSettings != nullptr));
+    if (this->parts.resumeSettings) atStart.emplace(*this->parts.resumeSettings);
     for (QWidget* widget : this->parts.area) {
         // The control's own menu (a scroll bar's "Scroll here" ...) gives way to the deck's.
         widget->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -50,6 +52,7 @@ void DeckMenu::open(const QPoint& globalPos) {
     outputs.addTo(*menu);
     levelling.addTo(*menu);
     if (parts.crossfadeSettings) crossfade.addTo(*menu);
+    if (atStart) atStart->addTo(*menu);
     menu->popup(globalPos);
 }
 

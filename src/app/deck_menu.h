@@ -2,9 +2,11 @@
 
 #include <QObject>
 #include <QPointer>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/at_start_menu_section.h"
 #include "app/crossfade_menu_section.h"
 #include "app/levelling_menu_section.h"
 #include "app/output_menu_section.h"
@@ -16,6 +18,7 @@ class OutputSettings;
 class QMenu;
 class QPoint;
 class QWidget;
+class ResumeSettings;
 
 // A deck's own menu, opened on any part of that deck in the window: by the right mouse button,
 // and by the Menu key or Shift+F10 on its focused control. Built afresh at each opening, so it
@@ -31,6 +34,7 @@ public:
         OutputSettings& settings;
         LevellingSettings& levellingSettings;
         CrossfadeSettings* crossfadeSettings = nullptr;  // deck 1's automatic advance only
+        ResumeSettings* resumeSettings = nullptr;        // deck 1's only: how the player starts
     };
     explicit DeckMenu(Parts parts);
     ~DeckMenu() override;
@@ -50,5 +54,6 @@ private:
     OutputMenuSection outputs;
     LevellingMenuSection levelling;
     CrossfadeMenuSection crossfade;
+    std::optional<AtStartMenuSection> atStart;
     QPointer<QMenu> menu;
 };

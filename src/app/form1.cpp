@@ -24,6 +24,7 @@
 #include "app/observed_deck.h"
 #include "app/output_settings.h"
 #include "app/remote_control.h"
+#include "app/resume_settings.h"
 #include "app/settings_lifecycle.h"
 #include "app/settings_writer.h"
 #include "app/startup.h"
@@ -45,6 +46,7 @@
 #include "playback/path_opening.h"
 #include "playback/playlist_building.h"
 #include "playback/playlist_navigation.h"
+#include "playback/resume_start.h"
 #include "playback/window_refresh.h"
 
 Form1::Form1(Components components, SettingsPaths settingsFiles)
@@ -53,7 +55,8 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
     writer = std::make_unique<SettingsWriter>(parts.errors);
     observedDeck1 = std::make_unique<ObservedDeck>(parts.MediaPlayer1);
     ObservedDeck& deck1 = *observedDeck1;
-    Deck& deck2 = parts.MediaPlayer2;
+    observedDeck2 = std::make_unique<ObservedDeck>(parts.MediaPlayer2);
+    Deck& deck2 = *observedDeck2;
     // The sound server is being reached already: the sooner a deck knows its output, the
     // sooner its stream can go there.
     outputSettings = std::make_unique<OutputSettings>(settingsFiles, *writer, parts.errors);
@@ -67,6 +70,7 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
         if (stored != Deck::Levelling::Off)
             deck.setLevelling(stored, levellingSettings->preampDb());
     };
+    resumeSettings = std::make_unique<ResumeSettings>(settingsFiles, *writer);
     giveStoredOutput(1, deck1);
     giveStoredOutput(2, deck2);
     giveStoredLevelling(1, deck1);
@@ -94,6 +98,8 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
         std::make_unique<PlaylistBuilding>(ui.List4, shared, deck1, parts.CommonDialog1,
                                            parts.CommonDialog2, *refresh, *lookup, parts.errors);
     pathOpening = std::make_unique<PathOpening>(*building, *lookup, parts.errors);
+    resumeStart = std::make_unique<ResumeStart>(shared, deck1, deck2, *building, *lookup, *refresh,
+                                                parts.errors);
     sliders = std::make_unique<MixerSliders>(
         MixerSliders::Controls{ui.VScroll1, ui.VScroll2, ui.VScroll3, ui.VScroll4, ui.VScroll5,
                                ui.VScroll6},
@@ -202,15 +208,18 @@ void Form1::addDeckMenus() {
                         *observedDeck1,
                         *outputSettings,
                         *levellingSettings,
-                        crossfadeSettings.get()});
+                        crossfadeSettings.get(),
+                        resumeSettings.get()});
     deck2Menu = std::make_unique<DeckMenu>(DeckMenu::Parts{
         2,
         {ui.Label9, ui.Shape3, ui.Shape5, ui.Shape8, ui.Label10, ui.Label12, ui.Label14, ui.Label11,
          ui.Command13, ui.Command14, ui.Command15, ui.Command16, ui.Command17, ui.Command18,
          ui.Command19, ui.Slider2, ui.VScroll6},
-        parts.MediaPlayer2,
+        *observedDeck2,
         *outputSettings,
-        *levellingSettings});
+        *levellingSettings,
+        nullptr,
+        nullptr});
 }
 
 void Form1::openJumpWindow() {
@@ -234,6 +243,21 @@ void Form1::openPath(const std::string& path) {
     remoteControl->openPath(path);
 }
 
+void Form1::resumeAtStart() {
+    settings->Form_Activate();  // the resume comes after the settings, never under them
+    switch (resumeSettings->atStart()) {
+        case AtStart::Fresh:
+            return;
+        case AtStart::ResumePaused:
+            resumeStart->begin(resumeSettings->storedPoint(), ResumeAs::Paused);
+            break;
+        case AtStart::ResumePlaying:
+            resumeStart->begin(resumeSettings->storedPoint(), ResumeAs::Playing);
+            break;
+    }
+    remoteControl->checkForChange();
+}
+
 void Form1::addErrorLine(const QString& line) {
     errorList->add(line);
 }
@@ -251,6 +275,10 @@ void Form1::Form_Unload() {
     unloaded = true;
     ui.Timer1->stop();
     settings->Form_Unload();
+    // Behind the values above, in one save of its own; a fresh start needs no point.
+    if (resumeSettings->atStart() != AtStart::Fresh)
+        resumeSettings->storePoint(
+            resumeStart->pointToKeep(observedDeck1->path(), observedDeck2->path()));
     if (onClosing) onClosing();
     // Bounded: a disk that does not answer would hold the end for ever, and the saves it holds
     // would be lost either way.

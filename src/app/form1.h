@@ -32,6 +32,8 @@ class PlaybackWatch;
 class PlaylistBuilding;
 class PlaylistNavigation;
 class RemoteControl;
+class ResumeSettings;
+class ResumeStart;
 class SettingsLifecycle;
 class SettingsWriter;
 class Startup;
@@ -62,6 +64,9 @@ public:
     // A folder or an .mp3 file from outside (command line, drop, another start): "Play Dir"
     // or "Play File" on it without the dialog; anything else adds an error line.
     void openPath(const std::string& path);
+    // Where the user chose to resume, puts both decks back where the player last ended, once
+    // the settings are read. main calls it once at start, unless a path was given: that wins.
+    void resumeAtStart();
 
     // A line of the "Errors:" list.
     void addErrorLine(const QString& line);
@@ -102,9 +107,11 @@ private:
     std::unique_ptr<ErrorList> errorList;
     std::unique_ptr<SettingsWriter> writer;  // before the settings that queue saves on it
     std::unique_ptr<ObservedDeck> observedDeck1;
+    std::unique_ptr<ObservedDeck> observedDeck2;  // its file's full path, kept at the end
     std::unique_ptr<OutputSettings> outputSettings;
     std::unique_ptr<LevellingSettings> levellingSettings;
     std::unique_ptr<CrossfadeSettings> crossfadeSettings;
+    std::unique_ptr<ResumeSettings> resumeSettings;
     std::unique_ptr<MixerDiscovery> mixerDiscovery;
     std::unique_ptr<Startup> startup;
     std::unique_ptr<SettingsLifecycle> settings;
@@ -115,6 +122,7 @@ private:
     std::unique_ptr<PathLookup> lookup;
     std::unique_ptr<PlaylistBuilding> building;
     std::unique_ptr<PathOpening> pathOpening;
+    std::unique_ptr<ResumeStart> resumeStart;
     std::unique_ptr<MixerSliders> sliders;
     std::unique_ptr<JoystickFader> joystickFader;
     std::unique_ptr<PlaybackWatch> watch;

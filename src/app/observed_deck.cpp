@@ -25,3 +25,8 @@ void ObservedDeck::seek(double seconds) {
     deck.seek(seconds);
     seeked();
 }
+
+void ObservedDeck::pauseAt(double seconds) {
+    deck.pauseAt(seconds);
+    seeked();
+}

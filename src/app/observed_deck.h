@@ -14,7 +14,7 @@ class ObservedDeck : public Deck {
 public:
     explicit ObservedDeck(Deck& deck) : deck(deck) {}
 
-    // Runs after each seek or 10-second step, with the deck already at its new position.
+    // Runs after each seek, placing or 10-second step, with the deck already at its new position.
     void setOnSeeked(std::function<void()> action) { onSeeked = std::move(action); }
 
     // The file last set, made absolute against the current directory at that moment.
@@ -34,6 +34,7 @@ public:
     void stepForward() override;
     void stepBack() override;
     void seek(double seconds) override;
+    void pauseAt(double seconds) override;
     void cueNext(const std::string& name) override { deck.cueNext(name); }
     void setCrossfade(double seconds) override { deck.setCrossfade(seconds); }
     double crossfade() const override { return deck.crossfade(); }

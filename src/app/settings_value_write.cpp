@@ -24,9 +24,15 @@ bool startOwnFile(const SettingsPaths& files, std::string& error) {
 
 bool writeSettingsValue(const SettingsPaths& files, const std::string& section,
                         const std::string& key, const std::string& value, std::string& error) {
+    return writeSettingsValues(files, section, {{key, value}}, error);
+}
+
+bool writeSettingsValues(const SettingsPaths& files, const std::string& section,
+                         const std::vector<std::pair<std::string, std::string>>& values,
+                         std::string& error) {
     if (files.createWriteDirectory && !createParentDirectories(files.writeTo, error)) return false;
     if (!startOwnFile(files, error)) return false;
     int16_t status = 0;
-    Module1::WriteIniValue(section, key, value, files.writeTo, status, &error);
+    Module1::WriteIniValues(section, values, files.writeTo, status, &error);
     return status != 0;
 }

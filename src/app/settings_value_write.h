@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "shared/settings_paths.h"
 
@@ -10,3 +12,9 @@
 // cause when it cannot.
 bool writeSettingsValue(const SettingsPaths& files, const std::string& section,
                         const std::string& key, const std::string& value, std::string& error);
+
+// The same for several keys of one section, in one replacement of the file: a reader finds all
+// of them or none.
+bool writeSettingsValues(const SettingsPaths& files, const std::string& section,
+                         const std::vector<std::pair<std::string, std::string>>& values,
+                         std::string& error);

@@ -50,6 +50,9 @@ public:
     // Seek to `seconds`, clamped as the steps clamp: before the start is the start; at or
     // past the end the track is over.
     virtual void seek(double seconds) = 0;
+    // The file set, placed at `seconds` (clamped as seek clamps) and paused there without a
+    // sound, whatever state it was in: play() goes on from there. Nothing while none is loaded.
+    virtual void pauseAt(double seconds) = 0;
 
     // For a caller that must not wait long on a disk (a skip over many entries): the file set
     // last is waited for at most `limit` from now, by play() and the getters together;

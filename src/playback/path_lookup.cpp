@@ -107,7 +107,7 @@ PathLookup::~PathLookup() {
     }
 }
 
-void PathLookup::request(Request request, Answer answer) {
+std::uint64_t PathLookup::request(Request request, Answer answer) {
     assert(relay.thread() == QThread::currentThread());
     supersede();
     const std::string wanted = request.path.empty() ? request.folder : request.path;
@@ -116,14 +116,14 @@ void PathLookup::request(Request request, Answer answer) {
     StrandedThreads::Hold hold = StrandedThreads::process().admit(wanted, refusal);
     if (!hold) {
         errors.report("Cannot open " + wanted + ": " + refusal);
-        return;
+        return 0;
     }
     auto job = std::make_shared<Job>(++lastSerial, std::move(request), this, std::move(hold));
     try {
         std::thread([job] { job->work(job); }).detach();
     } catch (const std::system_error& e) {
         errors.report("Cannot open " + wanted + ": no thread to look at it (" + e.what() + ")");
-        return;
+        return 0;
     }
     running.push_back(job);
     awaited = job;
@@ -145,10 +145,15 @@ void PathLookup::request(Request request, Answer answer) {
         if (!answered) {
             lock.unlock();
             watchForSlowAnswer(job);
-            return;
+            return job->serial;
         }
     }
     deliver(job);
+    return job->serial;
+}
+
+bool PathLookup::awaits(std::uint64_t serial) const {
+    return serial != 0 && awaited && awaited->serial == serial;
 }
 
 void PathLookup::watchForSlowAnswer(const std::shared_ptr<Job>& job) {

@@ -38,8 +38,12 @@ public:
 
     // UI thread only. `answer` runs on the UI thread: before this returns when the disk
     // answers within a few tens of ms, or a quarter of a second while a big folder's listing
-    // goes on (a local folder does), else from the event loop once it has.
-    void request(Request request, Answer answer);
+    // goes on (a local folder does), else from the event loop once it has. Gives its serial,
+    // by which awaits() tells it; 0 when it was refused at once (and reported).
+    std::uint64_t request(Request request, Answer answer);
+    // UI thread only: whether the request of that serial is still to be answered, neither
+    // answered nor superseded.
+    bool awaits(std::uint64_t serial) const;
     // UI thread only: a choice made another way (a file played) drops the answer awaited.
     void supersede();
 

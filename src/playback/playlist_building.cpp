@@ -1,11 +1,13 @@
 #include "playback/playlist_building.h"
 
 #include <QListWidget>
+#include <algorithm>
 #include <cstdlib>
 
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/file_dialog.h"
+#include "playback/deck_placing.h"
 #include "playback/music_listing.h"
 #include "playback/playlist_items.h"
 #include "playback/window_refresh.h"
@@ -55,20 +57,23 @@ void PlaylistBuilding::playDir(const std::string& chosen) {
     });
 }
 
-void PlaylistBuilding::playListedDir(const std::string& dir, std::vector<std::string> names,
-                                     const std::string& error) {
+bool PlaylistBuilding::takeListing(const std::string& dir, std::vector<std::string>& names,
+                                   const std::string& error) {
     state.PlaylistDir = dir;
     state.DataPath = dir;
+    if (!names.empty()) return true;
+    // Nothing to start: deck 1 keeps what it plays, the playlist is empty.
+    fillPlaylist(List4, names);
+    state.TrackNumber = 0;
+    state.TrackCount = 0;
+    state.CurrentFile.clear();
+    errors.report(error.empty() ? "No MP3 file in " + state.PlaylistDir : error);
+    return false;
+}
 
-    if (names.empty()) {
-        // Nothing to start: deck 1 keeps what it plays, the playlist is empty.
-        fillPlaylist(List4, names);
-        state.TrackNumber = 0;
-        state.TrackCount = 0;
-        state.CurrentFile.clear();
-        errors.report(error.empty() ? "No MP3 file in " + state.PlaylistDir : error);
-        return;
-    }
+void PlaylistBuilding::playListedDir(const std::string& dir, std::vector<std::string> names,
+                                     const std::string& error) {
+    if (!takeListing(dir, names, error)) return;
     state.TrackNumber = 1;
     state.TrackCount = int(names.size());
     state.CurrentFile = names[naturalFirst(names)];
@@ -82,6 +87,32 @@ void PlaylistBuilding::playListedDir(const std::string& dir, std::vector<std::st
     sortNaturally(names);
     fillPlaylist(List4, names);
     List4->setCurrentRow(0);
+}
+
+void PlaylistBuilding::resumeListedDir(const std::string& dir, std::vector<std::string> names,
+                                       const std::string& error, const std::string& entry,
+                                       double position, ResumeAs as) {
+    if (!takeListing(dir, names, error)) return;
+    sortNaturally(names);
+    fillPlaylist(List4, names);
+    state.TrackCount = int(names.size());
+    const auto found = std::find(names.begin(), names.end(), entry);
+    if (found == names.end()) {
+        errors.report("Cannot resume deck 1 at " + dir + entry + ": it is no longer there");
+        state.TrackNumber = 1;
+        state.CurrentFile = names.front();
+        List4->setCurrentRow(0);
+        state.playerState = PlayerState::Stopped;
+        refresh.UpdateForm1Once();
+        return;
+    }
+    state.TrackNumber = int(found - names.begin()) + 1;
+    state.CurrentFile = entry;
+    List4->setCurrentRow(state.TrackNumber - 1);
+    placeDeck(MediaPlayer1, dir + entry, position, as);
+    // From the deck: a file that would not open leaves it stopped, whatever was asked.
+    state.playerState = stateWordOf(MediaPlayer1.playState());
+    refresh.UpdateForm1Once();
 }
 
 void PlaylistBuilding::Command2_Click() {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "playback/path_lookup.h"
+#include "playback/resume_point.h"
 
 class Deck;
 class ErrorSink;
@@ -31,8 +32,18 @@ public:
     // directory gave them, or none and why in `error`.
     void playListedDir(const std::string& dir, std::vector<std::string> names,
                        const std::string& error);
+    // Deck 1 back at `entry` of the listed `dir`: the playlist built as "Play Dir" builds it,
+    // that entry selected, loaded and put at `position`. An entry that is gone is reported; the
+    // playlist then stands with its first entry selected and deck 1 stopped.
+    void resumeListedDir(const std::string& dir, std::vector<std::string> names,
+                         const std::string& error, const std::string& entry, double position,
+                         ResumeAs as);
 
 private:
+    // The listing becomes the playlist's folder; false, with the playlist emptied and the
+    // cause reported, when it gave no MP3 file.
+    bool takeListing(const std::string& dir, std::vector<std::string>& names,
+                     const std::string& error);
     // Where the "Play Dir" dialog opens: the saved directory, or the home directory when the
     // saved one's disk does not answer (the dialog looks it up on the window's thread).
     std::string dialogStart(const std::string& saved);

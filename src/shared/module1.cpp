@@ -39,19 +39,34 @@ bool HasIniKey(const std::string& section, const std::string& key, const std::st
 
 void WriteIniValue(const std::string& section, const std::string& key, const std::string& value,
                    const std::string& file, int16_t& status, std::string* error) {
+    WriteIniValues(section, {{key, value}}, file, status, error);
+}
+
+void WriteIniValues(const std::string& section,
+                    const std::vector<std::pair<std::string, std::string>>& values,
+                    const std::string& file, int16_t& status, std::string* error) {
     status = 0;
-    std::string why = IniLines::whyUnstorable(section, key, value);
+    std::string why;
+    for (const auto& [key, value] : values) {
+        why = IniLines::whyUnstorable(section, key, value);
+        if (!why.empty()) {
+            why = "cannot store " + key + " in " + file + ": " + why;
+            break;
+        }
+    }
     std::error_code ec;
     const bool exists = fs::exists(file, ec);
     std::string old;
     if (!why.empty()) {
-        why = "cannot store " + key + " in " + file + ": " + why;
+        // Not one of them is written: the keys belong together.
     } else if (exists && !isRegularFile(file)) {
         why = file + " is not a regular file";
     } else if (exists && !SafeFile::readAll(file, old, why)) {
-        // A file that cannot be read is left alone rather than replaced by one key.
+        // A file that cannot be read is left alone rather than replaced by these keys.
     } else {
-        const std::string text = IniLines::withValue(old, section, key, value);
+        std::string text = old;
+        for (const auto& [key, value] : values)
+            text = IniLines::withValue(text, section, key, value);
         if (exists && text == old) {
             SafeFile::removeStaleTemporaries(file);
             status = 1;

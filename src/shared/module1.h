@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The settings file and the path splitter.
 namespace Module1 {
@@ -23,6 +25,12 @@ bool HasIniKey(const std::string& section, const std::string& key, const std::st
 // failure, the file then unchanged; why it failed goes to `error`.
 void WriteIniValue(const std::string& section, const std::string& key, const std::string& value,
                    const std::string& file, int16_t& status, std::string* error = nullptr);
+
+// The same for several keys of one section in one replacement of the file: it holds either all
+// of them or none.
+void WriteIniValues(const std::string& section,
+                    const std::vector<std::pair<std::string, std::string>>& values,
+                    const std::string& file, int16_t& status, std::string* error = nullptr);
 
 // Cuts PlaylistDir after its last '/': the directory stays in PlaylistDir, the rest goes to
 // CurrentFile.

@@ -29,12 +29,15 @@ using Names = std::vector<std::string>;
 // The levelling section as it reads under the outputs, Off checked.
 const std::string kLevellingOff =
     " | --- | [-] Loudness levelling | (x) Off | ( ) Track | ( ) Album";
-// Deck 1's menu ends with the crossfade of its automatic advance, off.
+// Deck 1's menu then holds the crossfade of its automatic advance, off, and how the player
+// starts, off until chosen.
 const std::string kCrossfadeOff =
     " | --- | [-] Crossfade | (x) Off (gapless) | ( ) 2 s | ( ) 4 s | ( ) 8 s";
+const std::string kAtStartFresh =
+    " | --- | [-] At start | (x) Fresh | ( ) Resume paused | ( ) Resume playing";
 // What follows the outputs in deck `number`'s menu, every choice at its default.
 std::string defaultsAfterOutputs(int number) {
-    return kLevellingOff + (number == 1 ? kCrossfadeOff : "");
+    return kLevellingOff + (number == 1 ? kCrossfadeOff + kAtStartFresh : "");
 }
 
 // What a screen reader reads of the open menu: "(x)" checked, "( )" not, "[-]" disabled.
@@ -428,6 +431,52 @@ TEST_F(DeckMenuTest, CrossfadeIsDeckOnesSavedAtOnceAndGivenBackAtTheNextStart) {
         writeFile(settingsFile(), std::string("[Crossfade]\nDeck1=") + stored + "\n");
         start(1, {});
         EXPECT_EQ(deck1.crossfadeSeconds, 0);
+    }
+}
+
+TEST_F(DeckMenuTest, HowThePlayerStartsIsChosenOnDeck1SavedAtOnceAndShownAtTheNextStart) {
+    struct Case {
+        std::string before;  // the settings file; "-" none
+        std::string pick;
+        std::string after;  // "-" none
+        std::string shown;  // the section at the next start
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"-", "Resume paused", "[Resume]\nAtStart=Paused\n",
+         " | --- | [-] At start | ( ) Fresh | (x) Resume paused | ( ) Resume playing"},
+        {"; mine\r\n[System]\r\nWaveVolume=5\r\n", "Resume playing",
+         "; mine\r\n[System]\r\nWaveVolume=5\r\n[Resume]\r\nAtStart=Playing\r\n",
+         " | --- | [-] At start | ( ) Fresh | ( ) Resume paused | (x) Resume playing"},
+        {"[Resume]\nAtStart=Playing\nDeck1File=/a.mp3\n", "Fresh",
+         "[Resume]\nAtStart=Fresh\nDeck1File=/a.mp3\n", kAtStartFresh},
+        // A file that never held a choice gets nothing for Fresh.
+        {"-", "Fresh", "-", kAtStartFresh},
+        {"[System]\nWaveVolume=5\n", "Fresh", "[System]\nWaveVolume=5\n", kAtStartFresh},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pick + " after " + c.before);
+        std::remove(settingsFile().c_str());
+        if (c.before != "-") writeFile(settingsFile(), c.before);
+        start(1, {});
+        choose(1, c.pick);
+        EXPECT_EQ(fileText(settingsFile()), c.after == "-" ? "" : c.after);
+        EXPECT_TRUE(deck1.transport().empty() && deck2.transport().empty());
+        EXPECT_TRUE(errors.taken().empty());
+
+        start(1, {});
+        QMenu* menu = openOn(1);
+        ASSERT_NE(menu, nullptr);
+        const std::string shown = readMenu(menu);
+        EXPECT_EQ(shown.substr(shown.size() - c.shown.size()), c.shown) << shown;
+        menu->close();
+        backToWindow();
+        menu = openOn(2);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(readMenu(menu).find("At start"), std::string::npos);
+        menu->close();
+        backToWindow();
     }
 }
 

@@ -43,6 +43,18 @@ void FakeDeck::seek(double seconds) {
     }
 }
 
+void FakeDeck::pauseAt(double seconds) {
+    calls.push_back("pauseAt " + std::to_string(std::lround(seconds * 1000)));
+    if (loaded.empty()) return;
+    if (seconds >= length) {
+        state = Stopped;
+        position = 0;
+    } else {
+        state = Paused;
+        position = std::max(0.0, seconds);
+    }
+}
+
 void FakeDeck::setVolume(int v) {
     calls.push_back("setVolume " + std::to_string(v));
     volume = v;

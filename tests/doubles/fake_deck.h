@@ -41,8 +41,9 @@ public:
     }
     int opensAfterAsks = 0;
     std::vector<std::chrono::milliseconds> openWaits;  // each limit given
-    std::vector<std::string> cues;       // every cue given, kept apart from the transport calls
-    void seek(double seconds) override;  // "seek <whole milliseconds>"
+    std::vector<std::string> cues;          // every cue given, kept apart from the transport calls
+    void seek(double seconds) override;     // "seek <whole milliseconds>"
+    void pauseAt(double seconds) override;  // "pauseAt <whole milliseconds>"
 
     // Outputs: what the deck offers, and every choice made, in order.
     bool offersChoice = false;

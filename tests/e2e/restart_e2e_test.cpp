@@ -25,6 +25,7 @@
 #include "support/scroll_drag.h"
 #include "support/shell_command.h"
 #include "support/sink_recorder.h"
+#include "support/sweep.h"
 #include "support/temp_dir.h"
 #include "support/tone_analysis.h"
 #include "support/tone_files.h"
@@ -36,51 +37,6 @@ constexpr double kSweepSeconds = 12;  // longer than the test: no deck reaches i
 // Deck 1's sweep and deck 2's, far enough apart to be told apart in one recording.
 constexpr double kLowFrom = 300, kLowTo = 700;
 constexpr double kHighFrom = 1500, kHighTo = 2300;
-
-// The strongest frequency between `from` and `to`, to 2 Hz.
-double strongest(std::span<const float> window, int rate, double from, double to) {
-    double best = from, bestAmplitude = 0;
-    for (double f = from; f <= to; f += 2) {
-        const double a = toneAmplitude(window, rate, f);
-        if (a > bestAmplitude) {
-            best = f;
-            bestAmplitude = a;
-        }
-    }
-    return best;
-}
-
-// A sweep's file, decoded, to tell which frequency sounds where (sox's sweeps are not quite
-// linear in time).
-class Sweep {
-public:
-    Sweep(const std::string& mp3, double from, double to) : from(from), to(to) {
-        const DecodedAudio audio = decodeWithMpg123(mp3);
-        rate = audio.rate;
-        left = channelOf(audio.samples, audio.channels, 0);
-    }
-    // The frequency 200 ms of the file around `seconds` sound at.
-    double frequencyAt(double seconds) const {
-        const auto start = static_cast<std::size_t>(std::max(0.0, seconds - 0.1) * rate);
-        return strongest(std::span<const float>(left).subspan(start, rate / 5), rate, from, to);
-    }
-    // True when `window` of a recording sounds like the file at `seconds`, give or take
-    // `tolerance` seconds.
-    bool soundsAt(std::span<const float> window, double seconds, double tolerance) const {
-        const double heard = strongest(window, kRate, from, to);
-        const bool ok =
-            heard >= frequencyAt(seconds - tolerance) && heard <= frequencyAt(seconds + tolerance);
-        if (!ok)
-            ADD_FAILURE() << heard << " Hz is not between " << frequencyAt(seconds - tolerance)
-                          << " and " << frequencyAt(seconds + tolerance) << " Hz";
-        return ok;
-    }
-
-private:
-    std::vector<float> left;
-    int rate = 0;
-    double from, to;
-};
 
 template <typename Condition>
 bool waitFor(Condition condition, int milliseconds) {

@@ -270,6 +270,47 @@ TEST(Mp3Deck, SeeksAnywhereClampedAsTheStepsAre) {
     EXPECT_TRUE(rig.errors.taken().empty());
 }
 
+// The place a deck is put at start: paused there without a sound, from any state, and on
+// from exactly there once played.
+TEST(Mp3Deck, PausesAtAPlaceSilentlyAndGoesOnFromThere) {
+    TempDir dir;
+    const std::string mp3 = makeToneMp3(dir.path(), "t.mp3", 440, 12, {.rate = 44100});
+    const DecodedAudio ref = decodeWithMpg123(mp3);
+    ManualDeckRig rig(44100);
+    Mp3Deck& deck = rig.deck();
+    deck.pauseAt(3);  // nothing loaded: nothing to place
+    EXPECT_EQ(deck.playState(), Deck::Stopped);
+    deck.setFileName(mp3);
+    struct Case {
+        const char* before;  // the state it is put there from
+        double target, position;
+        int state;
+    } cases[] = {{"stopped", 7.5, 7.5, Deck::Paused},
+                 {"playing", 2.25, 2.25, Deck::Paused},
+                 {"paused", 11.5, 11.5, Deck::Paused},
+                 {"stopped", -3, 0, Deck::Paused},
+                 {"playing", 12.5, 0, Deck::Stopped}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.before) + " to " + std::to_string(c.target));
+        deck.stop();
+        if (std::string(c.before) != "stopped") {
+            deck.play();
+            rig.render(4410);
+        }
+        if (std::string(c.before) == "paused") deck.pause();
+        deck.pauseAt(c.target);
+        EXPECT_EQ(deck.playState(), c.state);
+        EXPECT_NEAR(deck.currentPosition(), c.position, 1e-9);
+        EXPECT_TRUE(allSilent(rig.render(22050), DeckVoice::kFadeFrames));
+        EXPECT_NEAR(deck.currentPosition(), c.position, 1e-9);
+        deck.play();
+        const auto from = static_cast<std::size_t>(std::llround(c.position * 44100));
+        EXPECT_LT(maxDifference(rig.render(4410), ref, from), 1e-6);
+        EXPECT_NEAR(deck.currentPosition(), c.position + 0.1, 1e-9);
+    }
+    EXPECT_TRUE(rig.errors.taken().empty());
+}
+
 TEST(Mp3Deck, TwoDecksMixWithTheirVolumes) {
     TempDir dir;
     const std::string a = makeToneMp3(dir.path(), "a.mp3", 440, 8, {.rate = 48000});

@@ -525,3 +525,22 @@ void Mp3Deck::seek(double seconds) {
     }
     seekTo(std::max(0.0, seconds));
 }
+
+void Mp3Deck::pauseAt(double seconds) {
+    assertUiThread();
+    if (!loaded()) return;
+    const bool over = seconds >= duration();
+    seek(seconds);
+    if (over) return;  // stopped, as a seek past the end leaves the track
+    const double position = currentPosition();
+    // From stopped nothing sounds, so nothing is faded; from playing the cut fades as a pause's.
+    const Word left = lane->ui.changeControl([&](Word now) -> std::optional<Word> {
+        if (now.phase == Phase::Ended || now.phase == Phase::Cued) return std::nullopt;
+        return Word{now.epoch, Phase::Paused};
+    });
+    if (left.phase == Phase::Paused) {
+        pausedAt = position;
+        pausedEpoch = epoch;
+        tellOutput();
+    }
+}

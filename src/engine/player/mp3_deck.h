@@ -45,6 +45,7 @@ public:
     void stepForward() override;
     void stepBack() override;
     void seek(double seconds) override;
+    void pauseAt(double seconds) override;
     void cueNext(const std::string& name) override;
     void setCrossfade(double seconds) override;
     double crossfade() const override { return crossfadeSeconds; }
