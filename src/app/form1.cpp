@@ -108,14 +108,14 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
         std::make_unique<JoystickFader>(JoystickFader::Controls{ui.VScroll5, ui.VScroll6},
                                         parts.joystick, deck1, deck2, *navigation, parts.errors);
     watch = std::make_unique<PlaybackWatch>(shared, deck1, *navigation, parts.errors);
+    pacer = std::make_unique<PaintPacer>();
     deck1Display = std::make_unique<TimeDisplay>(
-        TimeDisplay::Controls{ui.Slider1, ui.Label13, ui.Label15}, deck1);
+        TimeDisplay::Controls{ui.Slider1, ui.Label13, ui.Label15}, deck1, *pacer);
     deck2Display = std::make_unique<TimeDisplay>(
-        TimeDisplay::Controls{ui.Slider2, ui.Label12, ui.Label10}, deck2);
+        TimeDisplay::Controls{ui.Slider2, ui.Label12, ui.Label10}, deck2, *pacer);
     tint = std::make_unique<LabelTint>(LabelTint::Controls{ui.VScroll5, ui.VScroll6, ui.Label15,
-                                                           ui.Label10, ui.Label2, ui.Label11});
-    pacer = std::make_unique<PaintPacer>(std::vector<QWidget*>{ui.Slider1, ui.Label13, ui.Label15,
-                                                               ui.Slider2, ui.Label12, ui.Label10});
+                                                           ui.Label10, ui.Label2, ui.Label11},
+                                       *pacer);
     announcer = std::make_unique<ClockAnnouncer>(
         std::vector<QLabel*>{ui.Label15, ui.Label13, ui.Label10, ui.Label12});
     tick = std::make_unique<Tick>(ui.Check1, ui.Label22,

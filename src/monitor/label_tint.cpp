@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QScrollBar>
 
+#include "monitor/paint_pacer.h"
 #include "shared/rounding.h"
 #include "shared/scroll_scale.h"
 #include "shared/widget_text.h"
@@ -25,11 +26,20 @@ unsigned fileNameLabelTint(int v) {
     return unsigned(roundHalfEven(-v / kFileNameTintDivisor - -kFileNameTintAtTop));
 }
 
-LabelTint::LabelTint(Controls controls) : ui(controls) {}
+LabelTint::LabelTint(Controls controls, PaintPacer& pacer) : ui(controls), pacer(pacer) {}
 
 void LabelTint::refresh() {
-    setTextColorIfChanged(ui.Label15, colorFromBgr(timeLabelTint(ui.VScroll5->value())));
-    setTextColorIfChanged(ui.Label10, colorFromBgr(timeLabelTint(ui.VScroll6->value())));
-    setTextColorIfChanged(ui.Label2, colorFromBgr(fileNameLabelTint(ui.VScroll5->value())));
-    setTextColorIfChanged(ui.Label11, colorFromBgr(fileNameLabelTint(ui.VScroll6->value())));
+    auto follow = [this](const QScrollBar* bar, int& shown, QLabel* time, QLabel* fileName) {
+        const int v = bar->value();
+        if (v == shown) return;
+        shown = v;
+        const QColor timeColor = colorFromBgr(timeLabelTint(v));
+        if (time->palette().color(time->foregroundRole()) != timeColor) {
+            pacer.hold(time);
+            setTextColorIfChanged(time, timeColor);
+        }
+        setTextColorIfChanged(fileName, colorFromBgr(fileNameLabelTint(v)));
+    };
+    follow(ui.VScroll5, shownDeck1, ui.Label15, ui.Label2);
+    follow(ui.VScroll6, shownDeck2, ui.Label10, ui.Label11);
 }

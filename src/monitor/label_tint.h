@@ -1,5 +1,8 @@
 #pragma once
 
+#include <climits>
+
+class PaintPacer;
 class QLabel;
 class QScrollBar;
 
@@ -18,10 +21,14 @@ public:
         QLabel* Label2;
         QLabel* Label11;
     };
-    explicit LabelTint(Controls controls);
+    LabelTint(Controls controls, PaintPacer& pacer);
 
+    // Colours a deck's labels anew only when its bar moved.
     void refresh();
 
 private:
     Controls ui;
+    PaintPacer& pacer;
+    int shownDeck1 = INT_MIN;  // the bar positions the colours show
+    int shownDeck2 = INT_MIN;
 };

@@ -4,9 +4,11 @@
 #include <QSlider>
 
 #include "components/deck.h"
+#include "monitor/paint_pacer.h"
 #include "monitor/time_text.h"
 
-TimeDisplay::TimeDisplay(Controls controls, Deck& deck) : ui(controls), deck(deck) {}
+TimeDisplay::TimeDisplay(Controls controls, Deck& deck, PaintPacer& pacer)
+    : ui(controls), deck(deck), pacer(pacer) {}
 
 void TimeDisplay::refresh() {
     deck.followOutput();  // the time shown is where the sound was heard
@@ -14,16 +16,22 @@ void TimeDisplay::refresh() {
     if (!(length > 0)) return;
     const double position = deck.currentPosition();
 
-    ui.slider->setValue(progressPercent(position, length));
+    const int progress = progressPercent(position, length);
+    if (progress != ui.slider->value()) {
+        pacer.hold(ui.slider);
+        ui.slider->setValue(progress);
+    }
     // The label shows what the slider holds; the user may have dragged it.
     const int percent = ui.slider->value();
     if (percent != shownPercent) {
         shownPercent = percent;
+        pacer.hold(ui.percentLabel);
         ui.percentLabel->setText(QString::number(percent) + QLatin1Char('%'));
     }
     const int64_t ms = positionMilliseconds(position);
     if (ms != shownMilliseconds) {
         shownMilliseconds = ms;
+        pacer.hold(ui.timeLabel);
         ui.timeLabel->setText(elapsedTimeText(ms));
     }
 }

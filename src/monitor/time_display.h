@@ -3,6 +3,7 @@
 #include <cstdint>
 
 class Deck;
+class PaintPacer;
 class QLabel;
 class QSlider;
 
@@ -14,7 +15,7 @@ public:
         QLabel* percentLabel;
         QLabel* timeLabel;
     };
-    TimeDisplay(Controls controls, Deck& deck);
+    TimeDisplay(Controls controls, Deck& deck, PaintPacer& pacer);
 
     // The deck follows its output first; a deck with no known length keeps what its displays
     // showed.
@@ -23,6 +24,7 @@ public:
 private:
     Controls ui;
     Deck& deck;
+    PaintPacer& pacer;
     int shownPercent = -1;
     int64_t shownMilliseconds = -1;
 };
