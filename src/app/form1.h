@@ -18,6 +18,7 @@ class ErrorList;
 class JoystickFader;
 class KeyboardAccess;
 class LabelTint;
+class LivePlaylist;
 class PaintPacer;
 class MixerDiscovery;
 class MixerSliders;
@@ -74,6 +75,9 @@ public:
     // answer; main ends the program there.
     void setOnUnloaded(std::function<void()> action) { onUnloaded = std::move(action); }
 
+    // What follows the playlist's folder.
+    const LivePlaylist& livePlaylist() const { return *live; }
+
     // Every settings save goes through it, in order, off the UI thread.
     SettingsWriter& settingsWriter() { return *writer; }
 
@@ -109,6 +113,7 @@ private:
     std::unique_ptr<Deck2Transport> deck2Transport;
     std::unique_ptr<PlaylistNavigation> navigation;
     std::unique_ptr<PathLookup> lookup;
+    std::unique_ptr<LivePlaylist> live;
     std::unique_ptr<PlaylistBuilding> building;
     std::unique_ptr<PathOpening> pathOpening;
     std::unique_ptr<MixerSliders> sliders;

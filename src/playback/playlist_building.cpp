@@ -6,6 +6,7 @@
 #include "components/deck.h"
 #include "components/error_sink.h"
 #include "components/file_dialog.h"
+#include "playback/live_playlist.h"
 #include "playback/music_listing.h"
 #include "playback/playlist_items.h"
 #include "playback/window_refresh.h"
@@ -14,7 +15,8 @@
 
 PlaylistBuilding::PlaylistBuilding(QListWidget* List4, SharedState& state, Deck& deck1,
                                    FileDialog& playFileDialog, FileDialog& playDirDialog,
-                                   WindowRefresh& refresh, PathLookup& lookup, ErrorSink& errors)
+                                   WindowRefresh& refresh, PathLookup& lookup, LivePlaylist& live,
+                                   ErrorSink& errors)
     : List4(List4),
       state(state),
       MediaPlayer1(deck1),
@@ -22,6 +24,7 @@ PlaylistBuilding::PlaylistBuilding(QListWidget* List4, SharedState& state, Deck&
       CommonDialog2(playDirDialog),
       refresh(refresh),
       lookup(lookup),
+      live(live),
       errors(errors),
       dialogStartLookup(errors) {}
 
@@ -59,6 +62,10 @@ void PlaylistBuilding::playListedDir(const std::string& dir, std::vector<std::st
                                      const std::string& error) {
     state.PlaylistDir = dir;
     state.DataPath = dir;
+    if (error.empty())
+        live.follow(dir);  // its first listing comes from the event loop, after this
+    else
+        live.stop();
 
     if (names.empty()) {
         // Nothing to start: deck 1 keeps what it plays, the playlist is empty.
@@ -93,6 +100,7 @@ void PlaylistBuilding::playFile(const std::string& chosen) {
     state.CurrentFile = chosen;
     if (state.CurrentFile.empty()) return;
     lookup.supersede();  // a folder still being listed must not replace this file
+    live.stop();
     MediaPlayer1.setFileName(state.CurrentFile);
     MediaPlayer1.play();
     refresh.UpdateForm1Once();

@@ -8,6 +8,7 @@
 class Deck;
 class ErrorSink;
 class FileDialog;
+class LivePlaylist;
 class QListWidget;
 class WindowRefresh;
 struct SharedState;
@@ -17,7 +18,7 @@ class PlaylistBuilding {
 public:
     PlaylistBuilding(QListWidget* List4, SharedState& state, Deck& deck1,
                      FileDialog& playFileDialog, FileDialog& playDirDialog, WindowRefresh& refresh,
-                     PathLookup& lookup, ErrorSink& errors);
+                     PathLookup& lookup, LivePlaylist& live, ErrorSink& errors);
 
     void Command6_Click();  // "Play Dir"
     void Command2_Click();  // "Play File"
@@ -28,7 +29,8 @@ public:
     void playDir(const std::string& chosen);
     void playFile(const std::string& chosen);
     // "Play Dir" once `dir` (ending in '/') has been listed: its MP3 `names`, in the order the
-    // directory gave them, or none and why in `error`.
+    // directory gave them, or none and why in `error`. A folder that could be read is followed
+    // from then on, until another playlist or file takes deck 1.
     void playListedDir(const std::string& dir, std::vector<std::string> names,
                        const std::string& error);
 
@@ -44,6 +46,7 @@ private:
     FileDialog& CommonDialog2;
     WindowRefresh& refresh;
     PathLookup& lookup;
+    LivePlaylist& live;
     ErrorSink& errors;
     PathLookup dialogStartLookup;
 };
