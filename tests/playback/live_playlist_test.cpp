@@ -400,3 +400,40 @@ TEST_F(LivePlaylistWindow, BackFromARemovedEntryIsTheOneBeforeIt) {
         EXPECT_EQ(state().CurrentFile, c.back) << c.current;
     }
 }
+
+// A file added above the view does not move what the view shows.
+TEST_F(LivePlaylistWindow, TheViewKeepsItsTopEntry) {
+    const std::string music = makeFiles("view", {});
+    for (int i = 10; i < 50; ++i) create(music + std::to_string(i) + ".mp3");
+    playDir(music);
+    ASSERT_TRUE(followed());
+    QListWidget* list = ui().List4;
+    list->scrollToItem(list->item(20), QAbstractItemView::PositionAtTop);
+    ASSERT_EQ(list->itemAt(0, 0)->text(), "30.mp3");
+
+    create(music + "5.mp3");
+    ASSERT_TRUE(serveUntil([&] { return list->count() == 41; }, kGuardMs));
+    EXPECT_EQ(list->itemAt(0, 0)->text(), "30.mp3");
+    EXPECT_EQ(list->currentRow(), 1);  // "10.mp3", still playing
+}
+
+// ">>" trying entries walks them by number: a listing that comes meanwhile waits for it.
+TEST_F(LivePlaylistWindow, AListingWaitsForASkipUnderWay) {
+    const std::string music = makeFiles("skip", {"1.mp3", "3.mp3", "5.mp3"});
+    playDir(music + "1.mp3");
+    ASSERT_TRUE(followed());
+    deck1.opensAfterAsks = 1'000'000;  // the entry the skip sets does not answer its open
+    QTest::mouseClick(ui().Command10, Qt::LeftButton);
+    ASSERT_EQ(state().TrackNumber, 2);
+
+    create(music + "2.mp3");
+    ASSERT_TRUE(serveUntil([&] { return watch().listings() == 2; }, kGuardMs));
+    EXPECT_EQ(shown(ui().List4), (Names{"1.mp3", "3.mp3", "5.mp3"}));
+    EXPECT_EQ(state().TrackNumber, 2);
+
+    QTest::mouseClick(ui().Command3, Qt::LeftButton);  // "Stop" ends the skip
+    ASSERT_TRUE(shows({"1.mp3", "2.mp3", "3.mp3", "5.mp3"}));
+    EXPECT_EQ(state().CurrentFile, "3.mp3");
+    EXPECT_EQ(state().TrackNumber, 3);
+    EXPECT_EQ(ui().List4->currentRow(), 2);
+}
