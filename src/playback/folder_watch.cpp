@@ -224,9 +224,11 @@ void FolderWatch::Session::list(const std::shared_ptr<Session>& self) {
     hold.release();
     if (stopping()) return;
     if (!error.empty()) {
-        // The playlist stays as it was: a folder that cannot be read says nothing of its files.
         tell(self, error);
-        return;
+        // A folder that cannot be read says nothing of its files, unless it is gone (deleted,
+        // or its file system unmounted): then so are they.
+        if (!watchGone) return;
+        names.clear();
     }
     sortNaturally(names);
     Listing listing{std::move(names), std::move(renames)};

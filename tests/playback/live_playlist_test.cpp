@@ -31,109 +31,69 @@ std::string nextEntry(const PlaylistPlace& place) {
     return place.entries[size_t(nextPosition(place.trackNumber, int(place.entries.size())) - 1)];
 }
 
+// "b|d|f": names; "d>c|c>x": renames.
+Names split(const std::string& text) {
+    Names names;
+    for (size_t from = 0; from < text.size();) {
+        const size_t bar = std::min(text.find('|', from), text.size());
+        names.push_back(text.substr(from, bar - from));
+        from = bar + 1;
+    }
+    return names;
+}
+std::vector<FolderRename> renamesOf(const std::string& text) {
+    std::vector<FolderRename> renames;
+    for (const std::string& rename : split(text))
+        renames.push_back(
+            {rename.substr(0, rename.find('>')), rename.substr(rename.find('>') + 1)});
+    return renames;
+}
+
 }  // namespace
 
 TEST(PlaylistMerge, CurrentEntryAndSelectionStayOnTheirFiles) {
-    const Names bdf = {"b", "d", "f"};
     const struct Case {
         const char* what;
-        PlaylistPlace before;
-        Names listing;
-        std::vector<FolderRename> renames;
-        int trackNumber;
-        std::string current;
+        const char* entries;
+        int track;
+        const char* current;
         int selected;
-        std::string next;
+        const char* listing;
+        const char* renames;
+        int trackAfter;
+        const char* currentAfter;
+        int selectedAfter;
+        const char* next;
     } cases[] = {
-        {"add before the current", {bdf, 2, "d", 1}, {"a", "b", "d", "f"}, {}, 3, "d", 2, "f"},
-        {"add after the current", {bdf, 2, "d", 1}, {"b", "d", "e", "f"}, {}, 2, "d", 1, "e"},
-        {"remove before the current", {bdf, 2, "d", 1}, {"d", "f"}, {}, 1, "d", 0, "f"},
-        {"remove after the current", {bdf, 2, "d", 1}, {"b", "d"}, {}, 2, "d", 1, "b"},
-        {"remove the current: its follower is next",
-         {bdf, 2, "d", 1},
-         {"b", "f"},
-         {},
-         1,
-         "d",
-         -1,
-         "f"},
-        {"remove the first, current", {bdf, 1, "b", 0}, {"d", "f"}, {}, 0, "b", -1, "d"},
-        {"remove the last, current: next wraps", {bdf, 3, "f", 2}, {"b", "d"}, {}, 2, "f", -1, "b"},
-        {"a file added where the removed current stood comes next",
-         {{"b", "f"}, 1, "d", -1},
-         {"b", "e", "f"},
-         {},
-         1,
-         "d",
-         -1,
-         "e"},
-        {"the removed current's name comes back",
-         {{"b", "f"}, 1, "d", -1},
-         bdf,
-         {},
-         2,
-         "d",
-         -1,
-         "f"},
-        {"rename another, selected",
-         {bdf, 2, "d", 0},
-         {"d", "f", "g"},
-         {{"b", "g"}},
-         1,
-         "d",
-         2,
-         "f"},
-        {"rename the current", {bdf, 2, "d", 1}, {"a", "b", "f"}, {{"d", "a"}}, 1, "a", 0, "b"},
-        {"rename the current twice",
-         {bdf, 2, "d", 1},
-         {"b", "f", "x"},
-         {{"d", "c"}, {"c", "x"}},
-         3,
-         "x",
-         2,
+        {"add before the current", "b|d|f", 2, "d", 1, "a|b|d|f", "", 3, "d", 2, "f"},
+        {"add after the current", "b|d|f", 2, "d", 1, "b|d|e|f", "", 2, "d", 1, "e"},
+        {"remove before the current", "b|d|f", 2, "d", 1, "d|f", "", 1, "d", 0, "f"},
+        {"remove after the current", "b|d|f", 2, "d", 1, "b|d", "", 2, "d", 1, "b"},
+        {"remove the current: its follower next", "b|d|f", 2, "d", 1, "b|f", "", 1, "d", -1, "f"},
+        {"remove the first, current", "b|d|f", 1, "b", 0, "d|f", "", 0, "b", -1, "d"},
+        {"remove the last, current: wraps", "b|d|f", 3, "f", 2, "b|d", "", 2, "f", -1, "b"},
+        {"added where a removed current stood", "b|f", 1, "d", -1, "b|e|f", "", 1, "d", -1, "e"},
+        {"a removed current's name is back", "b|f", 1, "d", -1, "b|d|f", "", 2, "d", -1, "f"},
+        {"rename another, selected", "b|d|f", 2, "d", 0, "d|f|g", "b>g", 1, "d", 2, "f"},
+        {"rename the current", "b|d|f", 2, "d", 1, "a|b|f", "d>a", 1, "a", 0, "b"},
+        {"rename the current twice", "b|d|f", 2, "d", 1, "b|f|x", "d>c|c>x", 3, "x", 2, "b"},
+        {"rename it, a new file takes the name", "b|d|f", 2, "d", 1, "b|d|f|g", "d>g", 4, "g", 3,
          "b"},
-        {"rename the current, its old name taken by a new file",
-         {bdf, 2, "d", 1},
-         {"b", "d", "f", "g"},
-         {{"d", "g"}},
-         4,
-         "g",
-         3,
-         "b"},
-        {"rename the current out of the playlist",
-         {bdf, 2, "d", 1},
-         {"b", "f"},
-         {{"d", "d.bak"}},
-         1,
-         "d",
-         -1,
-         "f"},
-        {"the folder is empty now", {bdf, 2, "d", 1}, {}, {}, 0, "d", -1, ""},
-        {"a playlist of one grows", {{"d"}, 1, "d", 0}, {"c", "d"}, {}, 2, "d", 1, "c"},
-        {"a playlist of one loses it", {{"d"}, 1, "d", 0}, {}, {}, 0, "d", -1, ""},
-        {"an empty folder fills: the first comes next",
-         {{}, 0, "", -1},
-         {"a", "b"},
-         {},
-         0,
-         "",
-         -1,
-         "a"},
-        {"natural order: the gap falls between 2 and 10",
-         {{"1 x", "2 x", "3 x", "10 x"}, 3, "3 x", 2},
-         {"1 x", "2 x", "10 x"},
-         {},
-         2,
-         "3 x",
-         -1,
+        {"rename it out of the playlist", "b|d|f", 2, "d", 1, "b|f", "d>d.bak", 1, "d", -1, "f"},
+        {"the folder is empty now", "b|d|f", 2, "d", 1, "", "", 0, "d", -1, ""},
+        {"a playlist of one grows", "d", 1, "d", 0, "c|d", "", 2, "d", 1, "c"},
+        {"a playlist of one loses it", "d", 1, "d", 0, "", "", 0, "d", -1, ""},
+        {"an empty folder fills: first is next", "", 0, "", -1, "a|b", "", 0, "", -1, "a"},
+        {"natural order", "1 x|2 x|3 x|10 x", 3, "3 x", 2, "1 x|2 x|10 x", "", 2, "3 x", -1,
          "10 x"},
     };
     for (const auto& c : cases) {
-        const PlaylistPlace after = mergeListing(c.before, c.listing, c.renames);
-        EXPECT_EQ(after.entries, c.listing) << c.what;
-        EXPECT_EQ(after.trackNumber, c.trackNumber) << c.what;
-        EXPECT_EQ(after.currentFile, c.current) << c.what;
-        EXPECT_EQ(after.selectedRow, c.selected) << c.what;
+        const PlaylistPlace before{split(c.entries), c.track, c.current, c.selected};
+        const PlaylistPlace after = mergeListing(before, split(c.listing), renamesOf(c.renames));
+        EXPECT_EQ(after.entries, split(c.listing)) << c.what;
+        EXPECT_EQ(after.trackNumber, c.trackAfter) << c.what;
+        EXPECT_EQ(after.currentFile, c.currentAfter) << c.what;
+        EXPECT_EQ(after.selectedRow, c.selectedAfter) << c.what;
         EXPECT_EQ(nextEntry(after), c.next) << c.what;
     }
 }
@@ -241,8 +201,13 @@ TEST_F(LivePlaylistWindow, AddedRemovedAndRenamedFilesTakeTheirPlaces) {
     deck1.state = Deck::Playing;
 
     // Added: the current entry and the selection move with their file.
+    const auto copied = std::chrono::steady_clock::now();
     for (const char* name : {"7 g.mp3", "1 a.mp3", "3 c.mp3", "notes.txt"}) create(music + name);
     ASSERT_TRUE(shows({"1 a.mp3", "2 b.mp3", "3 c.mp3", "4 d.mp3", "6 f.mp3", "7 g.mp3"}));
+    std::printf("3 files shown %lld ms after they were made\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - copied)
+                                           .count()));
     EXPECT_EQ(state().CurrentFile, "2 b.mp3");
     EXPECT_EQ(state().TrackNumber, 2);
     EXPECT_EQ(state().TrackCount, 6);
@@ -436,4 +401,18 @@ TEST_F(LivePlaylistWindow, AListingWaitsForASkipUnderWay) {
     EXPECT_EQ(state().CurrentFile, "3.mp3");
     EXPECT_EQ(state().TrackNumber, 3);
     EXPECT_EQ(ui().List4->currentRow(), 2);
+}
+
+// A folder deleted while it plays empties the playlist, with one line.
+TEST_F(LivePlaylistWindow, AFolderDeletedEmptiesThePlaylist) {
+    const std::string music = makeFiles("gone", {"a.mp3", "b.mp3"});
+    playDir(music + "a.mp3");
+    ASSERT_TRUE(followed());
+    std::filesystem::remove_all(music);
+    ASSERT_TRUE(shows({}));
+    EXPECT_EQ(state().TrackCount, 0);
+    EXPECT_EQ(state().CurrentFile, "a.mp3");
+    ASSERT_TRUE(serveUntil([&] { return errors.count() == 1; }, kGuardMs));
+    EXPECT_NE(errors.taken()[0].find("Cannot read the directory " + music), std::string::npos)
+        << errors.taken()[0];
 }
