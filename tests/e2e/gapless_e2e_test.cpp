@@ -18,30 +18,12 @@
 #include "support/fade_in.h"
 #include "support/file_text.h"
 #include "support/kept_up.h"
+#include "support/sample_match.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/tone_files.h"
 
 namespace {
-
-// Where `reference` (interleaved stereo) begins in `recorded`, to the sample; npos if nowhere.
-std::size_t findStart(const std::vector<float>& recorded, const std::vector<float>& reference) {
-    const std::size_t probe = std::min<std::size_t>(reference.size(), 2 * 4800);
-    for (std::size_t at = 0; at + probe <= recorded.size(); at += 2) {
-        std::size_t i = 0;
-        while (i < probe && std::fabs(recorded[at + i] - reference[i]) < 1e-6f) ++i;
-        if (i == probe) return at;
-    }
-    return std::string::npos;
-}
-
-double worstDifference(const std::vector<float>& recorded, std::size_t at,
-                       const std::vector<float>& reference, std::size_t count) {
-    double worst = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        worst = std::max(worst, double(std::fabs(recorded[at + i] - reference[i])));
-    return worst;
-}
 
 TEST(EndToEndGapless, AnAutomaticAdvanceJoinsTheTracksSampleExactly) {
     TempDir music, work;
