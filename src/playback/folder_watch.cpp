@@ -51,8 +51,8 @@ std::string cannotFollow(const std::string& dir, const std::string& cause) {
 // - The UI thread sets `stopped` (release) and then writes to `wakeFd`, which ends the thread's
 //   wait; the thread reads `stopped` (acquire) after each wait and each disk call.
 // - `diskCallsEnded` is the number of the thread's last disk call that returned. The UI thread
-//   reads it 2 s after a call began to tell whether the disk answers; relaxed: a late value
-//   only makes the report come, once.
+//   reads it 2 s after a call began to tell whether the disk answers; relaxed: at worst a late
+//   value tells once of a disk that had just answered.
 // - `told` and `listings` are the UI thread's alone.
 struct FolderWatch::Session {
     using Clock = RelistSchedule::Clock;
@@ -85,7 +85,6 @@ struct FolderWatch::Session {
     // The watch's thread's own.
     std::uint64_t diskCallsBegun = 0;
     RelistSchedule schedule;
-    bool listNow = true;     // the first listing: changes before the watch was added are in it
     bool watchGone = false;  // the folder went, or its file system
     std::vector<FolderRename> renames;
     // Names moved away, by cookie, until their arrival says where to. The older map holds
@@ -132,10 +131,14 @@ void FolderWatch::Session::run(const std::shared_ptr<Session>& self) {
     }
     const FdCloser closer{inotifyFd};
     if (!addWatch(self, inotifyFd)) return;
+    // What changed between the listing that made the playlist and the watch is in the first
+    // listing; it waits as a change does, so that it does not compete with the start of the
+    // first entry.
+    schedule.changed(Clock::now());
     for (;;) {
         if (stopping()) return;
         const auto now = Clock::now();
-        const std::optional<Clock::time_point> due = listNow ? now : schedule.due();
+        const std::optional<Clock::time_point> due = schedule.due();
         if (due && *due <= now) {
             list(self);
             if (watchGone) return;
@@ -209,7 +212,6 @@ bool FolderWatch::Session::noteChange(const inotify_event& event) {
 }
 
 void FolderWatch::Session::list(const std::shared_ptr<Session>& self) {
-    listNow = false;
     schedule.listingBegins();
     std::string refusal;
     StrandedThreads::Hold hold = StrandedThreads::process().admit(dir, refusal);

@@ -13,7 +13,7 @@ class ErrorSink;
 
 // Follows one folder's MP3 files from a thread of its own: it adds the inotify watch there (the
 // call looks the folder up, which on a disk that does not answer would hold the caller), lists
-// the folder once at the start and again whenever its changes have settled (RelistSchedule),
+// the folder soon after the start and again whenever its changes have settled (RelistSchedule),
 // one listing at a time, and hands each listing, sorted as the playlist, to the UI thread.
 // A disk that does not answer holds that thread, counted with StrandedThreads while it works
 // there, never the window; a watch says at most one line, however often it waits or fails.

@@ -14,12 +14,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <optional>
 
 #include "playback/playlist_merge.h"
 #include "playback/playlist_positions.h"
 #include "playback/relist_schedule.h"
 #include "support/form1_fixture.h"
+#include "support/scoped_env.h"
 #include "support/serving_process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -241,7 +244,14 @@ TEST_F(LivePlaylistWindow, AddedRemovedAndRenamedFilesTakeTheirPlaces) {
 }
 
 TEST_F(LivePlaylistWindow, ABurstOfTenThousandFilesIsOneListing) {
-    const std::string music = makeFiles("burst", {"00000 first.mp3"});
+    // In memory where the machine has it: the files come within a fraction of a second, as on a
+    // desktop's disk, and the disk the other tests use is spared. The rule holds either way.
+    std::optional<ScopedEnv> inMemory;
+    if (std::filesystem::is_directory("/dev/shm")) inMemory.emplace("TMPDIR", "/dev/shm");
+    const TempDir burst;
+    inMemory.reset();
+    const std::string music = burst.path() + "/";
+    create(music + "00000 first.mp3");
     playDir(music + "00000 first.mp3");
     ASSERT_TRUE(followed());
     ASSERT_EQ(watch().listings(), 1);
