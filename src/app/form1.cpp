@@ -42,6 +42,7 @@
 #include "monitor/time_display.h"
 #include "playback/deck1_transport.h"
 #include "playback/deck2_transport.h"
+#include "playback/live_playlist.h"
 #include "playback/path_lookup.h"
 #include "playback/path_opening.h"
 #include "playback/playlist_building.h"
@@ -94,9 +95,11 @@ Form1::Form1(Components components, SettingsPaths settingsFiles)
     navigation = std::make_unique<PlaylistNavigation>(ui.List4, shared, deck1, deck2, *refresh,
                                                       parts.errors);
     lookup = std::make_unique<PathLookup>(parts.errors);
-    building =
-        std::make_unique<PlaylistBuilding>(ui.List4, shared, deck1, parts.CommonDialog1,
-                                           parts.CommonDialog2, *refresh, *lookup, parts.errors);
+    live = std::make_unique<LivePlaylist>(ui.List4, shared, deck1, *navigation, *refresh,
+                                          parts.errors);
+    building = std::make_unique<PlaylistBuilding>(ui.List4, shared, deck1, parts.CommonDialog1,
+                                                  parts.CommonDialog2, *refresh, *lookup, *live,
+                                                  parts.errors);
     pathOpening = std::make_unique<PathOpening>(*building, *lookup, parts.errors);
     resumeStart = std::make_unique<ResumeStart>(shared, deck1, deck2, *building, *lookup, *refresh,
                                                 parts.errors);

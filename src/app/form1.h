@@ -20,6 +20,7 @@ class JoystickFader;
 class JumpWindow;
 class KeyboardAccess;
 class LabelTint;
+class LivePlaylist;
 class PaintPacer;
 class MixerDiscovery;
 class MixerSliders;
@@ -81,6 +82,9 @@ public:
     // answer; main ends the program there.
     void setOnUnloaded(std::function<void()> action) { onUnloaded = std::move(action); }
 
+    // What follows the playlist's folder.
+    const LivePlaylist& livePlaylist() const { return *live; }
+
     // Every settings save goes through it, in order, off the UI thread.
     SettingsWriter& settingsWriter() { return *writer; }
 
@@ -120,6 +124,7 @@ private:
     std::unique_ptr<Deck2Transport> deck2Transport;
     std::unique_ptr<PlaylistNavigation> navigation;
     std::unique_ptr<PathLookup> lookup;
+    std::unique_ptr<LivePlaylist> live;
     std::unique_ptr<PlaylistBuilding> building;
     std::unique_ptr<PathOpening> pathOpening;
     std::unique_ptr<ResumeStart> resumeStart;

@@ -86,6 +86,17 @@ size_t naturalFirst(const std::vector<std::string>& names) {
     return first;
 }
 
+size_t naturalPlace(const std::vector<std::string>& sorted, const std::string& name) {
+    const QCollator collator = naturalCollator();
+    const QString nameText = fileNameText(name);
+    const auto place = std::lower_bound(
+        sorted.begin(), sorted.end(), name, [&](const std::string& entry, const std::string&) {
+            const int c = collator.compare(fileNameText(entry), nameText);
+            return c < 0 || (c == 0 && entry < name);
+        });
+    return size_t(place - sorted.begin());
+}
+
 std::vector<std::string> readMp3Names(const std::string& dir, std::string& error,
                                       std::atomic<std::size_t>* entriesRead) {
     error.clear();

@@ -19,6 +19,9 @@ bool hasMp3Extension(const char* name);
 // text shown, equal texts by their bytes.
 void sortNaturally(std::vector<std::string>& names);
 
+// How many of `sorted` (in that order) come before `name`: where `name` stands, or would.
+size_t naturalPlace(const std::vector<std::string>& sorted, const std::string& name);
+
 // The index of the name that order puts first, in one pass: on a big folder the first entry
 // can play long before all are sorted. `names` is not empty.
 size_t naturalFirst(const std::vector<std::string>& names);

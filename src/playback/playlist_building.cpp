@@ -8,6 +8,7 @@
 #include "components/error_sink.h"
 #include "components/file_dialog.h"
 #include "playback/deck_placing.h"
+#include "playback/live_playlist.h"
 #include "playback/music_listing.h"
 #include "playback/playlist_items.h"
 #include "playback/window_refresh.h"
@@ -16,7 +17,8 @@
 
 PlaylistBuilding::PlaylistBuilding(QListWidget* List4, SharedState& state, Deck& deck1,
                                    FileDialog& playFileDialog, FileDialog& playDirDialog,
-                                   WindowRefresh& refresh, PathLookup& lookup, ErrorSink& errors)
+                                   WindowRefresh& refresh, PathLookup& lookup, LivePlaylist& live,
+                                   ErrorSink& errors)
     : List4(List4),
       state(state),
       MediaPlayer1(deck1),
@@ -24,6 +26,7 @@ PlaylistBuilding::PlaylistBuilding(QListWidget* List4, SharedState& state, Deck&
       CommonDialog2(playDirDialog),
       refresh(refresh),
       lookup(lookup),
+      live(live),
       errors(errors),
       dialogStartLookup(errors) {}
 
@@ -61,6 +64,10 @@ bool PlaylistBuilding::takeListing(const std::string& dir, std::vector<std::stri
                                    const std::string& error) {
     state.PlaylistDir = dir;
     state.DataPath = dir;
+    if (error.empty())
+        live.follow(dir);  // its first listing comes from the event loop, after this
+    else
+        live.stop();
     if (!names.empty()) return true;
     // Nothing to start: deck 1 keeps what it plays, the playlist is empty.
     fillPlaylist(List4, names);
@@ -124,6 +131,7 @@ void PlaylistBuilding::playFile(const std::string& chosen) {
     state.CurrentFile = chosen;
     if (state.CurrentFile.empty()) return;
     lookup.supersede();  // a folder still being listed must not replace this file
+    live.stop();
     MediaPlayer1.setFileName(state.CurrentFile);
     MediaPlayer1.play();
     refresh.UpdateForm1Once();

@@ -9,6 +9,7 @@
 class Deck;
 class ErrorSink;
 class FileDialog;
+class LivePlaylist;
 class QListWidget;
 class WindowRefresh;
 struct SharedState;
@@ -18,7 +19,7 @@ class PlaylistBuilding {
 public:
     PlaylistBuilding(QListWidget* List4, SharedState& state, Deck& deck1,
                      FileDialog& playFileDialog, FileDialog& playDirDialog, WindowRefresh& refresh,
-                     PathLookup& lookup, ErrorSink& errors);
+                     PathLookup& lookup, LivePlaylist& live, ErrorSink& errors);
 
     void Command6_Click();  // "Play Dir"
     void Command2_Click();  // "Play File"
@@ -29,7 +30,8 @@ public:
     void playDir(const std::string& chosen);
     void playFile(const std::string& chosen);
     // "Play Dir" once `dir` (ending in '/') has been listed: its MP3 `names`, in the order the
-    // directory gave them, or none and why in `error`.
+    // directory gave them, or none and why in `error`. A folder that could be read is followed
+    // from then on, until another playlist or file takes deck 1.
     void playListedDir(const std::string& dir, std::vector<std::string> names,
                        const std::string& error);
     // Deck 1 back at `entry` of the listed `dir`: the playlist built as "Play Dir" builds it,
@@ -55,6 +57,7 @@ private:
     FileDialog& CommonDialog2;
     WindowRefresh& refresh;
     PathLookup& lookup;
+    LivePlaylist& live;
     ErrorSink& errors;
     PathLookup dialogStartLookup;
 };

@@ -30,3 +30,10 @@ std::string playlistEntry(const QListWidget* list, int row) {
     if (!item) return {};
     return item->data(kBytesRole).toByteArray().toStdString();
 }
+
+std::vector<std::string> playlistEntries(const QListWidget* list) {
+    std::vector<std::string> entries;
+    entries.reserve(size_t(list->count()));
+    for (int row = 0; row < list->count(); ++row) entries.push_back(playlistEntry(list, row));
+    return entries;
+}

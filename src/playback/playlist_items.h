@@ -12,3 +12,6 @@ void fillPlaylist(QListWidget* list, const std::vector<std::string>& names);
 
 // The bytes of entry `row`; "" when there is no such row.
 std::string playlistEntry(const QListWidget* list, int row);
+
+// The bytes of every entry, in the list's order.
+std::vector<std::string> playlistEntries(const QListWidget* list);

@@ -25,6 +25,15 @@ std::string PlaylistNavigation::entry(int index) const {
     return playlistEntry(List4, index);
 }
 
+int PlaylistNavigation::backFrom() const {
+    if (state.CurrentFile.empty() || state.CurrentFile.find('/') != std::string::npos ||
+        entry(state.TrackNumber - 1) == state.CurrentFile)
+        return state.TrackNumber;
+    for (int row = 0; row < List4->count(); ++row)
+        if (entry(row) == state.CurrentFile) return state.TrackNumber;  // listed elsewhere
+    return state.TrackNumber + 1;
+}
+
 void PlaylistNavigation::loadEntryIntoDeck1(int trackNumber) {
     state.TrackNumber = trackNumber;
     state.CurrentFile = entry(trackNumber - 1);
@@ -123,6 +132,7 @@ void PlaylistNavigation::Command10_Click() {
 
 void PlaylistNavigation::Command11_Click() {
     if (state.CurrentFile.empty() || state.TrackCount == 0) return;
+    state.TrackNumber = backFrom();
     skip(previousPosition);
 }
 
@@ -207,7 +217,7 @@ void PlaylistNavigation::joystickNextAction() {
 void PlaylistNavigation::joystickPreviousAction() {
     if (state.playerState == PlayerState::Stopped && !state.CurrentFile.empty() &&
         state.TrackCount > 0) {
-        loadEntryIntoDeck1(previousPosition(state.TrackNumber, state.TrackCount));
+        loadEntryIntoDeck1(previousPosition(backFrom(), state.TrackCount));
         refresh.UpdateForm1Once();
     }
     if (state.playerState == PlayerState::Playing) {

@@ -64,6 +64,10 @@ private:
     // Whether the entry the skip started plays; nullopt while its open has not answered.
     std::optional<bool> skippedEntryStarted() const;
     std::string entry(int index) const;
+    // Where a step back starts: a current entry whose file left the folder (no longer listed)
+    // stands in a gap, TrackNumber on the entry before it, so a step back starts from the gap's
+    // far side and lands on that entry.
+    int backFrom() const;
 
     // A skip under way. Each entry is set without the deck waiting for its open, and judged
     // once it answers: a local file within a tick, a slow disk over as many as it takes.

@@ -16,7 +16,10 @@ struct SharedState {
     PlayerState playerState = PlayerState::Pstart;
     std::string CurrentFile;  // deck 1's entry: bare playlist name, or a full path
     int NextDeck = 2;         // deck the next double-click loads
-    int TrackNumber = 0;      // 1-based position in the playlist; 0 before any "Play Dir"
+    // 1-based position in the playlist; 0 before any "Play Dir". While the current entry's
+    // file has left its folder, the number of entries before its place: the next step lands
+    // on the entry that followed it.
+    int TrackNumber = 0;
     int TrackCount = 0;
     std::string PlaylistDir;  // ends with '/', "" before the first "Play Dir"
     std::string DataPath;     // where the "Play Dir" dialog opens
