@@ -16,7 +16,7 @@ source scripts/private_pipewire.sh
 source scripts/run_tests.sh
 start_private_pipewire
 trap stop_private_pipewire EXIT
-sound_tests='^(Outputs/)?(EndToEnd|(SinkRate|Streams|Levelling|LevellingGapless|Slot|Moves)?Mp3DeckPulse|Mp3DeckRouting|Mp3DeckCuts|AlsaMixerPulse)'
+sound_tests='^(Outputs/)?(EndToEnd|ResumeEndToEnd|(SinkRate|Streams|Levelling|LevellingGapless|Slot|Moves)?Mp3DeckPulse|Mp3DeckRouting|Mp3DeckCuts|AlsaMixerPulse)'
 # Tests that kill and restart a PulseAudio server of their own: PulseAudio's alone.
 own_pulseaudio_tests='^(Mp3DeckSdl\.NoSoundServerAtStartThenOneComesUp|.*Mp3DeckOutage|AlsaMixerRestart|ServerRestartEndToEnd)\.'
 export VELMOR_TEST_SERVER=pipewire  # for bounds that depend on the server's own timing

@@ -4,7 +4,7 @@
 # When every test that failed is one of those, they run once more, and the log says so;
 # any other failure, or a second failure, fails the run. A pass that found no test to run
 # fails too: a build configured without tests, or a filter that matches nothing, is no pass.
-realtime_tests='^(Outputs/)?(EndToEnd|(SinkRate|Streams|Levelling|LevellingGapless|Moves)?Mp3DeckPulse|Mp3DeckRouting|Mp3DeckCuts|AlsaMixerPulse|Mp3DeckSdl)'
+realtime_tests='^(Outputs/)?(EndToEnd|ResumeEndToEnd|(SinkRate|Streams|Levelling|LevellingGapless|Moves)?Mp3DeckPulse|Mp3DeckRouting|Mp3DeckCuts|AlsaMixerPulse|Mp3DeckSdl)'
 run_tests() {
     local dir=$1
     shift
