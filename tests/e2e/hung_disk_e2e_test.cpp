@@ -110,8 +110,9 @@ TEST(HungDiskEndToEnd, ALocalFilePlaysAfterTwentyTracksSkippedOnADeadMount) {
     const int during = threadCount();
     std::printf("threads: %d before, %d after %d tracks on a dead mount and one local\n", before,
                 during, kFiles);
-    // The deck's lanes left on the dead disk, two threads each, one over its share at most.
-    EXPECT_LE(during - before, StrandedThreads::kPerDisk + 2);
+    // The deck's lanes left on the dead disk, two threads each, one over its share at most;
+    // and the playlist folder's watch, whose thread may still be ending, or held by that disk.
+    EXPECT_LE(during - before, StrandedThreads::kPerDisk + 3);
     mount.release();
 }
 

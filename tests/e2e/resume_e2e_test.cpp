@@ -181,8 +181,10 @@ TEST_F(ResumeEndToEnd, ResumePlayingIsHeardFromWhereEachDeckWas) {
     EXPECT_EQ(deck1->playState(), Deck::Playing);
     EXPECT_EQ(deck2->playState(), Deck::Playing);
     EXPECT_EQ(form->state().playerState, PlayerState::Playing);
-    EXPECT_NEAR(deck1->currentPosition(), at1, 0.1);
-    EXPECT_NEAR(deck2->currentPosition(), at2, 0.1);
+    // Playing already, so each clock has moved on by however long the start took on a busy
+    // machine: where they went on from is judged by the sweep heard, below.
+    EXPECT_GE(deck1->currentPosition(), at1 - 0.1);
+    EXPECT_GE(deck2->currentPosition(), at2 - 0.1);
     std::optional<std::size_t> first;
     ASSERT_TRUE(waitFor([&] { return (first = recorder.firstAbove(0, 0.05f)).has_value(); }, 5000));
     const auto heardAfter =
