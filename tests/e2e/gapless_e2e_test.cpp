@@ -9,15 +9,12 @@
 #include <fstream>
 
 #include "app/form1.h"
-#include "doubles/fake_file_dialog.h"
-#include "doubles/fake_joystick.h"
-#include "doubles/fake_mixer.h"
 #include "doubles/recording_error_sink.h"
-#include "engine/output/sdl/sdl_output.h"
 #include "engine/player/mp3_deck.h"
 #include "support/fade_in.h"
 #include "support/file_text.h"
 #include "support/kept_up.h"
+#include "support/real_decks_window.h"
 #include "support/sample_match.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -42,13 +39,10 @@ TEST(EndToEndGapless, AnAutomaticAdvanceJoinsTheTracksSampleExactly) {
         Run result;
         RecordingErrorSink errors;
         {
-            FakeMixer mixer;
-            FakeJoystick joystick;
-            FakeFileDialog playFileDialog, playDirDialog;
-            SdlOutput output(errors);
-            Mp3Deck deck1(output, errors), deck2(output, errors);
-            Form1 form({deck1, deck2, mixer, playFileDialog, playDirDialog, joystick, errors},
-                       work.file("velmor-mp3-player.ini"));
+            RealDecksWindow window(errors, work.file("velmor-mp3-player.ini"));
+            Form1& form = window.form;
+            Mp3Deck& deck1 = window.deck1;
+            FakeFileDialog& playDirDialog = window.playDirDialog;
             form.show();
             playDirDialog.answer = first;
             QTest::mouseClick(form.controls().Command6, Qt::LeftButton);  // "Play Dir"
